@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that are missing, builds, and then:
+#   ./build.sh run     starts the program
+#   ./build.sh test    runs every test
+#   ./build.sh bench   runs the benchmarks
+#   ./build.sh         only builds
+set -euo pipefail
+cd "$(dirname "$0")"
+
+packages=(build-essential cmake ninja-build pkg-config qt6-base-dev libtag1-dev)
+
+missing=()
+for package in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'ok installed' || missing+=("$package")
+done
+if ((${#missing[@]})); then
+    sudo=()
+    [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+    echo "Installing ${missing[*]}"
+    "${sudo[@]}" apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j2
+
+case "${1:-}" in
+run) exec build/window/tovrel ;;
+test) cd build && exec ctest --output-on-failure -j2 ;;
+bench) for b in build/bench/bench_*; do [ -x "$b" ] && "$b"; done ;;
+"") ;;
+*) echo "usage: $0 [run|test|bench]" >&2; exit 2 ;;
+esac

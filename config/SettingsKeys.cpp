@@ -1,0 +1,40 @@
+#include "config/SettingsKeys.h"
+
+#include <QCoreApplication>
+
+namespace {
+const SettingKey kKeys[] = {
+    {"Startup", "State", "State", "State"},
+    {"Startup", "inboxpath", "InboxPath", "inboxpath"},
+    {"Startup", "outboxpath", "OutboxPath", "outboxpath"},
+    {"Startup", "errorspath", "ErrorsPath", "errorspath"},
+    {"Advanced", "fileformat", "fileformat", "FileFormat"},
+};
+} // namespace
+
+const SettingKey& settingKey(Setting setting)
+{
+    return kKeys[static_cast<int>(setting)];
+}
+
+QString programFolder()
+{
+    return QCoreApplication::applicationDirPath();
+}
+
+QString settingDefault(Setting setting)
+{
+    switch (setting) {
+    case Setting::State:
+        return QStringLiteral("true");
+    case Setting::InboxPath:
+        return programFolder() + QStringLiteral("/inbox");
+    case Setting::OutboxPath:
+        return programFolder() + QStringLiteral("/outbox");
+    case Setting::ErrorsPath:
+        return programFolder() + QStringLiteral("/errors");
+    case Setting::FileFormat:
+        return QStringLiteral("%ar\\%al");
+    }
+    return QString();
+}

@@ -1,0 +1,42 @@
+#include "engine/FilingError.h"
+
+#include <cerrno>
+
+FilingError::FilingError(int number, QString description, int lastDllError)
+    : number_(number), description_(std::move(description)), lastDllError_(lastDllError),
+      what_(description_.toUtf8())
+{
+}
+
+FilingError FilingError::fromErrno(int err)
+{
+    switch (err) {
+    case ENOENT:
+        return {53, QStringLiteral("File not found"), err};
+    case EEXIST:
+        return {58, QStringLiteral("File already exists"), err};
+    case ENOSPC:
+    case EDQUOT:
+        return {61, QStringLiteral("Disk full"), err};
+    case EACCES:
+    case EPERM:
+    case EROFS:
+        return {70, QStringLiteral("Permission denied"), err};
+    case ENOTDIR:
+        return {76, QStringLiteral("Path not found"), err};
+    case ENAMETOOLONG:
+        return {52, QStringLiteral("Bad file name or number"), err};
+    default:
+        return {75, QStringLiteral("Path/File access error"), err};
+    }
+}
+
+FilingError FilingError::overflow()
+{
+    return {6, QStringLiteral("Overflow")};
+}
+
+FilingError FilingError::subscriptOutOfRange()
+{
+    return {9, QStringLiteral("Subscript out of range")};
+}

@@ -1,0 +1,136 @@
+#include "engine/clsProcessorBase.h"
+
+#include "engine/FilingError.h"
+#include "engine/InboxListing.h"
+#include "engine/ProcessFileSnapshot.h"
+#include "engine/ServiceIndicators.h"
+#include "engine/commonold.h"
+#include "engine/processor.h"
+
+#include <QFile>
+
+#include <sys/stat.h>
+
+namespace {
+
+const QString kNoFiles = QStringLiteral("No files in inbox.  ");
+const QString kCannotProcess = QStringLiteral("Cannot Process files yet.  ");
+
+// The name without its last four characters (".mp3"), then "." and `extension`.
+QString withExtension(const QString& name, const QString& extension)
+{
+    return name.left(qMax<qsizetype>(0, name.size() - 4)) + QLatin1Char('.') + extension;
+}
+
+} // namespace
+
+clsProcessorBase::clsProcessorBase(const processor& owner) : owner_(owner)
+{
+}
+
+void clsProcessorBase::setCurrentinfile(const QString& name)
+{
+    currentInFile_ = name;
+    if (name.size() > 4)
+        currentOutFile_ = withExtension(name, owner_.outext);
+}
+
+QString clsProcessorBase::outboxNameOf(const QString& name) const
+{
+    return outboxPath_ + withExtension(name, owner_.outext);
+}
+
+bool clsProcessorBase::outboxNameIsLocked(const QString& name, ProcessFileSnapshot& pass) const
+{
+    const QString outboxName = outboxNameOf(name);
+    const bool free = commonold::FileIsFree(outboxName, &pass);
+    return !free && commonold::FileExists(outboxName);
+}
+
+bool clsProcessorBase::hasRoomForInboxFile(const QString& name) const
+{
+    // A file that vanished since the listing has no length; it is not free
+    // either, so it is not chosen whatever this answers.
+    struct stat info;
+    const double size = ::stat(QFile::encodeName(inboxPath_ + name).constData(), &info) == 0 ? info.st_size : 0;
+    return commonold::HasRoomFor(size, outboxPath_);
+}
+
+bool clsProcessorBase::getnextfile()
+{
+    status_.clear();
+    const QStringList names = ListInbox(inboxPath_, owner_.inext);
+    if (names.isEmpty()) {
+        status_ += kNoFiles;
+        return false;
+    }
+    ProcessFileSnapshot pass;
+    for (const QString& name : names) {
+        bool ok = hasRoomForInboxFile(name);
+        if (outboxNameIsLocked(name, pass))
+            ok = false;
+        if (!commonold::FileIsFree(inboxPath_ + name, &pass))
+            ok = false;
+        if (ok) {
+            setCurrentinfile(name);
+            return true;
+        }
+    }
+    status_ += kCannotProcess;
+    return false;
+}
+
+void clsProcessorBase::updatestats()
+{
+    const QStringList names = ListInbox(inboxPath_, owner_.inext);
+    inboxCount_ = inboxLockCount_ = tooBigCount_ = outboxLockCount_ = 0;
+    inboxFiles_ = QStringList{QString()};
+    ProcessFileSnapshot pass;
+    for (const QString& name : names) {
+        inboxFiles_ << name;
+        ++inboxCount_;
+        if (!commonold::FileIsFree(inboxPath_ + name, &pass))
+            ++inboxLockCount_;
+        if (!hasRoomForInboxFile(name))
+            ++tooBigCount_;
+        if (outboxNameIsLocked(name, pass))
+            ++outboxLockCount_;
+    }
+}
+
+QString clsProcessorBase::InboxFiles(int id) const
+{
+    if (id < 0 || id >= inboxFiles_.size())
+        throw FilingError::subscriptOutOfRange();
+    return inboxFiles_.at(id);
+}
+
+void clsProcessorBase::turnon()
+{
+    if (indicators_) {
+        indicators_->setStartEnabled(false);
+        indicators_->setStopEnabled(true);
+    }
+    serviceOn_ = true;
+    if (indicators_) {
+        indicators_->setLightGreen(true);
+        indicators_->setWindowIconImage(1);
+        indicators_->setConfigEnabled(false);
+        indicators_->setTrayIconImage(owner_.iconref + 1);
+    }
+}
+
+void clsProcessorBase::turnoff()
+{
+    if (indicators_) {
+        indicators_->setStopEnabled(false);
+        indicators_->setStartEnabled(true);
+    }
+    serviceOn_ = false;
+    if (indicators_) {
+        indicators_->setLightGreen(false);
+        indicators_->setWindowIconImage(2);
+        indicators_->setConfigEnabled(true);
+        indicators_->setTrayIconImage(owner_.iconref);
+    }
+}

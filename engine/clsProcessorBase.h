@@ -1,0 +1,83 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+class FilingError;
+class ProcessFileSnapshot;
+class ServiceIndicators;
+class processor;
+
+// The processing base: holds the folder paths, the service switch, the inbox
+// counters and listing, the current file and the status message; scans the
+// inbox, chooses the next file, files a failed file into the errors folder and
+// switches the service on and off. Owned by one processor, whose public fields
+// (extensions, tray picture) it reads.
+class clsProcessorBase {
+public:
+    explicit clsProcessorBase(const processor& owner);
+
+    QString ServiceStatus() const { return status_; }
+
+    QString currentinfile() const { return currentInFile_; }
+    // Also derives currentoutfile from a name of more than four characters.
+    void setCurrentinfile(const QString& name);
+    QString currentoutfile() const { return currentOutFile_; }
+
+    QString inboxpath() const { return inboxPath_; }
+    void setInboxpath(const QString& path) { inboxPath_ = path; }
+    QString outboxpath() const { return outboxPath_; }
+    void setOutboxpath(const QString& path) { outboxPath_ = path; }
+    QString errorspath() const { return errorsPath_; }
+    void setErrorspath(const QString& path) { errorsPath_ = path; }
+
+    bool serviceon() const { return serviceOn_; }
+    void setServiceon(bool on) { serviceOn_ = on; }
+    bool processing() const { return processing_; }
+    void setProcessing(bool busy) { processing_ = busy; }
+
+    int outboxlockcount() const { return outboxLockCount_; }
+    int toobigcount() const { return tooBigCount_; }
+    int inboxlockcount() const { return inboxLockCount_; }
+    int inboxcount() const { return inboxCount_; }
+
+    // Chooses the first inbox file that fits on the outbox disk, whose outbox
+    // name is not held open and which no other program holds open.
+    bool getnextfile();
+    // Lists and recounts the inbox.
+    void updatestats();
+    // The name at `id` of the last listing: "" at 0, names at 1 to inboxcount.
+    QString InboxFiles(int id) const;
+
+    // Moves the current inbox file into the errors folder, in a subfolder named
+    // after the failure, with a five-line log beside it.
+    void ErrorHandle(const FilingError& myerr);
+
+    void turnon();
+    void turnoff();
+
+    // Where turnon and turnoff show the switch; none until the window exists.
+    void setIndicators(ServiceIndicators* indicators) { indicators_ = indicators; }
+
+private:
+    QString outboxNameOf(const QString& name) const;
+    bool outboxNameIsLocked(const QString& name, ProcessFileSnapshot& pass) const;
+    bool hasRoomForInboxFile(const QString& name) const;
+
+    const processor& owner_;
+    ServiceIndicators* indicators_ = nullptr;
+    QString currentInFile_;
+    QString currentOutFile_;
+    QString inboxPath_;
+    QString outboxPath_;
+    QString errorsPath_;
+    bool serviceOn_ = false;
+    bool processing_ = false;
+    // Plain ints: the counters count past 32767.
+    int inboxCount_ = 0;
+    int inboxLockCount_ = 0;
+    int tooBigCount_ = 0;
+    int outboxLockCount_ = 0;
+    QString status_;
+    QStringList inboxFiles_; // index 0 is "" once listed; empty before the first listing
+};

@@ -1,0 +1,53 @@
+#include "engine/commonold.h"
+
+#include "engine/FilingError.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <cerrno>
+#include <sys/stat.h>
+
+namespace commonold {
+
+bool FileExists(const QString& path)
+{
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    const QString name = path.mid(slash + 1);
+    if (name.contains(QLatin1Char('*')) || name.contains(QLatin1Char('?'))) {
+        const QDir folder(slash < 0 ? QStringLiteral(".") : path.left(slash + 1));
+        return !folder.entryList({name}, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)
+                    .isEmpty();
+    }
+    struct stat info;
+    return ::lstat(QFile::encodeName(path).constData(), &info) == 0;
+}
+
+bool IsFolderValid(const QString& path)
+{
+    QString folder = path;
+    if (folder.endsWith(QLatin1Char('/')))
+        folder.chop(1);
+    if (folder.isEmpty())
+        return true;
+    struct stat info;
+    if (::stat(QFile::encodeName(folder).constData(), &info) == 0)
+        return S_ISDIR(info.st_mode);
+    if (errno == ENOENT || errno == ENOTDIR)
+        return false;
+    throw FilingError::fromErrno(errno);
+}
+
+bool HasRoomFor(double size, const QString& outboxpath)
+{
+    return size + 1000000.0 < static_cast<double>(DiskFreeBytes(outboxpath));
+}
+
+QString CleanName(QString text)
+{
+    for (const QChar removed : {u'?', u'\\', u'/', u'*', u':', u'>', u'<', u'"'})
+        text.remove(removed);
+    return text;
+}
+
+} // namespace commonold

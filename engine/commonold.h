@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QString>
+
+class ProcessFileSnapshot;
+
+// Shared file-system checks of the filing engine and the dialogs. Paths use "/".
+namespace commonold {
+
+// True when the path names an entry (a file, a folder, a dangling link), or,
+// when its last part holds "*" or "?", when that pattern matches an entry.
+bool FileExists(const QString& path);
+
+// True when the path, after removing one trailing "/", names an existing
+// folder; an empty path is the root folder. Answers false for a missing path or
+// one that names a file; other failures (no permission to look) are thrown.
+bool IsFolderValid(const QString& path);
+
+// True only when the path names a regular file that this process can read and
+// that no other process holds open, by any descriptor or memory mapping.
+// Never throws. `pass` may carry one look at other processes across a pass;
+// without it a look, when needed, is taken for this call alone.
+bool FileIsFree(const QString& path, ProcessFileSnapshot* pass = nullptr);
+
+// Bytes available to this user on the file system holding the path; 0 when it
+// cannot be told.
+qint64 DiskFreeBytes(const QString& path);
+
+// True when a file of `size` bytes plus a margin of 1,000,000 bytes fits, with
+// room to spare, on the file system that holds the outbox folder.
+bool HasRoomFor(double size, const QString& outboxpath);
+
+// The text without "?", "\", "/", "*", ":", ">", "<" and the double quote.
+QString CleanName(QString text);
+
+} // namespace commonold

@@ -1,0 +1,80 @@
+// The checks of commonold that ask the operating system directly.
+#include "engine/commonold.h"
+
+#include "engine/ProcessFileSnapshot.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <mutex>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+namespace {
+
+// A lease is broken by signalling its holder with SIGIO, whose default action
+// ends the process. Our leases last two system calls, so the signal is useless
+// to us: ignore it for good before the first one is taken.
+void ignoreLeaseBreakSignal()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { std::signal(SIGIO, SIG_IGN); });
+}
+
+enum class LeaseAnswer { Free, Held, CannotTell };
+
+// The kernel grants a write lease only when no other descriptor on the file is
+// open anywhere (mappings keep theirs), so the lease answers for every process
+// of every user. Released at once: while it is held, other openers wait.
+LeaseAnswer askKernel(int fd)
+{
+    if (::fcntl(fd, F_SETLEASE, F_WRLCK) == 0) {
+        ::fcntl(fd, F_SETLEASE, F_UNLCK);
+        return LeaseAnswer::Free;
+    }
+    return errno == EAGAIN ? LeaseAnswer::Held : LeaseAnswer::CannotTell;
+}
+
+} // namespace
+
+namespace commonold {
+
+bool FileIsFree(const QString& path, ProcessFileSnapshot* pass)
+{
+    ignoreLeaseBreakSignal();
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0)
+        return false;
+    bool free = false;
+    struct stat info;
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+        switch (askKernel(fd)) {
+        case LeaseAnswer::Free:
+            free = true;
+            break;
+        case LeaseAnswer::Held:
+            break;
+        case LeaseAnswer::CannotTell: {
+            ProcessFileSnapshot ownSnapshot;
+            ProcessFileSnapshot& snapshot = pass ? *pass : ownSnapshot;
+            free = !snapshot.isHeldElsewhere(info.st_dev, info.st_ino);
+            break;
+        }
+        }
+    }
+    ::close(fd);
+    return free;
+}
+
+qint64 DiskFreeBytes(const QString& path)
+{
+    struct statvfs info;
+    if (::statvfs(QFile::encodeName(path).constData(), &info) != 0)
+        return 0;
+    return static_cast<qint64>(info.f_bavail) * static_cast<qint64>(info.f_frsize);
+}
+
+} // namespace commonold

@@ -1,0 +1,60 @@
+#pragma once
+
+#include "engine/clsProcessorBase.h"
+
+#include <QString>
+
+// The filing engine as the rest of the program sees it: the public fields that
+// describe this kind of service, the folder format, the filing of one file,
+// and the members of its processing base, forwarded unchanged.
+class processor {
+public:
+    processor();
+
+    bool advanced = true;
+    QString inext = QStringLiteral("mp3");
+    QString outext = QStringLiteral("mp3");
+    QString ServiceType = QStringLiteral("Tovrel");
+    bool connected = false;
+    int iconref = 15; // tray picture while stopped; iconref + 1 while running
+
+    // Files the current inbox file into the outbox by its tags. Throws a
+    // FilingError when it cannot; the inbox file then stays where it was.
+    void process();
+
+    QString currentinfile() const { return base_.currentinfile(); }
+    void setCurrentinfile(const QString& name) { base_.setCurrentinfile(name); }
+    QString currentoutfile() const { return base_.currentoutfile(); }
+    QString inboxpath() const { return base_.inboxpath(); }
+    void setInboxpath(const QString& path) { base_.setInboxpath(path); }
+    QString outboxpath() const { return base_.outboxpath(); }
+    void setOutboxpath(const QString& path) { base_.setOutboxpath(path); }
+    QString errorspath() const { return base_.errorspath(); }
+    void setErrorspath(const QString& path) { base_.setErrorspath(path); }
+    bool serviceon() const { return base_.serviceon(); }
+    void setServiceon(bool on) { base_.setServiceon(on); }
+    bool processing() const { return base_.processing(); }
+    void setProcessing(bool busy) { base_.setProcessing(busy); }
+    int inboxcount() const { return base_.inboxcount(); }
+    int inboxlockcount() const { return base_.inboxlockcount(); }
+    int outboxlockcount() const { return base_.outboxlockcount(); }
+    int toobigcount() const { return base_.toobigcount(); }
+    bool getnextfile() { return base_.getnextfile(); }
+    void updatestats() { base_.updatestats(); }
+    QString ServiceStatus() const { return base_.ServiceStatus(); }
+    QString InboxFiles(int id) const { return base_.InboxFiles(id); }
+    void turnon() { base_.turnon(); }
+    void turnoff() { base_.turnoff(); }
+
+    // Reads the folder format from the settings store.
+    void loadsettings();
+    QString folderFormat() const { return folderFormat_; }
+
+    // The processing base, for what the processor does not forward (the error
+    // filing) and for wiring the indicators.
+    clsProcessorBase& base() { return base_; }
+
+private:
+    QString folderFormat_;
+    clsProcessorBase base_{*this};
+};

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QByteArray>
+#include <QProcess>
+#include <QString>
+
+// Helpers shared by the test executables.
+namespace TestSupport {
+
+// Writes `bytes` to a new file at `path`, creating missing folders.
+void writeFile(const QString& path, const QByteArray& bytes = QByteArrayLiteral("data"));
+QByteArray readFile(const QString& path);
+
+// Removes the settings file, so the store starts empty.
+void clearSettings();
+
+// A second process that holds a file open ("read", "write", "mmap", "flock")
+// from construction until release() or destruction.
+class HeldFile {
+public:
+    HeldFile(const QString& mode, const QString& path, const QStringList& runAs = {});
+    ~HeldFile();
+    bool isHolding() const { return holding_; }
+    void release();
+
+private:
+    QProcess process_;
+    bool holding_ = false;
+};
+
+} // namespace TestSupport
