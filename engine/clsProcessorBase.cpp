@@ -1,15 +1,11 @@
 #include "engine/clsProcessorBase.h"
 
 #include "engine/FilingError.h"
-#include "engine/InboxListing.h"
 #include "engine/ProcessFileSnapshot.h"
+#include "engine/ScanFolder.h"
 #include "engine/ServiceIndicators.h"
 #include "engine/commonold.h"
 #include "engine/processor.h"
-
-#include <QFile>
-
-#include <sys/stat.h>
 
 namespace {
 
@@ -35,43 +31,46 @@ void clsProcessorBase::setCurrentinfile(const QString& name)
         currentOutFile_ = withExtension(name, owner_.outext);
 }
 
-QString clsProcessorBase::outboxNameOf(const QString& name) const
-{
-    return outboxPath_ + withExtension(name, owner_.outext);
-}
+// What a pass over the inbox opens or measures once rather than for every file:
+// the two folders, the free space of the outbox disk, the names in the outbox
+// root, and any look at other processes.
+struct clsProcessorBase::Pass {
+    Pass(const QString& inboxpath, const QString& outboxpath)
+        : inbox(inboxpath), outbox(outboxpath), outboxFree(double(commonold::DiskFreeBytes(outboxpath))),
+          outboxNames(outbox.allNames())
+    {
+    }
+    ScanFolder inbox;
+    ScanFolder outbox;
+    double outboxFree;
+    QSet<QString> outboxNames;
+    ProcessFileSnapshot others;
+};
 
-bool clsProcessorBase::outboxNameIsLocked(const QString& name, ProcessFileSnapshot& pass) const
+clsProcessorBase::Verdict clsProcessorBase::examine(const QString& name, Pass& pass) const
 {
-    const QString outboxName = outboxNameOf(name);
-    const bool free = commonold::FileIsFree(outboxName, &pass);
-    return !free && commonold::FileExists(outboxName);
-}
-
-bool clsProcessorBase::hasRoomForInboxFile(const QString& name) const
-{
-    // A file that vanished since the listing has no length; it is not free
-    // either, so it is not chosen whatever this answers.
-    struct stat info;
-    const double size = ::stat(QFile::encodeName(inboxPath_ + name).constData(), &info) == 0 ? info.st_size : 0;
-    return commonold::HasRoomFor(size, outboxPath_);
+    Verdict verdict;
+    const commonold::FileCheck inboxFile = pass.inbox.check(name, &pass.others);
+    verdict.inboxFree = inboxFile.free;
+    verdict.fits = commonold::FitsInFreeSpace(double(inboxFile.size), pass.outboxFree);
+    // An outbox name blocks the file only while it exists and is held open.
+    const QString outboxName = withExtension(name, owner_.outext);
+    verdict.outboxLocked = pass.outboxNames.contains(outboxName) &&
+                           !pass.outbox.check(outboxName, &pass.others).free;
+    return verdict;
 }
 
 bool clsProcessorBase::getnextfile()
 {
     status_.clear();
-    const QStringList names = ListInbox(inboxPath_, owner_.inext);
+    Pass pass(inboxPath_, outboxPath_);
+    const QStringList names = pass.inbox.filesWithExtension(owner_.inext);
     if (names.isEmpty()) {
         status_ += kNoFiles;
         return false;
     }
-    ProcessFileSnapshot pass;
     for (const QString& name : names) {
-        bool ok = hasRoomForInboxFile(name);
-        if (outboxNameIsLocked(name, pass))
-            ok = false;
-        if (!commonold::FileIsFree(inboxPath_ + name, &pass))
-            ok = false;
-        if (ok) {
+        if (examine(name, pass).canBeFiled()) {
             setCurrentinfile(name);
             return true;
         }
@@ -82,19 +81,17 @@ bool clsProcessorBase::getnextfile()
 
 void clsProcessorBase::updatestats()
 {
-    const QStringList names = ListInbox(inboxPath_, owner_.inext);
+    Pass pass(inboxPath_, outboxPath_);
+    const QStringList names = pass.inbox.filesWithExtension(owner_.inext);
     inboxCount_ = inboxLockCount_ = tooBigCount_ = outboxLockCount_ = 0;
     inboxFiles_ = QStringList{QString()};
-    ProcessFileSnapshot pass;
     for (const QString& name : names) {
         inboxFiles_ << name;
         ++inboxCount_;
-        if (!commonold::FileIsFree(inboxPath_ + name, &pass))
-            ++inboxLockCount_;
-        if (!hasRoomForInboxFile(name))
-            ++tooBigCount_;
-        if (outboxNameIsLocked(name, pass))
-            ++outboxLockCount_;
+        const Verdict verdict = examine(name, pass);
+        inboxLockCount_ += !verdict.inboxFree;
+        tooBigCount_ += !verdict.fits;
+        outboxLockCount_ += verdict.outboxLocked;
     }
 }
 

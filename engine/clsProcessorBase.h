@@ -4,7 +4,6 @@
 #include <QStringList>
 
 class FilingError;
-class ProcessFileSnapshot;
 class ServiceIndicators;
 class processor;
 
@@ -60,9 +59,14 @@ public:
     void setIndicators(ServiceIndicators* indicators) { indicators_ = indicators; }
 
 private:
-    QString outboxNameOf(const QString& name) const;
-    bool outboxNameIsLocked(const QString& name, ProcessFileSnapshot& pass) const;
-    bool hasRoomForInboxFile(const QString& name) const;
+    struct Pass;
+    struct Verdict {
+        bool fits = false;
+        bool outboxLocked = false;
+        bool inboxFree = false;
+        bool canBeFiled() const { return fits && !outboxLocked && inboxFree; }
+    };
+    Verdict examine(const QString& name, Pass& pass) const;
 
     const processor& owner_;
     ServiceIndicators* indicators_ = nullptr;

@@ -40,7 +40,17 @@ bool IsFolderValid(const QString& path)
 
 bool HasRoomFor(double size, const QString& outboxpath)
 {
-    return size + 1000000.0 < static_cast<double>(DiskFreeBytes(outboxpath));
+    return FitsInFreeSpace(size, static_cast<double>(DiskFreeBytes(outboxpath)));
+}
+
+bool FitsInFreeSpace(double size, double freeBytes)
+{
+    return size + 1000000.0 < freeBytes;
+}
+
+bool FileIsFree(const QString& path, ProcessFileSnapshot* pass)
+{
+    return CheckFile(path, pass).free;
 }
 
 QString CleanName(QString text)

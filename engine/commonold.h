@@ -22,6 +22,15 @@ bool IsFolderValid(const QString& path);
 // without it a look, when needed, is taken for this call alone.
 bool FileIsFree(const QString& path, ProcessFileSnapshot* pass = nullptr);
 
+// What one open of a file tells: whether it is free, as FileIsFree answers,
+// and its length in bytes (0 when it cannot be told). The inbox scan asks both
+// of every file on every pass, so they share the open.
+struct FileCheck {
+    bool free = false;
+    qint64 size = 0;
+};
+FileCheck CheckFile(const QString& path, ProcessFileSnapshot* pass = nullptr);
+
 // Bytes available to this user on the file system holding the path; 0 when it
 // cannot be told.
 qint64 DiskFreeBytes(const QString& path);
@@ -29,6 +38,8 @@ qint64 DiskFreeBytes(const QString& path);
 // True when a file of `size` bytes plus a margin of 1,000,000 bytes fits, with
 // room to spare, on the file system that holds the outbox folder.
 bool HasRoomFor(double size, const QString& outboxpath);
+// The same test against free space already measured, for a pass over many files.
+bool FitsInFreeSpace(double size, double freeBytes);
 
 // The text without "?", "\", "/", "*", ":", ">", "<" and the double quote.
 QString CleanName(QString text);

@@ -1,5 +1,5 @@
 // The checks of commonold that ask the operating system directly.
-#include "engine/commonold.h"
+#include "engine/commonold_unix.h"
 
 #include "engine/ProcessFileSnapshot.h"
 
@@ -28,45 +28,53 @@ enum class LeaseAnswer { Free, Held, CannotTell };
 
 // The kernel grants a write lease only when no other descriptor on the file is
 // open anywhere (mappings keep theirs), so the lease answers for every process
-// of every user. Released at once: while it is held, other openers wait.
+// of every user. While it is held other openers wait, so the caller closes the
+// descriptor, which ends the lease, right after asking.
 LeaseAnswer askKernel(int fd)
 {
-    if (::fcntl(fd, F_SETLEASE, F_WRLCK) == 0) {
-        ::fcntl(fd, F_SETLEASE, F_UNLCK);
+    if (::fcntl(fd, F_SETLEASE, F_WRLCK) == 0)
         return LeaseAnswer::Free;
-    }
     return errno == EAGAIN ? LeaseAnswer::Held : LeaseAnswer::CannotTell;
 }
 
 } // namespace
 
-namespace commonold {
-
-bool FileIsFree(const QString& path, ProcessFileSnapshot* pass)
+commonold::FileCheck checkFileAt(int dirFd, const QByteArray& name, ProcessFileSnapshot* pass)
 {
     ignoreLeaseBreakSignal();
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0)
-        return false;
-    bool free = false;
+    commonold::FileCheck check;
     struct stat info;
+    const int fd = ::openat(dirFd, name.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) {
+        if (::fstatat(dirFd, name.constData(), &info, 0) == 0)
+            check.size = info.st_size;
+        return check;
+    }
     if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+        check.size = info.st_size;
         switch (askKernel(fd)) {
         case LeaseAnswer::Free:
-            free = true;
+            check.free = true;
             break;
         case LeaseAnswer::Held:
             break;
         case LeaseAnswer::CannotTell: {
             ProcessFileSnapshot ownSnapshot;
             ProcessFileSnapshot& snapshot = pass ? *pass : ownSnapshot;
-            free = !snapshot.isHeldElsewhere(info.st_dev, info.st_ino);
+            check.free = !snapshot.isHeldElsewhere(info.st_dev, info.st_ino);
             break;
         }
         }
     }
     ::close(fd);
-    return free;
+    return check;
+}
+
+namespace commonold {
+
+FileCheck CheckFile(const QString& path, ProcessFileSnapshot* pass)
+{
+    return checkFileAt(AT_FDCWD, QFile::encodeName(path), pass);
 }
 
 qint64 DiskFreeBytes(const QString& path)
