@@ -41,6 +41,13 @@ template <typename Take> bool forEachEntry(int folderFd, Take take)
     return true;
 }
 
+// File names are UTF-8 to Qt on Linux, as QFile::decodeName takes them; the
+// direct conversion is several times cheaper on every name of every pass.
+QString decodeName(const char* name)
+{
+    return QString::fromUtf8(name);
+}
+
 } // namespace
 
 ScanFolder::ScanFolder(const QString& path)
@@ -66,7 +73,7 @@ QStringList ScanFolder::filesWithExtension(const QString& extension) const
     const bool listed = fd_ >= 0 && forEachEntry(fd_, [&](const dirent* entry) {
         if (entry->d_name[0] == '.')
             return;
-        QString name = QFile::decodeName(entry->d_name);
+        QString name = decodeName(entry->d_name);
         if (name.endsWith(suffix, Qt::CaseInsensitive) && isPlainFile(fd_, entry))
             found.emplace_back(name.toCaseFolded().toStdString(), std::move(name));
     });
@@ -87,7 +94,7 @@ QSet<QString> ScanFolder::allNames() const
 {
     QSet<QString> names;
     if (fd_ >= 0)
-        forEachEntry(fd_, [&](const dirent* entry) { names.insert(QFile::decodeName(entry->d_name)); });
+        forEachEntry(fd_, [&](const dirent* entry) { names.insert(decodeName(entry->d_name)); });
     return names;
 }
 
@@ -95,5 +102,5 @@ commonold::FileCheck ScanFolder::check(const QString& name, ProcessFileSnapshot*
 {
     if (fd_ < 0)
         return {};
-    return checkFileAt(fd_, QFile::encodeName(name), pass);
+    return checkFileAt(fd_, name.toUtf8(), pass);
 }
