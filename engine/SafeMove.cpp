@@ -98,8 +98,7 @@ void flushFolder(const QString& folder)
 
 // Writes a temporary file in the destination's folder with `fill`, flushes it
 // and renames it to `destination`. The temporary file is removed on failure.
-template <typename Fill>
-void replaceWhole(const QString& destination, Fill fill)
+template <typename Fill> void replaceWhole(const QString& destination, Fill fill)
 {
     const QString folder = folderOf(destination);
     QByteArray temporary;

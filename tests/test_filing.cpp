@@ -12,9 +12,12 @@
 
 #include <cerrno>
 #include <memory>
+#include <sys/stat.h>
 #include <utime.h>
 
 using TestSupport::readFile;
+
+Q_DECLARE_METATYPE(TagValues)
 
 class TestFiling : public QObject {
     Q_OBJECT
@@ -99,49 +102,46 @@ QStringList TestFiling::entries(const QString& folder)
 void TestFiling::folderLevels_data()
 {
     QTest::addColumn<QString>("format");
-    QTest::addColumn<QString>("artist");
-    QTest::addColumn<QString>("album");
-    QTest::addColumn<QString>("title");
-    QTest::addColumn<int>("track");
+    QTest::addColumn<TagValues>("tags");
     QTest::addColumn<QStringList>("levels");
 
+    struct Case {
+        const char* name;
+        QString format;
+        TagValues tags; // artist, album, title, track
+        QStringList levels;
+    };
     const QString byAlbum = "%ar\\%al";
-    QTest::newRow("path characters removed") << byAlbum << "AC/DC" << "Back: in Black" << "Hells?" << 7
-                                             << QStringList{"ACDC", "Back in Black"};
-    QTest::newRow("three levels") << "%ar\\%al\\%t - %s" << "Artist" << "Album" << "Intro" << 3
-                                  << QStringList{"Artist", "Album", "03 - Intro"};
-    QTest::newRow("artist token in title is replaced")
-        << "%s" << "Band" << "" << "Live %ar" << 1 << QStringList{"Live Band"};
-    QTest::newRow("track token in artist is kept") << "%ar %t" << "Blink %t" << "" << "" << 5
-                                                   << QStringList{"Blink %t 05"};
-    QTest::newRow("title token in album is kept") << "%al" << "A" << "%s" << "T" << 1
-                                                                       << QStringList{"%s"};
-    QTest::newRow("capital token is text") << "%AR" << "Artist" << "" << "" << 1 << QStringList{"%AR"};
-    QTest::newRow("every occurrence") << "%ar\\%ar" << "X" << "" << "" << 1 << QStringList{"X", "X"};
-    QTest::newRow("empty album") << byAlbum << "Artist" << "" << "" << 1 << QStringList{"Artist", ""};
-    QTest::newRow("empty artist") << byAlbum << "" << "Album" << "" << 1 << QStringList{"various", "Album"};
-    QTest::newRow("artist of removed characters") << byAlbum << "?*" << "Album" << "" << 1
-                                                  << QStringList{"various", "Album"};
-    QTest::newRow("empty format") << "" << "Artist" << "Album" << "" << 1 << QStringList{};
-    QTest::newRow("format empty once replaced") << "%al" << "Artist" << "" << "" << 1 << QStringList{};
-    QTest::newRow("separators at the ends") << "\\%ar\\\\" << "A" << "" << "" << 1 << QStringList{"", "A", "", ""};
-    QTest::newRow("vertical bar kept") << byAlbum << "A|B" << "C" << "" << 1 << QStringList{"A|B", "C"};
-    QTest::newRow("artist ..") << byAlbum << ".." << "Album" << "" << 1 << QStringList{"__", "Album"};
-    QTest::newRow("album .") << byAlbum << "Artist" << "." << "" << 1 << QStringList{"Artist", "_"};
-    QTest::newRow("dots in format") << "..\\.\\%ar" << "A" << "" << "" << 1 << QStringList{"__", "_", "A"};
-    QTest::newRow("dots with more are kept") << "%ar" << "...And You Will Know Us" << "" << "" << 1
-                                             << QStringList{"...And You Will Know Us"};
-    QTest::newRow("slash in a hand-edited format") << "../%ar" << "A" << "" << "" << 1 << QStringList{"..A"};
+    const Case cases[] = {
+        {"path characters removed", byAlbum, {"AC/DC", "Back: in Black", "Hells?", 7}, {"ACDC", "Back in Black"}},
+        {"three levels", "%ar\\%al\\%t - %s", {"Artist", "Album", "Intro", 3}, {"Artist", "Album", "03 - Intro"}},
+        {"artist token in title is replaced", "%s", {"Band", "", "Live %ar", 1}, {"Live Band"}},
+        {"track token in artist is kept", "%ar %t", {"Blink %t", "", "", 5}, {"Blink %t 05"}},
+        {"title token in album is kept", "%al", {"A", "%s", "T", 1}, {"%s"}},
+        {"capital token is text", "%AR", {"Artist", "", "", 1}, {"%AR"}},
+        {"every occurrence", "%ar\\%ar", {"X", "", "", 1}, {"X", "X"}},
+        {"empty album", byAlbum, {"Artist", "", "", 1}, {"Artist", ""}},
+        {"empty artist", byAlbum, {"", "Album", "", 1}, {"various", "Album"}},
+        {"artist of removed characters", byAlbum, {"?*", "Album", "", 1}, {"various", "Album"}},
+        {"empty format", "", {"Artist", "Album", "", 1}, {}},
+        {"format empty once replaced", "%al", {"Artist", "", "", 1}, {}},
+        {"separators at the ends", "\\%ar\\\\", {"A", "", "", 1}, {"", "A", "", ""}},
+        {"vertical bar kept", byAlbum, {"A|B", "C", "", 1}, {"A|B", "C"}},
+        {"artist ..", byAlbum, {"..", "Album", "", 1}, {"__", "Album"}},
+        {"album .", byAlbum, {"Artist", ".", "", 1}, {"Artist", "_"}},
+        {"dots in format", "..\\.\\%ar", {"A", "", "", 1}, {"__", "_", "A"}},
+        {"more dots are a name", "%ar", {"...And You Will Know Us", "", "", 1}, {"...And You Will Know Us"}},
+        {"slash in a hand-edited format", "../%ar", {"A", "", "", 1}, {"..A"}},
+    };
+    for (const Case& c : cases)
+        QTest::newRow(c.name) << c.format << c.tags << c.levels;
 }
 
 void TestFiling::folderLevels()
 {
     QFETCH(QString, format);
-    QFETCH(QString, artist);
-    QFETCH(QString, album);
-    QFETCH(QString, title);
-    QFETCH(int, track);
-    QTEST(FolderLevels(format, TagValues{artist, album, title, track}), "levels");
+    QFETCH(TagValues, tags);
+    QTEST(FolderLevels(format, tags), "levels");
 }
 
 void TestFiling::formatTrack_data()
@@ -171,6 +171,12 @@ void TestFiling::filesByArtistAndAlbum()
     QVERIFY(!QFile::exists(inbox("x.mp3")));
     QCOMPARE(entries(outbox()), QStringList{"ACDC"});
     QCOMPARE(entries(outbox("ACDC/Back in Black")), QStringList{"x.mp3"});
+    // Readable as any new file is, not only by its owner as a temporary file would be.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    struct stat info;
+    QCOMPARE(::stat(QFile::encodeName(outbox("ACDC/Back in Black/x.mp3")).constData(), &info), 0);
+    QCOMPARE(info.st_mode & 0777, 0666 & ~mask);
 }
 
 void TestFiling::createsThreeLevelsInTurn()
@@ -269,7 +275,8 @@ void TestFiling::errorFilingWritesLogByteForByte()
     engine_->base().ErrorHandle(FilingError::fromErrno(ENOENT));
 
     QCOMPARE(readFile(errors("File not found/song.mp3")), bytes);
-    QCOMPARE(readFile(errors("File not found/song.mp3.txt")), QByteArray(" 53 \r\nFile not found\r\n 0 \r\n\r\n 2 \r\n"));
+    QCOMPARE(readFile(errors("File not found/song.mp3.txt")),
+             QByteArray(" 53 \r\nFile not found\r\n 0 \r\n\r\n 2 \r\n"));
     QCOMPARE(entries(errors("File not found")), (QStringList{"song.mp3", "song.mp3.txt"}));
     QVERIFY(!QFile::exists(inbox("song.mp3")));
     QVERIFY(!engine_->processing());
