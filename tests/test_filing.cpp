@@ -44,7 +44,7 @@ private slots:
     void errorFilingNegativeNumberAndTexts();
     void errorFilingWithoutSubfolder_data();
     void errorFilingWithoutSubfolder();
-    void errorFilingKeepsVerticalBar();
+    void errorFilingSubfolderNames();
     void errorFilingReplacesEarlierCopyAndLog();
     void errorFilingFailureKeepsInboxFile();
 
@@ -315,11 +315,15 @@ void TestFiling::errorFilingWithoutSubfolder()
     QCOMPARE(readFile(errors("song.mp3.txt")), " 75 \r\n" + description.toUtf8() + "\r\n 0 \r\n\r\n 5 \r\n");
 }
 
-void TestFiling::errorFilingKeepsVerticalBar()
+void TestFiling::errorFilingSubfolderNames()
 {
     drop("song.mp3", "A", "B");
     engine_->base().ErrorHandle(FilingError(75, "A|B", 0));
     QCOMPARE(entries(errors("A|B")), (QStringList{"song.mp3", "song.mp3.txt"}));
+
+    drop("dots.mp3", "A", "B");
+    engine_->base().ErrorHandle(FilingError(75, "..", 0));
+    QCOMPARE(entries(errors("__")), (QStringList{"dots.mp3", "dots.mp3.txt"}));
 }
 
 void TestFiling::errorFilingReplacesEarlierCopyAndLog()
