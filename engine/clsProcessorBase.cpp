@@ -3,6 +3,7 @@
 #include "engine/FilingError.h"
 #include "engine/InboxListing.h"
 #include "engine/ProcessFileSnapshot.h"
+#include "engine/SafeMove.h"
 #include "engine/ServiceIndicators.h"
 #include "engine/commonold.h"
 #include "engine/processor.h"
@@ -15,6 +16,20 @@ namespace {
 
 const QString kNoFiles = QStringLiteral("No files in inbox.  ");
 const QString kCannotProcess = QStringLiteral("Cannot Process files yet.  ");
+
+// A number as the error log writes it: a leading space unless negative, and a
+// trailing space (53 gives " 53 ", -1 gives "-1 ").
+QByteArray logNumber(int number)
+{
+    return (number < 0 ? QByteArray() : QByteArray(" ")) + QByteArray::number(number) + ' ';
+}
+
+QByteArray errorLog(const FilingError& error)
+{
+    const QByteArray crlf("\r\n");
+    return logNumber(error.number()) + crlf + error.description().toUtf8() + crlf + logNumber(error.helpContext()) +
+           crlf + error.helpFile().toUtf8() + crlf + logNumber(error.lastDllError()) + crlf;
+}
 
 // The name without its last four characters (".mp3"), then "." and `extension`.
 QString withExtension(const QString& name, const QString& extension)
@@ -103,6 +118,21 @@ QString clsProcessorBase::InboxFiles(int id) const
     if (id < 0 || id >= inboxFiles_.size())
         throw FilingError::subscriptOutOfRange();
     return inboxFiles_.at(id);
+}
+
+void clsProcessorBase::ErrorHandle(const FilingError& myerr)
+{
+    const QString cleaned = commonold::CleanName(myerr.description());
+    QString sub;
+    if (!cleaned.isEmpty()) {
+        sub = cleaned + QLatin1Char('/');
+        if (!commonold::IsFolderValid(errorsPath_ + sub))
+            SafeMove::createFolder(errorsPath_ + sub);
+    }
+    const QString target = errorsPath_ + sub + currentOutFile_;
+    SafeMove::move(inboxPath_ + currentInFile_, target);
+    SafeMove::writeFile(target + QStringLiteral(".txt"), errorLog(myerr));
+    processing_ = false;
 }
 
 void clsProcessorBase::turnon()

@@ -1,6 +1,43 @@
 #include "engine/processor.h"
 
 #include "config/SettingsStore.h"
+#include "engine/FolderFormat.h"
+#include "engine/SafeMove.h"
+#include "engine/TagReader.h"
+#include "engine/commonold.h"
+
+namespace {
+
+// The tags of one file. The reader lives for this call only, so it is
+// released on every way out, before anything is written.
+TagValues readTags(const QString& path)
+{
+    TagReader reader;
+    reader.OpenTagFile(path);
+    TagValues tags;
+    tags.track = reader.TrackNumber();
+    tags.title = reader.SongTitle();
+    tags.album = reader.Album();
+    tags.artist = reader.Artist();
+    return tags;
+}
+
+// Creates the levels under `root` one at a time where they are missing and
+// answers the deepest folder, ending in "/". An empty level names the folder
+// above it, which exists by then.
+QString createLevels(const QString& root, const QStringList& levels)
+{
+    QString folder = root;
+    for (const QString& level : levels) {
+        const QString candidate = folder + level;
+        if (!commonold::IsFolderValid(candidate))
+            SafeMove::createFolder(candidate);
+        folder = candidate + QLatin1Char('/');
+    }
+    return folder;
+}
+
+} // namespace
 
 processor::processor()
 {
@@ -10,4 +47,15 @@ processor::processor()
 void processor::loadsettings()
 {
     folderFormat_ = SettingsStore::read(Setting::FileFormat);
+}
+
+void processor::process()
+{
+    const QString outbox = outboxpath();
+    const QString source = inboxpath() + currentinfile();
+    const TagValues tags = readTags(source);
+    const QString folder = createLevels(outbox, FolderLevels(folderFormat_, tags));
+    // A source that changed while it was copied stays in the inbox and is
+    // filed again later; the copy it leaves is then replaced.
+    SafeMove::move(source, folder + currentinfile());
 }

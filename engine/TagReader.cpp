@@ -1,0 +1,111 @@
+#include "engine/TagReader.h"
+
+#include "engine/FilingError.h"
+
+#include <QFile>
+
+#include <taglib/id3v2framefactory.h>
+#include <taglib/mpegfile.h>
+#include <taglib/mpegproperties.h>
+#include <taglib/tag.h>
+#include <taglib/tfilestream.h>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+QString toQString(const TagLib::String& text)
+{
+    return QString::fromStdString(text.to8Bit(true));
+}
+
+// Opens the file ourselves, so a failure carries the errno of the open, and
+// TagLib reads through the same descriptor.
+int openForReading(const QString& path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        throw FilingError::fromErrno(errno);
+    struct stat info;
+    int err = 0;
+    if (::fstat(fd, &info) != 0)
+        err = errno;
+    else if (!S_ISREG(info.st_mode))
+        err = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
+    if (err != 0) {
+        ::close(fd);
+        throw FilingError::fromErrno(err);
+    }
+    return fd;
+}
+
+FilingError invalidFileFormat()
+{
+    return {321, QStringLiteral("Invalid file format")};
+}
+
+} // namespace
+
+struct TagReader::Values {
+    QString artist;
+    QString album;
+    QString title;
+    int track = 0;
+};
+
+TagReader::TagReader() : values_(std::make_unique<Values>())
+{
+}
+
+TagReader::~TagReader() = default;
+
+void TagReader::OpenTagFile(const QString& path)
+{
+    *values_ = Values();
+    const int fd = openForReading(path);
+    // Once open, the stream owns the descriptor and closes it.
+    TagLib::FileStream stream(fd, true);
+    if (!stream.isOpen()) {
+        const int err = errno;
+        ::close(fd);
+        throw FilingError::fromErrno(err);
+    }
+    TagLib::MPEG::File file(&stream, TagLib::ID3v2::FrameFactory::instance(), true);
+    // TagLib accepts any bytes as an MPEG file with an empty tag; only the
+    // audio properties tell whether an MPEG frame was found at all.
+    const TagLib::MPEG::Properties* audio = file.isValid() ? file.audioProperties() : nullptr;
+    if (!audio || audio->bitrate() <= 0)
+        throw invalidFileFormat();
+    // tag() merges ID3v2 and ID3v1 field by field, ID3v2 first.
+    const TagLib::Tag* tag = file.tag();
+    if (!tag)
+        return;
+    values_->artist = toQString(tag->artist());
+    values_->album = toQString(tag->album());
+    values_->title = toQString(tag->title());
+    // TagLib keeps the track unsigned; the cast back restores a negative number.
+    values_->track = static_cast<int>(tag->track());
+}
+
+QString TagReader::Artist() const
+{
+    return values_->artist;
+}
+
+QString TagReader::Album() const
+{
+    return values_->album;
+}
+
+QString TagReader::SongTitle() const
+{
+    return values_->title;
+}
+
+int TagReader::TrackNumber() const
+{
+    return values_->track;
+}

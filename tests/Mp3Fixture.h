@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// Builds small MP3 files for tests: an ID3 tag in front of (or, for ID3v1,
+// behind) a few valid MPEG-1 Layer III frames with silent payload.
+namespace Mp3Fixture {
+
+enum class Tag {
+    None,
+    Id3v1,
+    Id3v22,       // Latin-1
+    Id3v23,       // Latin-1 when every text fits, else UTF-16 with byte-order mark
+    Id3v23Latin1,
+    Id3v23Utf16,  // UTF-16 with byte-order mark
+    Id3v24Utf8,
+};
+
+struct Tags {
+    QString artist;
+    QString album;
+    QString title;
+    QString track; // the track field as stored, such as "7" or "7/12"; empty for none
+};
+
+// `frames` MPEG frames of 417 bytes each (128 kbit/s, 44.1 kHz, no padding).
+QByteArray audioFrames(int frames = 8);
+
+// The whole file. Empty texts are left out of the tag.
+QByteArray build(const Tags& tags, Tag kind = Tag::Id3v23, int frames = 8);
+
+// Writes the file, creating missing folders; false when it could not.
+bool write(const QString& path, const Tags& tags, Tag kind = Tag::Id3v23, int frames = 8);
+bool write(const QString& path, const QString& artist, const QString& album, const QString& title, int track,
+           Tag kind = Tag::Id3v23);
+
+} // namespace Mp3Fixture
