@@ -17,6 +17,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QPainter>
+#include <QPainterPath>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -40,8 +41,10 @@ QPixmap drawDisc(const QColor& color, const QString& letter)
         QFont font;
         font.setPixelSize(20);
         font.setBold(true);
-        painter.setFont(font);
-        painter.drawText(QRect(0, 0, 32, 32), Qt::AlignCenter, letter);
+        QPainterPath outline;
+        outline.addText(0, 0, font, letter);
+        outline.translate(QPointF(16, 16) - outline.boundingRect().center());
+        painter.fillPath(outline, Qt::black);
     }
     return picture;
 }
