@@ -17,6 +17,7 @@ Options::Options(processor& process, QWidget* parent) : QDialog(parent), process
 {
     setWindowTitle(QStringLiteral("Options"));
     setFixedSize(twips(6255, 4620));
+    useLayoutFont(this);
     createControls();
     loadSettings();
     txtinboxpath->setFocus();

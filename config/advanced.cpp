@@ -12,6 +12,7 @@ advanced::advanced(processor& process, QWidget* parent) : QDialog(parent), proce
 {
     setWindowTitle(QStringLiteral("Advanced Options"));
     setFixedSize(twips(5160, 2730));
+    useLayoutFont(this);
     createControls();
     txtFileFormat->setText(SettingsStore::readAsDialog(Setting::FileFormat));
     txtFileFormat->setFocus();

@@ -87,6 +87,7 @@ Form1::~Form1() = default;
 void Form1::createControls()
 {
     resize(twips(5025, 5535));
+    useLayoutFont(this);
     cmdstart = addControl<QPushButton>(this, "cmdstart", twips(120, 120, 495, 255), QStringLiteral("Start"));
     cmdStop = addControl<QPushButton>(this, "cmdStop", twips(720, 120, 495, 255), QStringLiteral("Stop"));
     shpLight = addControl<FilledCircle>(this, "shpLight", twips(1260, 135, 240, 240));
