@@ -33,11 +33,13 @@ void Options::createControls()
     cmdoutbrowse = addControl<QPushButton>(this, "cmdoutbrowse", twips(5160, 1080, 375, 375), QStringLiteral("..."));
     Label4 = addControl<QLabel>(this, "Label4", twips(840, 1680, 975, 375), QStringLiteral("Errors Path:"));
     txtErrorsPath = addControl<QLineEdit>(this, "txtErrorsPath", twips(1920, 1680, 3135, 375));
-    cmdErrorBrowse = addControl<QPushButton>(this, "cmdErrorBrowse", twips(5160, 1680, 375, 375), QStringLiteral("..."));
+    cmdErrorBrowse =
+        addControl<QPushButton>(this, "cmdErrorBrowse", twips(5160, 1680, 375, 375), QStringLiteral("..."));
     Label3 = addControl<QLabel>(this, "Label3", twips(360, 2640, 1575, 495), QStringLiteral("Service Load State:"));
     optStarted = addControl<QRadioButton>(this, "optStarted", twips(1920, 2400, 1575, 255), QStringLiteral("Started"));
     OptStopped = addControl<QRadioButton>(this, "OptStopped", twips(1920, 2760, 975, 255), QStringLiteral("Stopped"));
-    cmdadvanced = addControl<QPushButton>(this, "cmdadvanced", twips(4080, 2400, 1455, 495), QStringLiteral("Advanced"));
+    cmdadvanced =
+        addControl<QPushButton>(this, "cmdadvanced", twips(4080, 2400, 1455, 495), QStringLiteral("Advanced"));
     cmdOK = addControl<QPushButton>(this, "cmdOK", twips(1920, 3360, 1095, 375), QStringLiteral("OK"));
     cmdCancel = addControl<QPushButton>(this, "cmdCancel", twips(3240, 3360, 1335, 375), QStringLiteral("Cancel"));
 
@@ -69,7 +71,8 @@ void Options::loadSettings()
 
 void Options::chooseFolder(QLineEdit* box)
 {
-    const QString folder = QFileDialog::getExistingDirectory(this, QStringLiteral("This is the title"), QDir::homePath());
+    const QString folder =
+        QFileDialog::getExistingDirectory(this, QStringLiteral("This is the title"), QDir::homePath());
     if (!folder.isEmpty())
         box->setText(folder);
 }

@@ -21,7 +21,8 @@ advanced::advanced(processor& process, QWidget* parent) : QDialog(parent), proce
 void advanced::createControls()
 {
     Label1 = addControl<QLabel>(this, "Label1", twips(240, 240, 1455, 375), QStringLiteral("Folder Format"));
-    txtFileFormat = addControl<QLineEdit>(this, "txtFileFormat", twips(1920, 120, 2895, 495), QStringLiteral("*t - *s"));
+    txtFileFormat =
+        addControl<QLineEdit>(this, "txtFileFormat", twips(1920, 120, 2895, 495), QStringLiteral("*t - *s"));
     Label2 = addControl<QLabel>(this, "Label2", twips(600, 840, 4095, 495),
                                 QStringLiteral("%ar  = Artist %al = Album *s = Song %t = Track Number."));
     Label2->setWordWrap(true);

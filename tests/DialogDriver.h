@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QApplication>
+#include <QList>
 #include <QPointer>
 #include <QStringList>
 #include <QTimer>
@@ -26,8 +27,22 @@ inline void whenModalOpens(std::function<void(QWidget*)> action, QPointer<QWidge
     });
 }
 
-template <class Control>
-Control* control(const QWidget* window, const char* name)
+// Runs the actions in turn, each on the next modal window that opens.
+inline void whenModalsOpen(QList<std::function<void(QWidget*)>> actions, QPointer<QWidget> previous = {})
+{
+    if (actions.isEmpty())
+        return;
+    const auto action = actions.takeFirst();
+    whenModalOpens(
+        [=](QWidget* modal) {
+            // Set up before acting: the action may open the next window and wait in it.
+            whenModalsOpen(actions, modal);
+            action(modal);
+        },
+        previous);
+}
+
+template <class Control> Control* control(const QWidget* window, const char* name)
 {
     return window->findChild<Control*>(QLatin1String(name));
 }

