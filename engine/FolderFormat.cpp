@@ -2,20 +2,15 @@
 
 #include "engine/commonold.h"
 
-namespace {
-
-// "." and ".." would name the folder itself or its parent.
-QString ordinaryFolderName(QString level)
+QString OrdinaryFolderName(QString name)
 {
-    // The format is stored without "/" by the dialog that edits it; one edited
-    // by hand must not reach past its level either.
-    level.remove(QLatin1Char('/'));
-    if (level == QLatin1String(".") || level == QLatin1String(".."))
-        level.fill(QLatin1Char('_'));
-    return level;
+    // The folder format is stored without "/" by the dialog that edits it; one
+    // edited by hand must not reach past its level either.
+    name.remove(QLatin1Char('/'));
+    if (name == QLatin1String(".") || name == QLatin1String(".."))
+        name.fill(QLatin1Char('_'));
+    return name;
 }
-
-} // namespace
 
 QString FormatTrack(int track)
 {
@@ -44,6 +39,6 @@ QStringList FolderLevels(const QString& format, const TagValues& tags)
 
     QStringList levels = path.split(QLatin1Char('\\'));
     for (QString& level : levels)
-        level = ordinaryFolderName(level);
+        level = OrdinaryFolderName(level);
     return levels;
 }

@@ -83,7 +83,7 @@ bool copyContent(int from, int to)
     }
 }
 
-// The rename itself lives in the folder; flushing it makes the replacement
+// A rename or a new folder lives in its folder; flushing that makes it
 // survive a crash. Some file systems cannot flush a folder; the file itself is
 // already on disk then, so that is not a failure.
 void flushFolder(const QString& folder)
@@ -98,8 +98,7 @@ void flushFolder(const QString& folder)
 
 // Writes a temporary file in the destination's folder with `fill`, flushes it
 // and renames it to `destination`. The temporary file is removed on failure.
-template <typename Fill>
-void replaceWhole(const QString& destination, Fill fill)
+template <typename Fill> void replaceWhole(const QString& destination, Fill fill)
 {
     const QString folder = folderOf(destination);
     QByteArray temporary;
@@ -189,4 +188,8 @@ void SafeMove::createFolder(const QString& path)
 {
     if (::mkdir(encoded(path).constData(), 0777) != 0)
         throwErrno();
+    QString parent = path;
+    while (parent.endsWith(QLatin1Char('/')))
+        parent.chop(1);
+    flushFolder(folderOf(parent));
 }

@@ -32,7 +32,7 @@ public:
     // Writes `bytes` as the whole content of `path` by the same temporary name
     // and rename, replacing an earlier file.
     static void writeFile(const QString& path, const QByteArray& bytes);
-    // Creates the one folder `path`; its parent must exist.
+    // Creates the one folder `path`, flushed like a copy; its parent must exist.
     static void createFolder(const QString& path);
 
 private:

@@ -56,9 +56,7 @@ struct TagReader::Values {
     int track = 0;
 };
 
-TagReader::TagReader() : values_(std::make_unique<Values>())
-{
-}
+TagReader::TagReader() : values_(std::make_unique<Values>()) {}
 
 TagReader::~TagReader() = default;
 

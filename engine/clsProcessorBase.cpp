@@ -1,6 +1,7 @@
 #include "engine/clsProcessorBase.h"
 
 #include "engine/FilingError.h"
+#include "engine/FolderFormat.h"
 #include "engine/InboxListing.h"
 #include "engine/ProcessFileSnapshot.h"
 #include "engine/SafeMove.h"
@@ -122,7 +123,9 @@ QString clsProcessorBase::InboxFiles(int id) const
 
 void clsProcessorBase::ErrorHandle(const FilingError& myerr)
 {
-    const QString cleaned = commonold::CleanName(myerr.description());
+    // Descriptions are this program's own texts; even so a "." or ".." one
+    // must not put the file beside the errors folder.
+    const QString cleaned = OrdinaryFolderName(commonold::CleanName(myerr.description()));
     QString sub;
     if (!cleaned.isEmpty()) {
         sub = cleaned + QLatin1Char('/');

@@ -53,9 +53,11 @@ void processor::process()
 {
     const QString outbox = outboxpath();
     const QString source = inboxpath() + currentinfile();
+    // Noted before the tags are read, so a file that changes at any time
+    // while it is filed stays in the inbox and is filed again later.
+    SafeMove move(source);
     const TagValues tags = readTags(source);
     const QString folder = createLevels(outbox, FolderLevels(folderFormat_, tags));
-    // A source that changed while it was copied stays in the inbox and is
-    // filed again later; the copy it leaves is then replaced.
-    SafeMove::move(source, folder + currentinfile());
+    move.copyTo(folder + currentinfile());
+    move.removeSourceIfUnchanged();
 }

@@ -66,10 +66,9 @@ QByteArray frame(const char* id, const QString& text, Tag kind)
 QByteArray id3v2(const Tags& tags, Tag kind)
 {
     const bool v22 = kind == Tag::Id3v22;
-    const QByteArray frames = frame(v22 ? "TP1" : "TPE1", tags.artist, kind) +
-                              frame(v22 ? "TAL" : "TALB", tags.album, kind) +
-                              frame(v22 ? "TT2" : "TIT2", tags.title, kind) +
-                              frame(v22 ? "TRK" : "TRCK", tags.track, kind);
+    const QByteArray frames =
+        frame(v22 ? "TP1" : "TPE1", tags.artist, kind) + frame(v22 ? "TAL" : "TALB", tags.album, kind) +
+        frame(v22 ? "TT2" : "TIT2", tags.title, kind) + frame(v22 ? "TRK" : "TRCK", tags.track, kind);
     const char major = v22 ? 2 : kind == Tag::Id3v24Utf8 ? 4 : 3;
     return QByteArray("ID3") + major + QByteArray(2, '\0') + synchsafe(frames.size()) + frames;
 }
@@ -121,8 +120,7 @@ bool write(const QString& path, const Tags& tags, Tag kind, int frames)
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
 }
 
-bool write(const QString& path, const QString& artist, const QString& album, const QString& title, int track,
-           Tag kind)
+bool write(const QString& path, const QString& artist, const QString& album, const QString& title, int track, Tag kind)
 {
     return write(path, Tags{artist, album, title, track == 0 ? QString() : QString::number(track)}, kind);
 }

@@ -10,10 +10,10 @@ namespace Mp3Fixture {
 enum class Tag {
     None,
     Id3v1,
-    Id3v22,       // Latin-1
-    Id3v23,       // Latin-1 when every text fits, else UTF-16 with byte-order mark
+    Id3v22, // Latin-1
+    Id3v23, // Latin-1 when every text fits, else UTF-16 with byte-order mark
     Id3v23Latin1,
-    Id3v23Utf16,  // UTF-16 with byte-order mark
+    Id3v23Utf16, // UTF-16 with byte-order mark
     Id3v24Utf8,
 };
 

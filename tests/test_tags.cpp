@@ -13,6 +13,7 @@
 using Mp3Fixture::Tag;
 
 Q_DECLARE_METATYPE(Mp3Fixture::Tag)
+Q_DECLARE_METATYPE(Mp3Fixture::Tags)
 
 class TestTags : public QObject {
     Q_OBJECT
@@ -50,33 +51,30 @@ FilingError TestTags::openFailure(const QString& file)
 void TestTags::readsEveryTagVersion_data()
 {
     QTest::addColumn<Tag>("kind");
-    QTest::addColumn<QString>("artist");
-    QTest::addColumn<QString>("album");
-    QTest::addColumn<QString>("title");
-    QTest::addColumn<int>("track");
+    QTest::addColumn<Mp3Fixture::Tags>("tags");
 
-    QTest::newRow("ID3v1") << Tag::Id3v1 << "Björk" << "Homogenic" << "Jóga" << 3;
-    QTest::newRow("ID3v2.2") << Tag::Id3v22 << "Motörhead" << "Ace of Spades" << "Ace of Spades" << 1;
-    QTest::newRow("ID3v2.3 Latin-1") << Tag::Id3v23Latin1 << "Sigur Rós" << "Ágætis byrjun" << "Svefn-g-englar" << 2;
-    QTest::newRow("ID3v2.3 UTF-16") << Tag::Id3v23Utf16 << "Мумий Тролль" << "Морская" << "Владивосток 2000" << 12;
-    QTest::newRow("ID3v2.4 UTF-8") << Tag::Id3v24Utf8 << "坂本龍一" << "千のナイフ" << "Das Neue Japanische 🎹" << 104;
+    QTest::newRow("ID3v1") << Tag::Id3v1 << Mp3Fixture::Tags{"Björk", "Homogenic", "Jóga", "3"};
+    QTest::newRow("ID3v2.2") << Tag::Id3v22 << Mp3Fixture::Tags{"Motörhead", "Ace of Spades", "Ace of Spades", "1"};
+    QTest::newRow("ID3v2.3 Latin-1") << Tag::Id3v23Latin1
+                                     << Mp3Fixture::Tags{"Sigur Rós", "Ágætis byrjun", "Svefn-g-englar", "2"};
+    QTest::newRow("ID3v2.3 UTF-16") << Tag::Id3v23Utf16
+                                    << Mp3Fixture::Tags{"Мумий Тролль", "Морская", "Владивосток 2000", "12"};
+    QTest::newRow("ID3v2.4 UTF-8") << Tag::Id3v24Utf8
+                                   << Mp3Fixture::Tags{"坂本龍一", "千のナイフ", "Das Neue Japanische 🎹", "104"};
 }
 
 void TestTags::readsEveryTagVersion()
 {
     QFETCH(Tag, kind);
-    QFETCH(QString, artist);
-    QFETCH(QString, album);
-    QFETCH(QString, title);
-    QFETCH(int, track);
-    QVERIFY(Mp3Fixture::write(path("song.mp3"), artist, album, title, track, kind));
+    QFETCH(Mp3Fixture::Tags, tags);
+    QVERIFY(Mp3Fixture::write(path("song.mp3"), tags, kind));
 
     TagReader reader;
     reader.OpenTagFile(path("song.mp3"));
-    QCOMPARE(reader.Artist(), artist);
-    QCOMPARE(reader.Album(), album);
-    QCOMPARE(reader.SongTitle(), title);
-    QCOMPARE(reader.TrackNumber(), track);
+    QCOMPARE(reader.Artist(), tags.artist);
+    QCOMPARE(reader.Album(), tags.album);
+    QCOMPARE(reader.SongTitle(), tags.title);
+    QCOMPARE(reader.TrackNumber(), tags.track.toInt());
 }
 
 void TestTags::trackField_data()
