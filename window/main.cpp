@@ -1,9 +1,11 @@
-#include <QCoreApplication>
-#include <QTextStream>
+#include "window/Form1.h"
+
+#include <QApplication>
 
 int main(int argc, char* argv[])
 {
-    QCoreApplication app(argc, argv);
-    QTextStream(stdout) << "Tovrel: the main window is not built yet; the filing engine and its tests are.\n";
-    return 0;
+    QApplication app(argc, argv);
+    Form1 window;
+    window.show();
+    return app.exec();
 }

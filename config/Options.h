@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QDialog>
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+class processor;
+
+// Edits the three folders and whether the service runs at start-up. Talks to
+// the service only through the settings store; the caller reloads the settings
+// once the dialog has closed. The processor is asked only for its `advanced`
+// flag and is handed on to the Advanced dialog.
+class Options : public QDialog {
+    Q_OBJECT
+
+public:
+    explicit Options(processor& process, QWidget* parent = nullptr);
+
+    // True when the three folder texts differ pairwise, compared exactly.
+    bool PathsAreUnique() const;
+
+private:
+    void createControls();
+    void loadSettings();
+    void chooseFolder(QLineEdit* box);
+    void save();
+    void openAdvanced();
+
+    processor& process_;
+    QLabel* Label1;
+    QLineEdit* txtinboxpath;
+    QPushButton* cmdinbrowse;
+    QLabel* Label2;
+    QLineEdit* txtoutboxpath;
+    QPushButton* cmdoutbrowse;
+    QLabel* Label4;
+    QLineEdit* txtErrorsPath;
+    QPushButton* cmdErrorBrowse;
+    QLabel* Label3;
+    QRadioButton* optStarted;
+    QRadioButton* OptStopped;
+    QPushButton* cmdadvanced;
+    QPushButton* cmdOK;
+    QPushButton* cmdCancel;
+};

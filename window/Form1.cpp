@@ -1,0 +1,319 @@
+#include "window/Form1.h"
+
+#include "config/Controls.h"
+#include "config/MessageBox.h"
+#include "config/Options.h"
+#include "config/SettingsStore.h"
+#include "engine/FilingError.h"
+#include "engine/commonold.h"
+#include "engine/processor.h"
+#include "window/FilledCircle.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QPainter>
+#include <QPainterPath>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTimer>
+
+namespace {
+
+const QColor kGreen(0, 255, 0);
+const QColor kRed(255, 0, 0);
+
+QPixmap drawDisc(const QColor& color, const QString& letter)
+{
+    QPixmap picture(32, 32);
+    picture.fill(Qt::transparent);
+    QPainter painter(&picture);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(Qt::black, 1));
+    painter.setBrush(color);
+    painter.drawEllipse(QRectF(1.5, 1.5, 29, 29));
+    if (!letter.isEmpty()) {
+        QFont font;
+        font.setPixelSize(20);
+        font.setBold(true);
+        QPainterPath outline;
+        outline.addText(0, 0, font, letter);
+        outline.translate(QPointF(16, 16) - outline.boundingRect().center());
+        painter.fillPath(outline, Qt::black);
+    }
+    return picture;
+}
+
+// A green and a red disc, then red/green pairs bearing a letter. Only the last
+// pair, "T" for Tovrel, is shown (in the tray); the others fill their places.
+QList<QPixmap> drawImages()
+{
+    QList<QPixmap> images{drawDisc(kGreen, {}), drawDisc(kRed, {})};
+    for (const char* letter : {"A", "B", "C", "D", "E", "F", "T"})
+        images << drawDisc(kRed, QLatin1String(letter)) << drawDisc(kGreen, QLatin1String(letter));
+    return images;
+}
+
+QString withTrailingSlash(QString path)
+{
+    if (!path.endsWith(QLatin1Char('/')))
+        path += QLatin1Char('/');
+    return path;
+}
+
+QString describe(const std::exception& failure)
+{
+    if (const auto* filingError = dynamic_cast<const FilingError*>(&failure))
+        return filingError->description();
+    return QString::fromLocal8Bit(failure.what());
+}
+
+} // namespace
+
+Form1::Form1(QWidget* parent) : QWidget(parent), Images(drawImages())
+{
+    createControls();
+    createMenu();
+    startUp();
+}
+
+Form1::~Form1() = default;
+
+void Form1::createControls()
+{
+    resize(twips(5025, 5535));
+    useLayoutFont(this);
+    cmdstart = addControl<QPushButton>(this, "cmdstart", twips(120, 120, 495, 255), QStringLiteral("Start"));
+    cmdStop = addControl<QPushButton>(this, "cmdStop", twips(720, 120, 495, 255), QStringLiteral("Stop"));
+    shpLight = addControl<FilledCircle>(this, "shpLight", twips(1260, 135, 240, 240));
+    cmdConfig = addControl<QPushButton>(this, "cmdConfig", twips(840, 480, 615, 255), QStringLiteral("config"));
+    cmdForce = addControl<QPushButton>(this, "cmdForce", twips(120, 480, 615, 255), QStringLiteral("Force"));
+    Label1 = addControl<QLabel>(this, "Label1", twips(120, 840, 1335, 255), QStringLiteral("Current Status:"));
+    txtstatus = addControl<QLineEdit>(this, "txtstatus", twips(120, 1080, 4815, 375));
+    progressbar = addControl<QProgressBar>(this, "progressbar", twips(120, 1560, 4815, 255));
+    progtotal = addControl<QProgressBar>(this, "progtotal", twips(120, 1920, 4815, 255));
+    peakbar = addControl<QProgressBar>(this, "peakbar", twips(120, 2280, 4815, 255));
+    lstInboxFiles = addControl<QListWidget>(this, "lstInboxFiles", twips(120, 2640, 4815, 2760));
+    Label2 = addControl<QLabel>(this, "Label2", twips(2520, 120, 495, 255), QStringLiteral("Inbox:"));
+    txtInboxCount = addControl<QLineEdit>(this, "txtInboxCount", twips(3120, 120, 495, 285), QStringLiteral("?"));
+    Label3 = addControl<QLabel>(this, "Label3", twips(3675, 120, 735, 255), QStringLiteral("In Locked:"));
+    txtInboxLockCount =
+        addControl<QLineEdit>(this, "txtInboxLockCount", twips(4440, 120, 495, 285), QStringLiteral("?"));
+    Label4 = addControl<QLabel>(this, "Label4", twips(2520, 480, 615, 255), QStringLiteral("Too big:"));
+    txtTooBigCount = addControl<QLineEdit>(this, "txtTooBigCount", twips(3120, 480, 495, 285), QStringLiteral("?"));
+    Label5 = addControl<QLabel>(this, "Label5", twips(3555, 480, 855, 255), QStringLiteral("Out Locked:"));
+    txtOutboxLockCount =
+        addControl<QLineEdit>(this, "txtOutboxLockCount", twips(4440, 480, 495, 285), QStringLiteral("?"));
+    PriorityRealtime =
+        addControl<QRadioButton>(this, "PriorityRealtime", twips(1560, 0, 1095, 195), QStringLiteral("Realtime"));
+    PriorityHigh = addControl<QRadioButton>(this, "PriorityHigh", twips(1560, 240, 975, 195), QStringLiteral("High"));
+    PriorityNormal =
+        addControl<QRadioButton>(this, "PriorityNormal", twips(1560, 480, 975, 195), QStringLiteral("Normal"));
+    PriorityLow = addControl<QRadioButton>(this, "PriorityLow", twips(1560, 720, 1215, 255), QStringLiteral("Low"));
+
+    // The progress bars are never driven; they stay empty, without a percentage.
+    for (QProgressBar* bar : {progressbar, progtotal, peakbar})
+        bar->setTextVisible(false);
+    chainTabOrder({cmdstart, txtstatus, cmdStop, cmdConfig, cmdForce, txtInboxCount, txtInboxLockCount, txtTooBigCount,
+                   txtOutboxLockCount, lstInboxFiles, PriorityRealtime, PriorityHigh, PriorityNormal, PriorityLow});
+
+    Timer = new QTimer(this);
+    Timer->setObjectName(QStringLiteral("Timer"));
+    Timer->setInterval(1000);
+    connect(Timer, &QTimer::timeout, this, &Form1::main);
+    connect(cmdstart, &QPushButton::clicked, this, [this] { process->turnon(); });
+    connect(cmdStop, &QPushButton::clicked, this, [this] { process->turnoff(); });
+    connect(cmdConfig, &QPushButton::clicked, this, &Form1::configure);
+}
+
+void Form1::createMenu()
+{
+    mService = new QMenu(QStringLiteral("Service"), this);
+    mService->setObjectName(QStringLiteral("mService"));
+    const auto addItem = [this](const char* name, const QString& caption) {
+        QAction* item = mService->addAction(caption);
+        item->setObjectName(QLatin1String(name));
+        return item;
+    };
+    mShow = addItem("mShow", QStringLiteral("Show"));
+    mStart = addItem("mStart", QStringLiteral("Start"));
+    mStop = addItem("mStop", QStringLiteral("Stop"));
+    MForce = addItem("MForce", QStringLiteral("Force"));
+    mExit = addItem("mExit", QStringLiteral("Exit"));
+    // TODO(tray): "Show" and "Exit" act once the tray icon exists.
+    connect(mStart, &QAction::triggered, this, [this] { process->turnon(); });
+    connect(mStop, &QAction::triggered, this, [this] { process->turnoff(); });
+}
+
+void Form1::startUp()
+{
+    setWindowTitle(kApplicationTitle);
+    Timer->stop();
+    process = std::make_unique<processor>();
+    process->base().setIndicators(this);
+    loadsettings();
+    if (process->serviceon())
+        process->turnon();
+    else
+        process->turnoff();
+    // TODO(tray): add the tray icon here (ShellTrayAdd), and route its notifications to this window (SubClass)
+    // when that succeeded.
+    cmdForce->hide();
+    MForce->setVisible(false);
+    // TODO(priority): select PriorityNormal here, which puts the process in the normal priority.
+    Timer->start();
+}
+
+void Form1::loadsettings()
+{
+    process->setServiceon(SettingsStore::toBool(SettingsStore::read(Setting::State), true));
+    process->setInboxpath(withTrailingSlash(SettingsStore::read(Setting::InboxPath)));
+    process->setOutboxpath(withTrailingSlash(SettingsStore::read(Setting::OutboxPath)));
+    process->setErrorspath(withTrailingSlash(SettingsStore::read(Setting::ErrorsPath)));
+    if (foldersAreUsable())
+        return;
+    MessageBox::show(this, QStringLiteral("Directories are invalid, please reconfigure!"));
+    configure();
+    loadsettings();
+}
+
+// Creates each missing folder, its last level only: a folder whose parent is
+// missing is a typing error the user should see, not something to build.
+bool Form1::foldersAreUsable() const
+{
+    try {
+        for (const QString& path : {process->inboxpath(), process->outboxpath(), process->errorspath()}) {
+            if (!commonold::IsFolderValid(path) && !QDir().mkdir(path.chopped(1)))
+                return false;
+        }
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+// The service and the polling rest while the Options dialog is open. Afterwards
+// the switch follows the stored start-up state, or is on again when it was on,
+// and the light and buttons are brought in line with it.
+void Form1::configure()
+{
+    const bool wasOn = process->serviceon();
+    process->setServiceon(false);
+    Timer->stop();
+    Options dialog(*process, this);
+    dialog.exec();
+    loadsettings();
+    if (wasOn)
+        process->setServiceon(true);
+    if (process->serviceon())
+        process->turnon();
+    else
+        process->turnoff();
+    Timer->start();
+}
+
+// A failure inside a step is shown in the status line and ends only that part
+// of the step: the inbox is still shown, and the next tick runs as usual.
+void Form1::main()
+{
+    txtstatus->setText(QStringLiteral("Idle..."));
+    try {
+        if (process->serviceon() && !process->processing()) {
+            if (process->getnextfile()) {
+                txtstatus->setText(QStringLiteral("Processing ") + process->currentinfile());
+                fileCurrentFile();
+            } else {
+                txtstatus->setText(process->ServiceStatus());
+            }
+        }
+    } catch (const std::exception& failure) {
+        txtstatus->setText(QStringLiteral("Error: ") + describe(failure));
+    }
+    try {
+        showInbox();
+    } catch (const std::exception& failure) {
+        txtstatus->setText(QStringLiteral("Error: ") + describe(failure));
+    }
+}
+
+// A file that cannot be filed goes to the errors folder with its log; when even
+// that fails, it stays in the inbox and the status line says why.
+void Form1::fileCurrentFile()
+{
+    try {
+        process->process();
+        return;
+    } catch (const std::exception& failure) {
+        const auto* filingError = dynamic_cast<const FilingError*>(&failure);
+        const FilingError error = filingError ? *filingError : FilingError::fromErrno(0);
+        const QString cannotFile =
+            QStringLiteral("Cannot file ") + process->currentinfile() + QStringLiteral(": ") + describe(failure);
+        try {
+            process->base().ErrorHandle(error);
+            txtstatus->setText(cannotFile + QStringLiteral(". Moved to the errors folder."));
+        } catch (const std::exception& errorFilingFailure) {
+            txtstatus->setText(cannotFile + QStringLiteral(". Left in the inbox: ") + describe(errorFilingFailure) +
+                               QLatin1Char('.'));
+        }
+    }
+}
+
+void Form1::showInbox()
+{
+    process->updatestats();
+    lstInboxFiles->clear();
+    lstInboxFiles->addItem(QStringLiteral("Files in ") + process->inboxpath() + QStringLiteral(". . . ."));
+    const int count = process->inboxcount();
+    for (int index = 1; index <= count; ++index)
+        lstInboxFiles->addItem(process->InboxFiles(index));
+    txtInboxCount->setText(QString::number(process->inboxcount()));
+    txtInboxLockCount->setText(QString::number(process->inboxlockcount()));
+    txtTooBigCount->setText(QString::number(process->toobigcount()));
+    txtOutboxLockCount->setText(QString::number(process->outboxlockcount()));
+}
+
+QPixmap Form1::image(int number) const
+{
+    return Images.at(number - 1);
+}
+
+void Form1::closeEvent(QCloseEvent* event)
+{
+    // TODO(tray): remove the tray icon (ShellTrayRemove) and stop routing its notifications here (UnSubClass).
+    event->accept();
+}
+
+void Form1::setStartEnabled(bool enabled)
+{
+    cmdstart->setEnabled(enabled);
+}
+
+void Form1::setStopEnabled(bool enabled)
+{
+    cmdStop->setEnabled(enabled);
+}
+
+void Form1::setLightGreen(bool green)
+{
+    shpLight->setFillColor(green ? kGreen : kRed);
+}
+
+void Form1::setWindowIconImage(int image)
+{
+    setWindowIcon(QIcon(Images.at(image - 1)));
+}
+
+void Form1::setConfigEnabled(bool enabled)
+{
+    cmdConfig->setEnabled(enabled);
+}
+
+void Form1::setTrayIconImage(int)
+{
+    // TODO(tray): show picture `image` in the tray icon, once there is one.
+}
