@@ -8,8 +8,10 @@
 #include "engine/commonold.h"
 #include "engine/processor.h"
 #include "window/FilledCircle.h"
+#include "window/ProcessPriority.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
 #include <QLabel>
@@ -129,6 +131,22 @@ void Form1::createControls()
     connect(cmdstart, &QPushButton::clicked, this, [this] { process->turnon(); });
     connect(cmdStop, &QPushButton::clicked, this, [this] { process->turnoff(); });
     connect(cmdConfig, &QPushButton::clicked, this, &Form1::configure);
+    connectPriorities();
+}
+
+// Each option button puts the process at its own level when it is selected.
+void Form1::connectPriorities()
+{
+    const std::pair<QRadioButton*, ProcessPriority> levels[] = {{PriorityRealtime, ProcessPriority::Realtime},
+                                                                {PriorityHigh, ProcessPriority::High},
+                                                                {PriorityNormal, ProcessPriority::Normal},
+                                                                {PriorityLow, ProcessPriority::Low}};
+    for (const auto& [button, level] : levels) {
+        connect(button, &QRadioButton::toggled, this, [level](bool selected) {
+            if (selected)
+                SetProcessPriority(level);
+        });
+    }
 }
 
 void Form1::createMenu()
@@ -145,7 +163,8 @@ void Form1::createMenu()
     mStop = addItem("mStop", QStringLiteral("Stop"));
     MForce = addItem("MForce", QStringLiteral("Force"));
     mExit = addItem("mExit", QStringLiteral("Exit"));
-    // TODO(tray): "Show" and "Exit" act once the tray icon exists.
+    connect(mShow, &QAction::triggered, this, &Form1::showFromTray);
+    connect(mExit, &QAction::triggered, this, &Form1::exitProgram);
     connect(mStart, &QAction::triggered, this, [this] { process->turnon(); });
     connect(mStop, &QAction::triggered, this, [this] { process->turnoff(); });
 }
@@ -161,11 +180,11 @@ void Form1::startUp()
         process->turnon();
     else
         process->turnoff();
-    // TODO(tray): add the tray icon here (ShellTrayAdd), and route its notifications to this window (SubClass)
-    // when that succeeded.
+    if (ShellTrayAdd() == 1)
+        SubClass();
     cmdForce->hide();
     MForce->setVisible(false);
-    // TODO(priority): select PriorityNormal here, which puts the process in the normal priority.
+    PriorityNormal->setChecked(true);
     Timer->start();
 }
 
@@ -175,7 +194,7 @@ void Form1::loadsettings()
     process->setInboxpath(withTrailingSlash(SettingsStore::read(Setting::InboxPath)));
     process->setOutboxpath(withTrailingSlash(SettingsStore::read(Setting::OutboxPath)));
     process->setErrorspath(withTrailingSlash(SettingsStore::read(Setting::ErrorsPath)));
-    if (foldersAreUsable())
+    if (foldersAreUsable() || closing_)
         return;
     MessageBox::show(this, QStringLiteral("Directories are invalid, please reconfigure!"));
     configure();
@@ -207,6 +226,8 @@ void Form1::configure()
     Timer->stop();
     Options dialog(*process, this);
     dialog.exec();
+    if (closing_)
+        return;
     loadsettings();
     if (wasOn)
         process->setServiceon(true);
@@ -282,10 +303,30 @@ QPixmap Form1::image(int number) const
     return Images.at(number - 1);
 }
 
+// "Exit" takes the icon away at once; the window then closes as by its own
+// close control, once the current event has been handled.
+void Form1::exitProgram()
+{
+    ShellTrayRemove();
+    QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+}
+
+// Closing the window ends the program: the icon goes, every other window (an
+// open dialog or message box included) closes, the last opened first, and
+// every event loop ends, the main one included.
 void Form1::closeEvent(QCloseEvent* event)
 {
-    // TODO(tray): remove the tray icon (ShellTrayRemove) and stop routing its notifications here (UnSubClass).
+    closing_ = true;
+    Timer->stop();
+    ShellTrayRemove();
+    UnSubClass();
     event->accept();
+    const QWidgetList windows = QApplication::topLevelWidgets();
+    for (auto window = windows.rbegin(); window != windows.rend(); ++window) {
+        if (*window != this && (*window)->isVisible())
+            (*window)->close();
+    }
+    QCoreApplication::exit(0);
 }
 
 void Form1::setStartEnabled(bool enabled)
@@ -313,7 +354,8 @@ void Form1::setConfigEnabled(bool enabled)
     cmdConfig->setEnabled(enabled);
 }
 
-void Form1::setTrayIconImage(int)
+void Form1::setTrayIconImage(int image)
 {
-    // TODO(tray): show picture `image` in the tray icon, once there is one.
+    if (TrayIconData)
+        TrayIconData->setIcon(QIcon(Images.at(image - 1)));
 }

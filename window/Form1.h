@@ -4,6 +4,7 @@
 
 #include <QList>
 #include <QPixmap>
+#include <QSystemTrayIcon>
 #include <QWidget>
 
 #include <memory>
@@ -44,8 +45,22 @@ public:
     // Picture `number` of the image list, counted from 1.
     QPixmap image(int number) const;
 
+    // Shows the program's icon in the notification area, with the stopped
+    // picture and the application title as tip. Answers 1 when it was added,
+    // 0 when the desktop has no notification area.
+    int ShellTrayAdd();
+    // Removes the icon; harmless when it is already gone.
+    void ShellTrayRemove();
+    // Routes the icon's clicks to the window.
+    void SubClass();
+
+    // True from the moment a close was asked for: the window is going away,
+    // and the program ends with it.
+    bool isClosing() const { return closing_; }
+
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     void createControls();
@@ -55,6 +70,12 @@ private:
     void configure();
     void fileCurrentFile();
     void showInbox();
+    void connectPriorities();
+    void exitProgram();
+    void showFromTray();
+    void UnSubClass();
+    void TrayWindowProc(QSystemTrayIcon::ActivationReason reason);
+    bool trayIconShown() const;
 
     void setStartEnabled(bool enabled) override;
     void setStopEnabled(bool enabled) override;
@@ -96,4 +117,8 @@ private:
     QAction* mStop;
     QAction* MForce;
     QAction* mExit;
+
+    // The notification-area icon; none until ShellTrayAdd found a place for it.
+    QSystemTrayIcon* TrayIconData = nullptr;
+    bool closing_ = false;
 };

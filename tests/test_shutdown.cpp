@@ -1,0 +1,76 @@
+// The program ends cleanly when the system asks it to: exit status 0, the file
+// being filed finished first, nothing left half written.
+#include "Mp3Fixture.h"
+#include "TestSupport.h"
+
+#include "config/SettingsStore.h"
+
+#include <QDirIterator>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+
+class TestShutdown : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir root_;
+    QString folder(const QString& name) const { return root_.filePath(name); }
+
+    // Every file under the folders, by path relative to them.
+    QStringList filesUnderRoot() const
+    {
+        QStringList files;
+        QDirIterator it(root_.path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+        while (it.hasNext())
+            files << QDir(root_.path()).relativeFilePath(it.next());
+        files.sort();
+        return files;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        TestSupport::clearSettings();
+        SettingsStore::write(Setting::State, "True");
+        SettingsStore::write(Setting::InboxPath, folder("inbox"));
+        SettingsStore::write(Setting::OutboxPath, folder("outbox"));
+        SettingsStore::write(Setting::ErrorsPath, folder("errors"));
+    }
+
+    void signalEndsTheProgramAfterTheFileInHand_data()
+    {
+        QTest::addColumn<int>("signalNumber");
+        QTest::newRow("SIGTERM") << int(SIGTERM);
+        QTest::newRow("SIGINT") << int(SIGINT);
+    }
+
+    // The signal is sent as soon as the file's folders appear, that is while
+    // the file is being copied or just before: it must land whole.
+    void signalEndsTheProgramAfterTheFileInHand()
+    {
+        QFETCH(int, signalNumber);
+        QDir(root_.path()).removeRecursively();
+        QDir().mkpath(folder("inbox"));
+        const QByteArray song = Mp3Fixture::build({"Artist", "Album", "Big", "1"}, Mp3Fixture::Tag::Id3v23, 60000);
+        TestSupport::writeFile(folder("inbox/big.mp3"), song);
+
+        QProcess program;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("QT_QPA_PLATFORM", "offscreen");
+        program.setProcessEnvironment(environment);
+        program.start(QStringLiteral(TOVREL_PATH), {});
+        QVERIFY(program.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(folder("outbox/Artist/Album")).isDir(), 10000);
+        ::kill(pid_t(program.processId()), signalNumber);
+        QVERIFY(program.waitForFinished(10000));
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program.exitCode(), 0);
+
+        QCOMPARE(filesUnderRoot(), QStringList{"outbox/Artist/Album/big.mp3"});
+        QVERIFY(TestSupport::readFile(folder("outbox/Artist/Album/big.mp3")) == song);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestShutdown)
+#include "test_shutdown.moc"

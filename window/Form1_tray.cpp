@@ -1,0 +1,86 @@
+// The main window's notification-area icon: adding and removing it, its
+// clicks, and hiding the minimized window to it.
+#include "window/Form1.h"
+
+#include "config/SettingsKeys.h"
+#include "engine/processor.h"
+
+#include <QCursor>
+#include <QEvent>
+#include <QMenu>
+#include <QTimer>
+
+int Form1::ShellTrayAdd()
+{
+    if (!QSystemTrayIcon::isSystemTrayAvailable())
+        return 0;
+    if (!TrayIconData)
+        TrayIconData = new QSystemTrayIcon(this);
+    TrayIconData->setIcon(QIcon(image(process->iconref)));
+    TrayIconData->setToolTip(kApplicationTitle);
+    TrayIconData->show();
+    return TrayIconData->isVisible() ? 1 : 0;
+}
+
+void Form1::ShellTrayRemove()
+{
+    if (TrayIconData)
+        TrayIconData->hide();
+}
+
+// The menu is opened here, on the right button, rather than handed to the icon
+// with setContextMenu: on X11 Qt would then open it itself and report the
+// click as well, and the menu would open twice.
+void Form1::SubClass()
+{
+    if (TrayIconData)
+        connect(TrayIconData, &QSystemTrayIcon::activated, this, &Form1::TrayWindowProc, Qt::UniqueConnection);
+}
+
+void Form1::UnSubClass()
+{
+    if (TrayIconData)
+        disconnect(TrayIconData, &QSystemTrayIcon::activated, this, &Form1::TrayWindowProc);
+}
+
+// The right button brings the window forward, when it is shown, and opens the
+// service menu at the mouse; other clicks do nothing.
+void Form1::TrayWindowProc(QSystemTrayIcon::ActivationReason reason)
+{
+    if (reason != QSystemTrayIcon::Context)
+        return;
+    if (isVisible()) {
+        raise();
+        activateWindow();
+    }
+    mService->popup(QCursor::pos());
+}
+
+bool Form1::trayIconShown() const
+{
+    return TrayIconData && TrayIconData->isVisible();
+}
+
+// "Show" brings the window back at its normal size.
+void Form1::showFromTray()
+{
+    showNormal();
+    raise();
+    activateWindow();
+}
+
+// A minimized window leaves the screen and the taskbar and lives on as the
+// tray icon. Without a notification area it stays on the taskbar instead,
+// which is then the only way back to it.
+void Form1::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() != QEvent::WindowStateChange || !isMinimized() || !trayIconShown())
+        return;
+    // After the state change has run its course: hide, then set the state back
+    // to normal while hidden.
+    QTimer::singleShot(0, this, [this] {
+        hide();
+        setWindowState(windowState() & ~Qt::WindowMinimized);
+    });
+}
