@@ -6,6 +6,8 @@
 #include "engine/processor.h"
 #include "window/FilledCircle.h"
 #include "window/Form1.h"
+#include "window/ProcessPriority.h"
+#include "window/Program.h"
 
 #include <QAction>
 #include <QLineEdit>
@@ -17,6 +19,9 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sched.h>
+#include <sys/resource.h>
+
 using DialogDriver::control;
 using DialogDriver::whenModalOpens;
 
@@ -25,6 +30,7 @@ namespace {
 const QColor kGreen(0, 255, 0);
 const QColor kRed(255, 0, 0);
 const QString kRunAndClose = QStringLiteral("--run-and-close");
+const QString kRunAndExit = QStringLiteral("--run-and-exit");
 
 // Three folders under a temporary root, stored in the settings with the
 // start-up state; the window creates the folders themselves.
@@ -409,13 +415,86 @@ private slots:
         QVERIFY(form.findChild<QTimer*>("Timer")->isActive());
     }
 
-    // Runs this executable as the program (see main below), whose window closes
-    // itself once the program runs: closing it must end the program.
-    void closingTheWindowEndsTheProgram()
+    // Every start puts the process back at the normal level, and the option
+    // buttons move it.
+    void priorityOptions()
     {
         Folders folders;
+        SetProcessPriority(ProcessPriority::Low);
+        Form1 form;
+        QVERIFY(control<QRadioButton>(&form, "PriorityNormal")->isChecked());
+        QCOMPARE(sched_getscheduler(0), SCHED_OTHER);
+        QCOMPARE(getpriority(PRIO_PROCESS, 0), 0);
+        control<QRadioButton>(&form, "PriorityLow")->click();
+        QCOMPARE(sched_getscheduler(0), SCHED_IDLE);
+        QVERIFY(!control<QRadioButton>(&form, "PriorityNormal")->isChecked());
+        control<QRadioButton>(&form, "PriorityNormal")->click();
+        QCOMPARE(sched_getscheduler(0), SCHED_OTHER);
+    }
+
+    // The offscreen platform has no notification area: there is no icon, and a
+    // minimized window stays reachable; "Show" brings a hidden one back.
+    void withoutNotificationAreaTheWindowStaysReachable()
+    {
+        Folders folders;
+        Form1 form;
+        form.show();
+        QCOMPARE(form.ShellTrayAdd(), 0);
+        form.setWindowState(Qt::WindowMinimized);
+        QTest::qWait(50);
+        QVERIFY(form.isVisible());
+        form.hide();
+        form.findChild<QAction*>("mShow")->trigger();
+        QVERIFY(form.isVisible());
+        QVERIFY(!form.isMinimized());
+    }
+
+    void exitClosesTheWindow()
+    {
+        Folders folders;
+        Form1 form;
+        form.show();
+        form.findChild<QAction*>("mExit")->trigger();
+        QVERIFY(form.isVisible()); // the close request is handled after the command
+        QTRY_VERIFY(!form.isVisible());
+        QVERIFY(form.isClosing());
+        QVERIFY(!form.findChild<QTimer*>("Timer")->isActive());
+    }
+
+    // A close request while the Options dialog is open closes the dialog too,
+    // and the window does not start polling again.
+    void closingWithTheOptionsDialogOpen()
+    {
+        Folders folders("False");
+        Form1 form;
+        form.show();
+        bool optionsClosed = false;
+        whenModalOpens([&](QWidget* options) {
+            form.close();
+            optionsClosed = !options->isVisible();
+        });
+        control<QPushButton>(&form, "cmdConfig")->click();
+        QVERIFY(optionsClosed);
+        QVERIFY(!form.isVisible());
+        QVERIFY(!form.findChild<QTimer*>("Timer")->isActive());
+    }
+
+    // Runs this executable as the program (see main below), whose window closes
+    // itself once the program runs, by its close control or by "Exit": either
+    // way the program must end with status 0.
+    void closingTheWindowEndsTheProgram_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("close control") << kRunAndClose;
+        QTest::newRow("Exit") << kRunAndExit;
+    }
+
+    void closingTheWindowEndsTheProgram()
+    {
+        QFETCH(QString, how);
+        Folders folders;
         QProcess program;
-        program.start(QCoreApplication::applicationFilePath(), {kRunAndClose});
+        program.start(QCoreApplication::applicationFilePath(), {how});
         QVERIFY(program.waitForFinished(10000));
         QCOMPARE(program.exitStatus(), QProcess::NormalExit);
         QCOMPARE(program.exitCode(), 0);
@@ -426,11 +505,16 @@ private slots:
 int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
-    if (app.arguments().contains(kRunAndClose)) {
-        Form1 form;
-        form.show();
-        QTimer::singleShot(200, &form, &QWidget::close);
-        return app.exec();
+    const bool byCloseControl = app.arguments().contains(kRunAndClose);
+    if (byCloseControl || app.arguments().contains(kRunAndExit)) {
+        QTimer::singleShot(200, [byCloseControl] {
+            auto* form = qobject_cast<Form1*>(QApplication::activeWindow());
+            if (byCloseControl)
+                form->close();
+            else
+                form->findChild<QAction*>("mExit")->trigger();
+        });
+        return RunProgram(app);
     }
     TestWindow test;
     return QTest::qExec(&test, argc, argv);

@@ -311,9 +311,8 @@ void Form1::exitProgram()
     QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
 }
 
-// Closing the window ends the program: the icon goes, every other window (an
-// open dialog or message box included) closes, the last opened first, and
-// every event loop ends, the main one included.
+// Closing the window ends the program: the icon goes, and every other window
+// (an open dialog or message box included) closes, the last opened first.
 void Form1::closeEvent(QCloseEvent* event)
 {
     closing_ = true;
@@ -326,7 +325,7 @@ void Form1::closeEvent(QCloseEvent* event)
         if (*window != this && (*window)->isVisible())
             (*window)->close();
     }
-    QCoreApplication::exit(0);
+    emit closed();
 }
 
 void Form1::setStartEnabled(bool enabled)

@@ -58,6 +58,10 @@ public:
     // and the program ends with it.
     bool isClosing() const { return closing_; }
 
+signals:
+    // The window has closed: the program ends.
+    void closed();
+
 protected:
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;

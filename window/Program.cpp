@@ -1,0 +1,24 @@
+#include "window/Program.h"
+
+#include "window/Form1.h"
+#include "window/TerminationSignals.h"
+
+#include <QApplication>
+
+int RunProgram(QApplication& app)
+{
+    // The program ends when its window closes, and only then: a dialog closed
+    // while the window hides in the tray must not end it.
+    app.setQuitOnLastWindowClosed(false);
+    // A request from the system to end the program closes the window as its
+    // close control does; the file being filed, if any, is finished first.
+    TerminationSignals termination;
+    Form1 window;
+    QObject::connect(&termination, &TerminationSignals::terminationRequested, &window, &QWidget::close);
+    // Every event loop ends, those of dialogs still open included.
+    QObject::connect(&window, &Form1::closed, &app, [] { QCoreApplication::exit(0); });
+    if (window.isClosing()) // asked to end while still starting up (in the folder recovery)
+        return 0;
+    window.show();
+    return app.exec();
+}
