@@ -8,6 +8,8 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 packages=(build-essential cmake ninja-build pkg-config qt6-base-dev libtag1-dev)
+# The tray test runs a private X server with a notification area and clicks the icon.
+[ "${1:-}" = test ] && packages+=(xvfb xauth trayer xdotool)
 
 missing=()
 for package in "${packages[@]}"; do
@@ -25,7 +27,13 @@ cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j2
 
 case "${1:-}" in
-run) exec build/window/tovrel ;;
+run)
+    if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
+        echo "No display: Tovrel runs its service on Qt's offscreen platform (stop it with Ctrl+C or kill)."
+        export QT_QPA_PLATFORM=offscreen
+    fi
+    exec build/window/tovrel
+    ;;
 test) cd build && exec ctest --output-on-failure -j2 ;;
 bench) for b in build/bench/bench_*; do [ -x "$b" ] && "$b"; done ;;
 "") ;;
