@@ -1,4 +1,4 @@
-// The priority levels reach every thread of the process.
+// The priority levels reach every thread of the process alike.
 #include "window/ProcessPriority.h"
 
 #include <QDir>
@@ -7,24 +7,22 @@
 
 #include <sched.h>
 #include <sys/resource.h>
-#include <unistd.h>
 
 namespace {
 
-struct ThreadLevel {
-    int policy;
-    int nice;
-};
-
-QList<ThreadLevel> levelsOfEveryThread()
+// The scheduling policy and nice value of each thread of this process.
+QList<std::pair<int, int>> levelsOfEveryThread()
 {
-    QList<ThreadLevel> levels;
-    for (const QString& task : QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        const pid_t thread = task.toInt();
-        errno = 0;
-        levels.append({sched_getscheduler(thread), getpriority(PRIO_PROCESS, id_t(thread))});
-    }
+    QList<std::pair<int, int>> levels;
+    for (const QString& task : QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+        levels.append({sched_getscheduler(task.toInt()), getpriority(PRIO_PROCESS, id_t(task.toInt()))});
     return levels;
+}
+
+void verifyEveryThreadAt(int policy, int nice)
+{
+    for (const auto& level : levelsOfEveryThread())
+        QCOMPARE(level, std::make_pair(policy, nice));
 }
 
 } // namespace
@@ -32,60 +30,24 @@ QList<ThreadLevel> levelsOfEveryThread()
 class TestPriority : public QObject {
     Q_OBJECT
 
-    QThread worker_;
-
 private slots:
-    // A second thread that is already running when the level changes.
-    void initTestCase()
+    void levels()
     {
-        worker_.start();
+        QThread worker; // a second thread, already running when the level changes
+        worker.start();
         QVERIFY(levelsOfEveryThread().size() >= 2);
-    }
-    void cleanupTestCase()
-    {
-        SetProcessPriority(ProcessPriority::Normal);
-        worker_.quit();
-        worker_.wait();
-    }
-
-    void lowPutsEveryThreadAtTheIdleLevel()
-    {
         SetProcessPriority(ProcessPriority::Low);
-        for (const ThreadLevel& level : levelsOfEveryThread())
-            QCOMPARE(level.policy, SCHED_IDLE);
-    }
-
-    void normalBringsEveryThreadBack()
-    {
-        SetProcessPriority(ProcessPriority::Low);
+        verifyEveryThreadAt(SCHED_IDLE, 0);
         SetProcessPriority(ProcessPriority::Normal);
-        for (const ThreadLevel& level : levelsOfEveryThread()) {
-            QCOMPARE(level.policy, SCHED_OTHER);
-            QCOMPARE(level.nice, 0);
-        }
-    }
-
-    // The system may refuse High and Realtime (no privilege, no real-time
-    // budget): nothing is reported, and every thread ends at the same level,
-    // the new one or the one before.
-    void higherLevelsApplyAlikeOrNotAtAll()
-    {
-        SetProcessPriority(ProcessPriority::Normal);
+        verifyEveryThreadAt(SCHED_OTHER, 0);
+        // High needs a privilege: without it the threads stay where they were.
         SetProcessPriority(ProcessPriority::High);
-        const QList<ThreadLevel> high = levelsOfEveryThread();
-        for (const ThreadLevel& level : high) {
-            QCOMPARE(level.policy, SCHED_OTHER);
-            QCOMPARE(level.nice, high.first().nice);
-        }
-        QVERIFY(high.first().nice == -10 || high.first().nice == 0);
-        if (::geteuid() == 0)
-            QCOMPARE(high.first().nice, -10);
-
-        SetProcessPriority(ProcessPriority::Realtime);
-        const QList<ThreadLevel> realtime = levelsOfEveryThread();
-        for (const ThreadLevel& level : realtime)
-            QCOMPARE(level.policy, realtime.first().policy);
-        QVERIFY(realtime.first().policy == SCHED_RR || realtime.first().policy == SCHED_OTHER);
+        const int high = levelsOfEveryThread().first().second;
+        QVERIFY(high == -10 || high == 0);
+        verifyEveryThreadAt(SCHED_OTHER, high);
+        SetProcessPriority(ProcessPriority::Normal);
+        worker.quit();
+        worker.wait();
     }
 };
 
