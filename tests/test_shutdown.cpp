@@ -17,6 +17,15 @@ class TestShutdown : public QObject {
     QTemporaryDir root_;
     QString folder(const QString& name) const { return root_.filePath(name); }
 
+    static void start(QProcess& program)
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("QT_QPA_PLATFORM", "offscreen");
+        program.setProcessEnvironment(environment);
+        program.start(QStringLiteral(TOVREL_PATH), {});
+        QVERIFY(program.waitForStarted());
+    }
+
     // Every file under the folders, by path relative to them.
     QStringList filesUnderRoot() const
     {
@@ -56,11 +65,7 @@ private slots:
         TestSupport::writeFile(folder("inbox/big.mp3"), song);
 
         QProcess program;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("QT_QPA_PLATFORM", "offscreen");
-        program.setProcessEnvironment(environment);
-        program.start(QStringLiteral(TOVREL_PATH), {});
-        QVERIFY(program.waitForStarted());
+        start(program);
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(folder("outbox/Artist/Album")).isDir(), 10000);
         ::kill(pid_t(program.processId()), signalNumber);
         QVERIFY(program.waitForFinished(10000));
@@ -69,6 +74,22 @@ private slots:
 
         QCOMPARE(filesUnderRoot(), QStringList{"outbox/Artist/Album/big.mp3"});
         QVERIFY(TestSupport::readFile(folder("outbox/Artist/Album/big.mp3")) == song);
+    }
+
+    // While start-up asks for other folders (message, Options dialog, again and
+    // again), a request to end still ends the program.
+    void signalEndsTheFolderRecovery()
+    {
+        SettingsStore::write(Setting::InboxPath, folder("missing/inbox"));
+        QProcess program;
+        start(program);
+        QTest::qWait(1500);
+        QCOMPARE(program.state(), QProcess::Running);
+        ::kill(pid_t(program.processId()), SIGTERM);
+        QVERIFY(program.waitForFinished(10000));
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program.exitCode(), 0);
+        QVERIFY(!QFileInfo::exists(folder("missing")));
     }
 };
 

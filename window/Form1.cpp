@@ -9,6 +9,7 @@
 #include "engine/processor.h"
 #include "window/FilledCircle.h"
 #include "window/ProcessPriority.h"
+#include "window/TerminationSignals.h"
 
 #include <QAction>
 #include <QApplication>
@@ -77,10 +78,12 @@ QString describe(const std::exception& failure)
 
 } // namespace
 
-Form1::Form1(QWidget* parent) : QWidget(parent), Images(drawImages())
+Form1::Form1(TerminationSignals* termination) : Images(drawImages())
 {
     createControls();
     createMenu();
+    if (termination)
+        connect(termination, &TerminationSignals::terminationRequested, this, &QWidget::close);
     startUp();
 }
 
@@ -176,6 +179,8 @@ void Form1::startUp()
     process = std::make_unique<processor>();
     process->base().setIndicators(this);
     loadsettings();
+    if (closing_) // asked to end during the folder recovery
+        return;
     if (process->serviceon())
         process->turnon();
     else
@@ -197,16 +202,22 @@ void Form1::loadsettings()
     if (foldersAreUsable() || closing_)
         return;
     MessageBox::show(this, QStringLiteral("Directories are invalid, please reconfigure!"));
+    if (closing_) // the program was asked to end while the message was shown
+        return;
     configure();
     loadsettings();
 }
 
 // Creates each missing folder, its last level only: a folder whose parent is
-// missing is a typing error the user should see, not something to build.
+// missing is a typing error the user should see, not something to build. An
+// empty folder setting would make the root folder the inbox or the outbox, so
+// the root folder is refused as well.
 bool Form1::foldersAreUsable() const
 {
     try {
         for (const QString& path : {process->inboxpath(), process->outboxpath(), process->errorspath()}) {
+            if (path == QLatin1String("/"))
+                return false;
             if (!commonold::IsFolderValid(path) && !QDir().mkdir(path.chopped(1)))
                 return false;
         }

@@ -19,6 +19,7 @@ class QProgressBar;
 class QPushButton;
 class QRadioButton;
 class QTimer;
+class TerminationSignals;
 class processor;
 
 // The main window and the owner of everything that runs: it creates the
@@ -29,7 +30,9 @@ class Form1 : public QWidget, public ServiceIndicators {
     Q_OBJECT
 
 public:
-    explicit Form1(QWidget* parent = nullptr);
+    // `termination`, when given, closes the window on a request from the
+    // system from the very start, the folder recovery of the start-up included.
+    explicit Form1(TerminationSignals* termination = nullptr);
     ~Form1() override;
 
     // The filing engine, for the whole life of the window.

@@ -13,8 +13,7 @@ int RunProgram(QApplication& app)
     // A request from the system to end the program closes the window as its
     // close control does; the file being filed, if any, is finished first.
     TerminationSignals termination;
-    Form1 window;
-    QObject::connect(&termination, &TerminationSignals::terminationRequested, &window, &QWidget::close);
+    Form1 window(&termination);
     // Every event loop ends, those of dialogs still open included.
     QObject::connect(&window, &Form1::closed, &app, [] { QCoreApplication::exit(0); });
     if (window.isClosing()) // asked to end while still starting up (in the folder recovery)
