@@ -10,9 +10,8 @@ namespace Mp3Fixture {
 enum class Tag {
     None,
     Id3v1,
-    Id3v22, // Latin-1
-    Id3v23, // Latin-1 when every text fits, else UTF-16 with byte-order mark
-    Id3v23Latin1,
+    Id3v22,      // Latin-1
+    Id3v23,      // Latin-1, or UTF-16 with byte-order mark for a text beyond it
     Id3v23Utf16, // UTF-16 with byte-order mark
     Id3v24Utf8,
 };
@@ -31,7 +30,6 @@ QByteArray audioFrames(int frames = 8);
 QByteArray build(const Tags& tags, Tag kind = Tag::Id3v23, int frames = 8);
 
 // Writes the file, creating missing folders; false when it could not.
-bool write(const QString& path, const Tags& tags, Tag kind = Tag::Id3v23, int frames = 8);
 bool write(const QString& path, const QString& artist, const QString& album, const QString& title, int track,
            Tag kind = Tag::Id3v23);
 
