@@ -1,63 +1,43 @@
 #pragma once
 
-#include <QApplication>
-#include <QList>
-#include <QPointer>
-#include <QStringList>
-#include <QTimer>
-#include <QWidget>
+#include <QtWidgets>
 
 #include <functional>
 
-// Helpers for tests of windows: dialogs that the code under test opens
-// modally, and the keyboard focus order of a window.
+// Drives windows by their controls' names, and the modal windows the code under test opens while the test waits.
 namespace DialogDriver {
 
-// Runs `action` on the next modal window other than `previous` as soon as it
-// is open: the code under test opens it inside a call the test is blocked in.
-// Gives up after five seconds.
-inline void whenModalOpens(std::function<void(QWidget*)> action, QPointer<QWidget> previous = {}, int triesLeft = 500)
+using Action = std::function<void(QWidget*)>;
+
+// Runs the actions in turn, each on the next modal window other than `previous`; gives up after five seconds.
+inline void whenModalsOpen(QList<Action> actions, QPointer<QWidget> previous = {}, int triesLeft = 500)
 {
     QTimer::singleShot(10, [=] {
         QWidget* modal = QApplication::activeModalWidget();
-        if (modal && modal != previous.data())
-            action(modal);
-        else if (triesLeft > 0)
-            whenModalOpens(action, previous, triesLeft - 1);
+        if (!modal || modal == previous.data())
+            return triesLeft > 0 ? whenModalsOpen(actions, previous, triesLeft - 1) : void();
+        if (actions.size() > 1) // set up first: the action may open the next window and wait in it
+            whenModalsOpen(actions.mid(1), modal);
+        actions.first()(modal);
     });
 }
 
-// Runs the actions in turn, each on the next modal window that opens.
-inline void whenModalsOpen(QList<std::function<void(QWidget*)>> actions, QPointer<QWidget> previous = {})
-{
-    if (actions.isEmpty())
-        return;
-    const auto action = actions.takeFirst();
-    whenModalOpens(
-        [=](QWidget* modal) {
-            // Set up before acting: the action may open the next window and wait in it.
-            whenModalsOpen(actions, modal);
-            action(modal);
-        },
-        previous);
-}
-
-template <class Control> Control* control(const QWidget* window, const char* name)
+template <class Control = QLineEdit> Control* control(const QWidget* window, const char* name)
 {
     return window->findChild<Control*>(QLatin1String(name));
 }
 
-// The names of the controls that take focus by Tab, in focus order from `first`.
-inline QStringList tabOrder(QWidget* first)
+inline void click(const QWidget* window, const char* name)
 {
-    QStringList names;
-    QWidget* widget = first;
-    do {
-        if (widget->focusPolicy() & Qt::TabFocus)
-            names << widget->objectName();
-        widget = widget->nextInFocusChain();
-    } while (widget != first);
-    return names;
+    control<QAbstractButton>(window, name)->click();
+}
+
+// Answers a message box with OK; gives its text and caption.
+inline QString answerMessage(QWidget* modal)
+{
+    const QString seen = qobject_cast<QMessageBox*>(modal)->text() + " | " + modal->windowTitle();
+    qobject_cast<QMessageBox*>(modal)->button(QMessageBox::Ok)->click();
+    return seen;
 }
 
 } // namespace DialogDriver
