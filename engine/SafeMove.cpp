@@ -1,6 +1,7 @@
 #include "engine/SafeMove.h"
 
 #include "engine/FilingError.h"
+#include "engine/commonold_unix.h"
 
 #include <QFile>
 #include <QRandomGenerator>
@@ -127,19 +128,8 @@ template <typename Fill> void replaceWhole(const QString& destination, Fill fill
 
 SafeMove::SafeMove(const QString& source) : source_(source)
 {
-    sourceFd_ = ::open(encoded(source).constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
-    if (sourceFd_ < 0)
-        throwErrno();
     struct stat info;
-    int err = 0;
-    if (::fstat(sourceFd_, &info) != 0)
-        err = errno;
-    else if (!S_ISREG(info.st_mode))
-        err = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
-    if (err != 0) {
-        ::close(sourceFd_);
-        throw FilingError::fromErrno(err);
-    }
+    sourceFd_ = openRegularFileForReading(source, &info);
     device_ = info.st_dev;
     inode_ = info.st_ino;
     size_ = info.st_size;

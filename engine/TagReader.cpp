@@ -1,8 +1,8 @@
 #include "engine/TagReader.h"
 
 #include "engine/FilingError.h"
+#include "engine/commonold_unix.h"
 
-#include <QFile>
 
 #include <taglib/id3v2framefactory.h>
 #include <taglib/mpegfile.h>
@@ -11,8 +11,6 @@
 #include <taglib/tfilestream.h>
 
 #include <cerrno>
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -20,26 +18,6 @@ namespace {
 QString toQString(const TagLib::String& text)
 {
     return QString::fromStdString(text.to8Bit(true));
-}
-
-// Opens the file ourselves, so a failure carries the errno of the open, and
-// TagLib reads through the same descriptor.
-int openForReading(const QString& path)
-{
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0)
-        throw FilingError::fromErrno(errno);
-    struct stat info;
-    int err = 0;
-    if (::fstat(fd, &info) != 0)
-        err = errno;
-    else if (!S_ISREG(info.st_mode))
-        err = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
-    if (err != 0) {
-        ::close(fd);
-        throw FilingError::fromErrno(err);
-    }
-    return fd;
 }
 
 FilingError invalidFileFormat()
@@ -63,7 +41,9 @@ TagReader::~TagReader() = default;
 void TagReader::OpenTagFile(const QString& path)
 {
     *values_ = Values();
-    const int fd = openForReading(path);
+    // Opened here, so a failure carries the errno of the open; TagLib reads
+    // through the same descriptor.
+    const int fd = openRegularFileForReading(path);
     // Once open, the stream owns the descriptor and closes it.
     TagLib::FileStream stream(fd, true);
     if (!stream.isOpen()) {

@@ -1,6 +1,7 @@
 // The checks of commonold that ask the operating system directly.
 #include "engine/commonold_unix.h"
 
+#include "engine/FilingError.h"
 #include "engine/ProcessFileSnapshot.h"
 
 #include <QFile>
@@ -68,6 +69,26 @@ commonold::FileCheck checkFileAt(int dirFd, const QByteArray& name, ProcessFileS
     }
     ::close(fd);
     return check;
+}
+
+int openRegularFileForReading(const QString& path, struct stat* info)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        throw FilingError::fromErrno(errno);
+    struct stat status;
+    int err = 0;
+    if (::fstat(fd, &status) != 0)
+        err = errno;
+    else if (!S_ISREG(status.st_mode))
+        err = S_ISDIR(status.st_mode) ? EISDIR : EINVAL;
+    if (err != 0) {
+        ::close(fd);
+        throw FilingError::fromErrno(err);
+    }
+    if (info)
+        *info = status;
+    return fd;
 }
 
 namespace commonold {

@@ -4,6 +4,13 @@
 
 #include <QByteArray>
 
+#include <sys/stat.h>
+
 // commonold::CheckFile for `name` relative to the folder open as `dirFd`
 // (AT_FDCWD for a path of its own).
 commonold::FileCheck checkFileAt(int dirFd, const QByteArray& name, ProcessFileSnapshot* pass);
+
+// Opens the regular file at `path` for reading. Throws a FilingError with the
+// errno of the failure: that of the open, EISDIR for a folder, EINVAL for any
+// other kind of entry. `info`, when given, receives the file's status.
+int openRegularFileForReading(const QString& path, struct stat* info = nullptr);
