@@ -3,7 +3,6 @@
 #include "engine/FilingError.h"
 #include "engine/commonold_unix.h"
 
-
 #include <taglib/id3v2framefactory.h>
 #include <taglib/mpegfile.h>
 #include <taglib/mpegproperties.h>
