@@ -85,19 +85,22 @@ private slots:
         QVERIFY(!form.findChild<QTimer*>("Timer")->isActive());
     }
 
-    // Only a folder's last level is created: until all can be, the user is sent back to Options. After Options the
-    // stored state decides. Without a notification area the window stays reachable. Closing it closes Options too.
+    // An empty folder (it would be the root folder) is refused, and only a folder's last level is created: until all
+    // are usable, the user is sent back to Options. After Options the stored state decides. Without a notification
+    // area the window stays reachable. Closing it closes Options too.
     void unusableFolderConfigureNoNotificationAreaAndCloseWithOptionsOpen()
     {
         Folders folders("False");
-        SettingsStore::write(Setting::InboxPath, folders.root.path() + "/missing/inbox");
+        SettingsStore::write(Setting::InboxPath, "");
         QStringList seen;
         const auto answer = [&](QWidget* message) { seen << answerMessage(message); };
-        whenModalsOpen({answer, [](QWidget* options) { click(options, "cmdCancel"); }, answer,
-                        [&](QWidget* options) {
-                            control(options, "txtinboxpath")->setText(folders.inbox);
-                            click(options, "cmdOK");
-                        }});
+        const auto setInbox = [&](const QString& inbox) {
+            return [inbox](QWidget* options) {
+                control(options, "txtinboxpath")->setText(inbox);
+                click(options, "cmdOK");
+            };
+        };
+        whenModalsOpen({answer, setInbox(folders.root.path() + "/missing/inbox"), answer, setInbox(folders.inbox)});
         Form1 form;
         QCOMPARE(seen, QStringList(2, "Directories are invalid, please reconfigure! | Valdrome Kestu Tovrel"));
         QCOMPARE(form.process->inboxpath(), folders.inbox + "/");
