@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/FilingError.h"
+
 #include <QByteArray>
 #include <QProcess>
 #include <QString>
@@ -10,6 +12,17 @@ namespace TestSupport {
 // Writes `bytes` to a new file at `path`, creating missing folders.
 void writeFile(const QString& path, const QByteArray& bytes = QByteArrayLiteral("data"));
 QByteArray readFile(const QString& path);
+
+// The FilingError that `action` throws; one numbered 0 when it throws none.
+template <typename Action> FilingError failureOf(Action action)
+{
+    try {
+        action();
+    } catch (const FilingError& error) {
+        return error;
+    }
+    return {0, QString()};
+}
 
 // Removes the settings file, so the store starts empty.
 void clearSettings();

@@ -16,17 +16,6 @@ using TestSupport::readFile;
 
 Q_DECLARE_METATYPE(TagValues)
 
-// The errno of the FilingError that `action` throws; 0 when it throws none.
-template <typename Action> int failureErrno(Action action)
-{
-    try {
-        action();
-    } catch (const FilingError& error) {
-        return error.lastDllError();
-    }
-    return 0;
-}
-
 class TestFiling : public QObject {
     Q_OBJECT
 
@@ -103,10 +92,10 @@ private slots:
     {
         TestSupport::writeFile(at("outbox/Artist"), "a file, not a folder");
         const QByteArray bytes = drop("x.mp3", "Artist", "Album");
-        QCOMPARE(failureErrno([&] { engine_->process(); }), EEXIST);
+        QCOMPARE(TestSupport::failureOf([&] { engine_->process(); }).lastDllError(), EEXIST);
         // A folder of the file's name: the copy fails and leaves no temporary file.
         QVERIFY(QFile::remove(at("outbox/Artist")) && QDir().mkpath(at("outbox/Artist/Album/x.mp3")));
-        QCOMPARE(failureErrno([&] { engine_->process(); }), EISDIR);
+        QCOMPARE(TestSupport::failureOf([&] { engine_->process(); }).lastDllError(), EISDIR);
         QCOMPARE(entries(at("outbox/Artist/Album")), QStringList{"x.mp3"});
         QCOMPARE(readFile(at("inbox/x.mp3")), bytes);
     }
@@ -131,7 +120,7 @@ private slots:
         TestSupport::writeFile(at("errors/Disk full"), "a file where the subfolder goes");
         const QByteArray bytes = drop("song.mp3", "A", "B");
         engine_->setProcessing(true);
-        QCOMPARE(failureErrno([&] { engine_->base().ErrorHandle(FilingError::fromErrno(ENOSPC)); }), EEXIST);
+        QCOMPARE(TestSupport::failureOf([&] { engine_->base().ErrorHandle(FilingError::fromErrno(ENOSPC)); }).lastDllError(), EEXIST);
         QVERIFY(engine_->processing());
         // Still in the inbox; a description of only removed characters then files it into no subfolder.
         engine_->base().ErrorHandle(FilingError(75, "?/\\:*<>\"", 5));
