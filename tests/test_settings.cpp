@@ -58,16 +58,6 @@ private slots:
         p.loadsettings();
         QCOMPARE(p.folderFormat(), QString());
     }
-
-    void stateTextsAsTruthValues()
-    {
-        for (const char* text : {"True", "TRUE", "true", "-1"})
-            QVERIFY(SettingsStore::toBool(text, false));
-        for (const char* text : {"False", "false", "0"})
-            QVERIFY(!SettingsStore::toBool(text, true));
-        QVERIFY(SettingsStore::toBool("maybe", true));
-        QVERIFY(!SettingsStore::toBool("maybe", false));
-    }
 };
 
 QTEST_GUILESS_MAIN(TestSettings)
