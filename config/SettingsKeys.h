@@ -13,9 +13,9 @@ enum class Setting { State, InboxPath, OutboxPath, ErrorsPath, FileFormat };
 
 struct SettingKey {
     const char* section;
-    const char* keyRead;        // as the main window and the processor read it
+    const char* keyRead;         // as the main window and the processor read it
     const char* keyReadByDialog; // as the dialog that edits it reads it
-    const char* keyWritten;     // as the dialog's OK writes it
+    const char* keyWritten;      // as the dialog's OK writes it
 };
 
 const SettingKey& settingKey(Setting setting);

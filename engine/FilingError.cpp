@@ -3,8 +3,7 @@
 #include <cerrno>
 
 FilingError::FilingError(int number, QString description, int lastDllError)
-    : number_(number), description_(std::move(description)), lastDllError_(lastDllError),
-      what_(description_.toUtf8())
+    : number_(number), description_(std::move(description)), lastDllError_(lastDllError), what_(description_.toUtf8())
 {
 }
 

@@ -10,9 +10,9 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <string>
 #include <utility>
 #include <vector>
 
@@ -71,12 +71,12 @@ QStringList ScanFolder::filesWithExtension(const QString& extension) const
     // comparison is a plain comparison of bytes in code point order.
     std::vector<std::pair<std::string, QString>> found;
     const bool listed = fd_ >= 0 && forEachEntry(fd_, [&](const dirent* entry) {
-        if (entry->d_name[0] == '.')
-            return;
-        QString name = decodeName(entry->d_name);
-        if (name.endsWith(suffix, Qt::CaseInsensitive) && isPlainFile(fd_, entry))
-            found.emplace_back(name.toCaseFolded().toStdString(), std::move(name));
-    });
+                            if (entry->d_name[0] == '.')
+                                return;
+                            QString name = decodeName(entry->d_name);
+                            if (name.endsWith(suffix, Qt::CaseInsensitive) && isPlainFile(fd_, entry))
+                                found.emplace_back(name.toCaseFolded().toStdString(), std::move(name));
+                        });
     if (!listed) {
         // A missing folder is a missing path, not a missing file.
         const int error = fd_ < 0 ? openError_ : errno;

@@ -36,9 +36,7 @@ QString withExtension(const QString& name, const QString& extension)
 
 } // namespace
 
-clsProcessorBase::clsProcessorBase(const processor& owner) : owner_(owner)
-{
-}
+clsProcessorBase::clsProcessorBase(const processor& owner) : owner_(owner) {}
 
 void clsProcessorBase::setCurrentinfile(const QString& name)
 {
@@ -71,8 +69,7 @@ clsProcessorBase::Verdict clsProcessorBase::examine(const QString& name, Pass& p
     verdict.fits = commonold::FitsInFreeSpace(double(inboxFile.size), pass.outboxFree);
     // An outbox name blocks the file only while it exists and is held open.
     const QString outboxName = withExtension(name, owner_.outext);
-    verdict.outboxLocked = pass.outboxNames.contains(outboxName) &&
-                           !pass.outbox.check(outboxName, &pass.others).free;
+    verdict.outboxLocked = pass.outboxNames.contains(outboxName) && !pass.outbox.check(outboxName, &pass.others).free;
     return verdict;
 }
 

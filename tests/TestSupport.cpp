@@ -34,8 +34,8 @@ HeldFile::HeldFile(const QString& mode, const QString& path, const QStringList& 
     QStringList arguments = runAs;
     arguments << QStringLiteral(HOLDFILE_PATH) << mode << path;
     process_.start(arguments.takeFirst(), arguments);
-    holding_ = process_.waitForStarted(5000) && process_.waitForReadyRead(5000) &&
-               process_.readAll().startsWith("ready");
+    holding_ =
+        process_.waitForStarted(5000) && process_.waitForReadyRead(5000) && process_.readAll().startsWith("ready");
 }
 
 HeldFile::~HeldFile()

@@ -20,7 +20,8 @@ int main(int argc, char* argv[])
         return 1;
     if (std::strcmp(mode, "mmap") == 0) {
         struct stat info;
-        if (::fstat(fd, &info) != 0 || ::mmap(nullptr, info.st_size ? info.st_size : 1, PROT_READ, MAP_SHARED, fd, 0) == MAP_FAILED)
+        if (::fstat(fd, &info) != 0 ||
+            ::mmap(nullptr, info.st_size ? info.st_size : 1, PROT_READ, MAP_SHARED, fd, 0) == MAP_FAILED)
             return 1;
         ::close(fd);
     } else if (std::strcmp(mode, "flock") == 0 && ::flock(fd, LOCK_EX) != 0) {

@@ -31,9 +31,11 @@ private slots:
     {
         QVERIFY(FileExists(path("song.mp3")) && FileExists(path("folder")) && FileExists(path("s?ng.*")));
         QVERIFY(!FileExists(path("*.ogg")) && !FileExists(path("missing/song.mp3")));
-        QVERIFY(IsFolderValid(path("folder")) && IsFolderValid(path("folder/")) && IsFolderValid(path("folder/.hidden")));
+        QVERIFY(IsFolderValid(path("folder")) && IsFolderValid(path("folder/")) &&
+                IsFolderValid(path("folder/.hidden")));
         QVERIFY(IsFolderValid("") && IsFolderValid("/"));
-        QVERIFY(!IsFolderValid(path("song.mp3")) && !IsFolderValid(path("missing")) && !IsFolderValid(path("song.mp3/x")));
+        QVERIFY(!IsFolderValid(path("song.mp3")) && !IsFolderValid(path("missing")) &&
+                !IsFolderValid(path("song.mp3/x")));
     }
 
     void fileIsFree_data()

@@ -120,7 +120,9 @@ private slots:
         TestSupport::writeFile(at("errors/Disk full"), "a file where the subfolder goes");
         const QByteArray bytes = drop("song.mp3", "A", "B");
         engine_->setProcessing(true);
-        QCOMPARE(TestSupport::failureOf([&] { engine_->base().ErrorHandle(FilingError::fromErrno(ENOSPC)); }).lastDllError(), EEXIST);
+        QCOMPARE(
+            TestSupport::failureOf([&] { engine_->base().ErrorHandle(FilingError::fromErrno(ENOSPC)); }).lastDllError(),
+            EEXIST);
         QVERIFY(engine_->processing());
         // Still in the inbox; a description of only removed characters then files it into no subfolder.
         engine_->base().ErrorHandle(FilingError(75, "?/\\:*<>\"", 5));

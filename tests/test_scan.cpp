@@ -74,7 +74,7 @@ private slots:
             writeFile(inbox(name));
         writeFile(outbox("b outbox held.mp3"));
         writeFile(outbox("c free.mp3")); // present but not held: no obstacle
-        QFile big(inbox("0 big.mp3")); // sparse: as long as the free space, taking none of it
+        QFile big(inbox("0 big.mp3"));   // sparse: as long as the free space, taking none of it
         QVERIFY(big.open(QIODevice::WriteOnly) && big.resize(commonold::DiskFreeBytes(outbox())));
         big.close();
         HeldFile writer("write", inbox("a held.mp3"));
