@@ -2,7 +2,6 @@
 
 #include "engine/commonold.h"
 
-#include <QSet>
 #include <QStringList>
 
 class ProcessFileSnapshot;
@@ -25,7 +24,7 @@ public:
     QStringList filesWithExtension(const QString& extension) const;
 
     // Every name in the folder; empty when it cannot be listed.
-    QSet<QString> allNames() const;
+    QStringList allNames() const;
 
     // commonold::CheckFile for a name in this folder.
     commonold::FileCheck check(const QString& name, ProcessFileSnapshot* pass) const;

@@ -48,6 +48,28 @@ QString decodeName(const char* name)
     return QString::fromUtf8(name);
 }
 
+// A name's place in the listing: by the name folded to ignore letter case, in
+// UTF-8 (code point order). The first 16 bytes are kept as two numbers, so most
+// comparisons of a pass over thousands of names compare no strings at all.
+struct SortKey {
+    SortKey(const QString& name, qsizetype at) : folded(name.toCaseFolded().toStdString()), index(at)
+    {
+        for (size_t i = 0; i < 16; ++i)
+            head[i / 8] = (head[i / 8] << 8) | (i < folded.size() ? quint8(folded[i]) : 0);
+    }
+    // Names that fold alike keep the order of their own text.
+    bool before(const SortKey& other, const QStringList& names) const
+    {
+        if (head[0] != other.head[0] || head[1] != other.head[1])
+            return head[0] != other.head[0] ? head[0] < other.head[0] : head[1] < other.head[1];
+        return folded != other.folded ? folded < other.folded : names.at(index) < names.at(other.index);
+    }
+
+    quint64 head[2] = {0, 0};
+    std::string folded;
+    qsizetype index;
+};
+
 } // namespace
 
 ScanFolder::ScanFolder(const QString& path)
@@ -67,34 +89,35 @@ ScanFolder::~ScanFolder()
 QStringList ScanFolder::filesWithExtension(const QString& extension) const
 {
     const QString suffix = QLatin1Char('.') + extension;
-    // Sorted by a folded copy of each name in UTF-8, taken once, so that each
-    // comparison is a plain comparison of bytes in code point order.
-    std::vector<std::pair<std::string, QString>> found;
+    QStringList names;
+    std::vector<SortKey> order;
     const bool listed = fd_ >= 0 && forEachEntry(fd_, [&](const dirent* entry) {
                             if (entry->d_name[0] == '.')
                                 return;
                             QString name = decodeName(entry->d_name);
-                            if (name.endsWith(suffix, Qt::CaseInsensitive) && isPlainFile(fd_, entry))
-                                found.emplace_back(name.toCaseFolded().toStdString(), std::move(name));
+                            if (name.endsWith(suffix, Qt::CaseInsensitive) && isPlainFile(fd_, entry)) {
+                                order.push_back(SortKey(name, names.size()));
+                                names << std::move(name);
+                            }
                         });
     if (!listed) {
         // A missing folder is a missing path, not a missing file.
         const int error = fd_ < 0 ? openError_ : errno;
         throw FilingError::fromErrno(error == ENOENT ? ENOTDIR : error);
     }
-    std::sort(found.begin(), found.end());
-    QStringList names;
-    names.reserve(qsizetype(found.size()));
-    for (auto& [folded, name] : found)
-        names << std::move(name);
-    return names;
+    std::sort(order.begin(), order.end(), [&](const SortKey& a, const SortKey& b) { return a.before(b, names); });
+    QStringList sorted;
+    sorted.reserve(names.size());
+    for (const SortKey& key : order)
+        sorted << names.at(key.index);
+    return sorted;
 }
 
-QSet<QString> ScanFolder::allNames() const
+QStringList ScanFolder::allNames() const
 {
-    QSet<QString> names;
+    QStringList names;
     if (fd_ >= 0)
-        forEachEntry(fd_, [&](const dirent* entry) { names.insert(decodeName(entry->d_name)); });
+        forEachEntry(fd_, [&](const dirent* entry) { names << decodeName(entry->d_name); });
     return names;
 }
 

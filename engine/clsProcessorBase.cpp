@@ -9,6 +9,8 @@
 #include "engine/commonold.h"
 #include "engine/processor.h"
 
+#include <unordered_set>
+
 namespace {
 
 const QString kNoFiles = QStringLiteral("No files in inbox.  ");
@@ -49,15 +51,31 @@ void clsProcessorBase::setCurrentinfile(const QString& name)
 // the two folders, the free space of the outbox disk, the names in the outbox
 // root, and any look at other processes.
 struct clsProcessorBase::Pass {
-    Pass(const QString& inboxpath, const QString& outboxpath)
+    Pass(const QString& inboxpath, const QString& outboxpath, const QString& outext)
         : inbox(inboxpath), outbox(outboxpath), outboxFree(double(commonold::DiskFreeBytes(outboxpath))),
           outboxNames(outbox.allNames())
     {
+        // An inbox file's outbox name is its name less the last four characters,
+        // then "." and the output extension: such names are looked up by that stem.
+        const QString ending = QLatin1Char('.') + outext;
+        for (const QString& name : std::as_const(outboxNames)) {
+            if (name.endsWith(ending))
+                outboxStems.insert(QStringView(name).chopped(ending.size()));
+        }
     }
+    bool hasOutboxName(const QString& inboxName) const
+    {
+        return outboxStems.count(QStringView(inboxName).chopped(qMin<qsizetype>(4, inboxName.size()))) > 0;
+    }
+
+    struct ViewHash {
+        size_t operator()(QStringView view) const { return qHash(view); }
+    };
     ScanFolder inbox;
     ScanFolder outbox;
     double outboxFree;
-    QSet<QString> outboxNames;
+    const QStringList outboxNames; // the text the stems below point into
+    std::unordered_set<QStringView, ViewHash> outboxStems;
     ProcessFileSnapshot others;
 };
 
@@ -68,15 +86,15 @@ clsProcessorBase::Verdict clsProcessorBase::examine(const QString& name, Pass& p
     verdict.inboxFree = inboxFile.free;
     verdict.fits = commonold::FitsInFreeSpace(double(inboxFile.size), pass.outboxFree);
     // An outbox name blocks the file only while it exists and is held open.
-    const QString outboxName = withExtension(name, owner_.outext);
-    verdict.outboxLocked = pass.outboxNames.contains(outboxName) && !pass.outbox.check(outboxName, &pass.others).free;
+    verdict.outboxLocked =
+        pass.hasOutboxName(name) && !pass.outbox.check(withExtension(name, owner_.outext), &pass.others).free;
     return verdict;
 }
 
 bool clsProcessorBase::getnextfile()
 {
     status_.clear();
-    Pass pass(inboxPath_, outboxPath_);
+    Pass pass(inboxPath_, outboxPath_, owner_.outext);
     const QStringList names = pass.inbox.filesWithExtension(owner_.inext);
     if (names.isEmpty()) {
         status_ += kNoFiles;
@@ -94,7 +112,7 @@ bool clsProcessorBase::getnextfile()
 
 void clsProcessorBase::updatestats()
 {
-    Pass pass(inboxPath_, outboxPath_);
+    Pass pass(inboxPath_, outboxPath_, owner_.outext);
     const QStringList names = pass.inbox.filesWithExtension(owner_.inext);
     inboxCount_ = inboxLockCount_ = tooBigCount_ = outboxLockCount_ = 0;
     inboxFiles_ = QStringList{QString()};
