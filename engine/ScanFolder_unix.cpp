@@ -49,26 +49,21 @@ QString decodeName(const char* name)
 }
 
 // A name's place in the listing: by the name folded to ignore letter case, in
-// UTF-8 (code point order). The first 16 bytes are kept as two numbers, so most
-// comparisons of a pass over thousands of names compare no strings at all.
+// UTF-8 (code point order). The first 16 bytes are held as two numbers in a
+// small key that sorts cheaply; only keys that tie there look at the whole
+// folded names, and names that fold alike keep the order of their own text.
 struct SortKey {
-    SortKey(const QString& name, qsizetype at) : folded(name.toCaseFolded().toStdString()), index(at)
-    {
-        for (size_t i = 0; i < 16; ++i)
-            head[i / 8] = (head[i / 8] << 8) | (i < folded.size() ? quint8(folded[i]) : 0);
-    }
-    // Names that fold alike keep the order of their own text.
-    bool before(const SortKey& other, const QStringList& names) const
-    {
-        if (head[0] != other.head[0] || head[1] != other.head[1])
-            return head[0] != other.head[0] ? head[0] < other.head[0] : head[1] < other.head[1];
-        return folded != other.folded ? folded < other.folded : names.at(index) < names.at(other.index);
-    }
-
-    quint64 head[2] = {0, 0};
-    std::string folded;
+    quint64 head[2];
     qsizetype index;
 };
+
+SortKey sortKeyOf(const std::string& folded, qsizetype index)
+{
+    SortKey key{{0, 0}, index};
+    for (size_t i = 0; i < 16; ++i)
+        key.head[i / 8] = (key.head[i / 8] << 8) | (i < folded.size() ? quint8(folded[i]) : 0);
+    return key;
+}
 
 } // namespace
 
@@ -90,13 +85,13 @@ QStringList ScanFolder::filesWithExtension(const QString& extension) const
 {
     const QString suffix = QLatin1Char('.') + extension;
     QStringList names;
-    std::vector<SortKey> order;
+    std::vector<std::string> folded;
     const bool listed = fd_ >= 0 && forEachEntry(fd_, [&](const dirent* entry) {
                             if (entry->d_name[0] == '.')
                                 return;
                             QString name = decodeName(entry->d_name);
                             if (name.endsWith(suffix, Qt::CaseInsensitive) && isPlainFile(fd_, entry)) {
-                                order.push_back(SortKey(name, names.size()));
+                                folded.push_back(name.toCaseFolded().toStdString());
                                 names << std::move(name);
                             }
                         });
@@ -105,7 +100,18 @@ QStringList ScanFolder::filesWithExtension(const QString& extension) const
         const int error = fd_ < 0 ? openError_ : errno;
         throw FilingError::fromErrno(error == ENOENT ? ENOTDIR : error);
     }
-    std::sort(order.begin(), order.end(), [&](const SortKey& a, const SortKey& b) { return a.before(b, names); });
+    std::vector<SortKey> order;
+    order.reserve(folded.size());
+    for (qsizetype i = 0; i < names.size(); ++i)
+        order.push_back(sortKeyOf(folded[size_t(i)], i));
+    std::sort(order.begin(), order.end(), [&](const SortKey& a, const SortKey& b) {
+        if (a.head[0] != b.head[0])
+            return a.head[0] < b.head[0];
+        if (a.head[1] != b.head[1])
+            return a.head[1] < b.head[1];
+        const int byFolded = folded[size_t(a.index)].compare(folded[size_t(b.index)]);
+        return byFolded != 0 ? byFolded < 0 : names.at(a.index) < names.at(b.index);
+    });
     QStringList sorted;
     sorted.reserve(names.size());
     for (const SortKey& key : order)
