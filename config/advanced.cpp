@@ -2,6 +2,7 @@
 
 #include "config/Controls.h"
 #include "config/SettingsStore.h"
+#include "engine/commonold.h"
 #include "engine/processor.h"
 
 #include <QLabel>
@@ -39,9 +40,10 @@ void advanced::createControls()
 
 QString advanced::withoutForbiddenCharacters(QString format)
 {
-    for (const QChar removed : {u'?', u'/', u'*', u':', u'>', u'<', u'"'})
-        format.remove(removed);
-    return format;
+    QStringList levels = format.split(QLatin1Char('\\'));
+    for (QString& level : levels)
+        level = commonold::CleanName(level);
+    return levels.join(QLatin1Char('\\'));
 }
 
 void advanced::save()

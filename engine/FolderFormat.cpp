@@ -2,6 +2,18 @@
 
 #include "engine/commonold.h"
 
+namespace {
+
+// The track number as the folder format shows it: 7 gives "07", -3 gives "-03".
+QString FormatTrack(int track)
+{
+    const qint64 number = track;
+    const QString digits = QString::number(qAbs(number)).rightJustified(2, QLatin1Char('0'));
+    return number < 0 ? QLatin1Char('-') + digits : digits;
+}
+
+} // namespace
+
 QString OrdinaryFolderName(QString name)
 {
     // The folder format is stored without "/" by the dialog that edits it; one
@@ -10,13 +22,6 @@ QString OrdinaryFolderName(QString name)
     if (name == QLatin1String(".") || name == QLatin1String(".."))
         name.fill(QLatin1Char('_'));
     return name;
-}
-
-QString FormatTrack(int track)
-{
-    const qint64 number = track;
-    const QString digits = QString::number(qAbs(number)).rightJustified(2, QLatin1Char('0'));
-    return number < 0 ? QLatin1Char('-') + digits : digits;
 }
 
 QStringList FolderLevels(const QString& format, const TagValues& tags)

@@ -21,6 +21,3 @@ QStringList FolderLevels(const QString& format, const TagValues& tags);
 // The name as one folder inside its parent: "/" removed, and "." and ".."
 // (the folder itself, its parent) turned into "_" and "__".
 QString OrdinaryFolderName(QString name);
-
-// The track number as the folder format shows it: 7 gives "07", -3 gives "-03".
-QString FormatTrack(int track);

@@ -12,7 +12,6 @@
 class ProcessFileSnapshot {
 public:
     bool isHeldElsewhere(quint64 device, quint64 inode);
-    bool wasTaken() const { return taken_; }
 
 private:
     void take();

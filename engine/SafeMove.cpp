@@ -1,6 +1,7 @@
 #include "engine/SafeMove.h"
 
 #include "engine/FilingError.h"
+#include "engine/commonold.h"
 #include "engine/commonold_unix.h"
 
 #include <QFile>
@@ -172,6 +173,12 @@ bool SafeMove::move(const QString& source, const QString& destination)
 void SafeMove::writeFile(const QString& path, const QByteArray& bytes)
 {
     replaceWhole(path, [&bytes](int fd) { return writeAll(fd, bytes); });
+}
+
+void SafeMove::createFolderIfMissing(const QString& path)
+{
+    if (!commonold::IsFolderValid(path))
+        createFolder(path);
 }
 
 void SafeMove::createFolder(const QString& path)

@@ -34,6 +34,8 @@ public:
     static void writeFile(const QString& path, const QByteArray& bytes);
     // Creates the one folder `path`, flushed like a copy; its parent must exist.
     static void createFolder(const QString& path);
+    // createFolder, unless the path already names a folder.
+    static void createFolderIfMissing(const QString& path);
 
 private:
     QString source_;

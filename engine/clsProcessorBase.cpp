@@ -141,8 +141,7 @@ void clsProcessorBase::ErrorHandle(const FilingError& myerr)
     QString sub;
     if (!cleaned.isEmpty()) {
         sub = cleaned + QLatin1Char('/');
-        if (!commonold::IsFolderValid(errorsPath_ + sub))
-            SafeMove::createFolder(errorsPath_ + sub);
+        SafeMove::createFolderIfMissing(errorsPath_ + sub);
     }
     const QString target = errorsPath_ + sub + currentOutFile_;
     SafeMove::move(inboxPath_ + currentInFile_, target);

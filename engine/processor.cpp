@@ -4,7 +4,6 @@
 #include "engine/FolderFormat.h"
 #include "engine/SafeMove.h"
 #include "engine/TagReader.h"
-#include "engine/commonold.h"
 
 namespace {
 
@@ -30,8 +29,7 @@ QString createLevels(const QString& root, const QStringList& levels)
     QString folder = root;
     for (const QString& level : levels) {
         const QString candidate = folder + level;
-        if (!commonold::IsFolderValid(candidate))
-            SafeMove::createFolder(candidate);
+        SafeMove::createFolderIfMissing(candidate);
         folder = candidate + QLatin1Char('/');
     }
     return folder;

@@ -57,13 +57,14 @@ QByteArray id3v1(const Tags& tags)
            char(tags.track.toInt()) + char(255);
 }
 
-} // namespace
-
+// `frames` MPEG frames of 417 bytes each (128 kbit/s, 44.1 kHz, no padding).
 QByteArray audioFrames(int frames)
 {
     // Sync, MPEG-1 Layer III without CRC; 128 kbit/s, 44.1 kHz; joint stereo.
     return (QByteArray("\xff\xfb\x90\x64", 4) + QByteArray(417 - 4, '\0')).repeated(frames);
 }
+
+} // namespace
 
 QByteArray build(const Tags& tags, Tag kind, int frames)
 {

@@ -23,9 +23,6 @@ struct Tags {
     QString track; // the track field as stored, such as "7" or "7/12"; empty for none
 };
 
-// `frames` MPEG frames of 417 bytes each (128 kbit/s, 44.1 kHz, no padding).
-QByteArray audioFrames(int frames = 8);
-
 // The whole file. Empty texts are left out of the tag.
 QByteArray build(const Tags& tags, Tag kind = Tag::Id3v23, int frames = 8);
 

@@ -5,7 +5,7 @@
 #include "config/Options.h"
 #include "config/SettingsStore.h"
 #include "engine/FilingError.h"
-#include "engine/commonold.h"
+#include "engine/SafeMove.h"
 #include "engine/processor.h"
 #include "window/FilledCircle.h"
 #include "window/ProcessPriority.h"
@@ -14,7 +14,6 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -218,8 +217,7 @@ bool Form1::foldersAreUsable() const
         for (const QString& path : {process->inboxpath(), process->outboxpath(), process->errorspath()}) {
             if (path == QLatin1String("/"))
                 return false;
-            if (!commonold::IsFolderValid(path) && !QDir().mkdir(path.chopped(1)))
-                return false;
+            SafeMove::createFolderIfMissing(path);
         }
         return true;
     } catch (const std::exception&) {
