@@ -35,7 +35,7 @@ run)
     exec build/window/tovrel
     ;;
 test) cd build && exec ctest --output-on-failure -j2 ;;
-bench) for benchmark in build/bench/bench_filing build/bench/bench_scan; do "$benchmark"; done ;;
+bench) for benchmark in build/bench/bench_filing build/bench/bench_scan build/bench/bench_drain; do "$benchmark"; done ;;
 "") ;;
 *) echo "usage: $0 [run|test|bench]" >&2; exit 2 ;;
 esac

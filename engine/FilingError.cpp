@@ -39,3 +39,17 @@ FilingError FilingError::subscriptOutOfRange()
 {
     return {9, QStringLiteral("Subscript out of range")};
 }
+
+FilingError FilingError::of(const std::exception& failure)
+{
+    if (const auto* filingError = dynamic_cast<const FilingError*>(&failure))
+        return *filingError;
+    return fromErrno(0);
+}
+
+QString FilingError::describe(const std::exception& failure)
+{
+    if (const auto* filingError = dynamic_cast<const FilingError*>(&failure))
+        return filingError->description();
+    return QString::fromLocal8Bit(failure.what());
+}

@@ -14,6 +14,10 @@ public:
     static FilingError fromErrno(int err);
     static FilingError overflow();
     static FilingError subscriptOutOfRange();
+    // `failure` itself when it is a FilingError, else one numbered 0.
+    static FilingError of(const std::exception& failure);
+    // The description of any failure, for the status line.
+    static QString describe(const std::exception& failure);
 
     int number() const { return number_; }
     const QString& description() const { return description_; }

@@ -14,7 +14,8 @@
 
 namespace {
 
-constexpr size_t kChunk = size_t(1) << 30;
+// A copy looks at its progress hook after each step.
+constexpr size_t kStep = size_t(8) << 20;
 constexpr qsizetype kBuffer = qsizetype(1) << 20;
 
 [[noreturn]] void throwErrno()
@@ -59,29 +60,62 @@ bool writeAll(int fd, QByteArrayView bytes)
     return true;
 }
 
-// Copies everything `from` still holds to `to`: in the kernel where the file
-// systems allow it, else through a large buffer. False with errno set on failure.
-bool copyContent(int from, int to)
+// Copies at most `length` bytes: in the kernel where the file systems allow
+// it, else through `buffer`. Answers the bytes copied, 0 at the end, -1 with
+// errno set on failure.
+ssize_t copyStep(int from, int to, size_t length, bool& inKernel, QByteArray& buffer)
 {
-    for (;;) {
-        const ssize_t copied = ::copy_file_range(from, nullptr, to, nullptr, kChunk, 0);
-        if (copied == 0)
-            return true;
-        if (copied > 0 || errno == EINTR)
-            continue;
+    while (inKernel) {
+        const ssize_t copied = ::copy_file_range(from, nullptr, to, nullptr, length, 0);
+        if (copied >= 0)
+            return copied;
         if (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP)
-            break;
-        return false;
+            inKernel = false;
+        else if (errno != EINTR)
+            return -1;
     }
-    QByteArray buffer(kBuffer, Qt::Uninitialized);
+    if (buffer.isEmpty())
+        buffer.resize(kBuffer);
     for (;;) {
-        const ssize_t got = ::read(from, buffer.data(), size_t(buffer.size()));
-        if (got == 0)
-            return true;
+        const ssize_t got = ::read(from, buffer.data(), qMin(length, size_t(buffer.size())));
         if (got < 0 && errno == EINTR)
             continue;
-        if (got < 0 || !writeAll(to, QByteArrayView(buffer.constData(), got)))
-            return false;
+        if (got <= 0)
+            return got;
+        return writeAll(to, QByteArrayView(buffer.constData(), got)) ? got : -1;
+    }
+}
+
+// Starts writing the step just copied, [start, end), to disk and waits for
+// the steps before it, from `written`: the copy then keeps pace with the disk,
+// so its progress shows what reached the disk, the final flush is short and an
+// abandoned copy ends at once. Failures show in the final flush.
+void writeBehind(int fd, off_t& written, off_t start, off_t end)
+{
+    ::sync_file_range(fd, start, end - start, SYNC_FILE_RANGE_WRITE);
+    if (start > written)
+        ::sync_file_range(fd, written, start - written,
+                          SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
+    written = start;
+}
+
+// Copies everything `from` still holds to `to` in steps, asking `progress`
+// before each whether to go on. False with errno set on failure; throws
+// SafeMove::Abandoned when `progress` says stop.
+bool copyContent(int from, int to, qint64 total, const SafeMove::Progress& progress)
+{
+    bool inKernel = true;
+    QByteArray buffer;
+    off_t done = 0;
+    off_t written = 0;
+    for (;;) {
+        if (progress && !progress(done, total))
+            throw SafeMove::Abandoned();
+        const ssize_t copied = copyStep(from, to, kStep, inKernel, buffer);
+        if (copied <= 0)
+            return copied == 0;
+        writeBehind(to, written, done, done + copied);
+        done += copied;
     }
 }
 
@@ -99,7 +133,8 @@ void flushFolder(const QString& folder)
 }
 
 // Writes a temporary file in the destination's folder with `fill`, flushes it
-// and renames it to `destination`. The temporary file is removed on failure.
+// and renames it to `destination`. The temporary file is removed on failure
+// and when `fill` throws.
 template <typename Fill> void replaceWhole(const QString& destination, Fill fill)
 {
     const QString folder = folderOf(destination);
@@ -107,7 +142,14 @@ template <typename Fill> void replaceWhole(const QString& destination, Fill fill
     const int fd = createTemporary(folder, temporary);
     if (fd < 0)
         throwErrno();
-    bool ok = fill(fd) && ::fsync(fd) == 0;
+    bool ok = false;
+    try {
+        ok = fill(fd) && ::fsync(fd) == 0;
+    } catch (...) {
+        ::close(fd);
+        ::unlink(temporary.constData());
+        throw;
+    }
     int err = ok ? 0 : errno;
     if (::close(fd) != 0 && ok) {
         ok = false;
@@ -142,11 +184,11 @@ SafeMove::~SafeMove()
     ::close(sourceFd_);
 }
 
-void SafeMove::copyTo(const QString& destination)
+void SafeMove::copyTo(const QString& destination, const Progress& progress)
 {
     if (::lseek(sourceFd_, 0, SEEK_SET) < 0)
         throwErrno();
-    replaceWhole(destination, [this](int fd) { return copyContent(sourceFd_, fd); });
+    replaceWhole(destination, [&](int fd) { return copyContent(sourceFd_, fd, size_, progress); });
 }
 
 bool SafeMove::removeSourceIfUnchanged()
@@ -163,10 +205,10 @@ bool SafeMove::removeSourceIfUnchanged()
     return true;
 }
 
-bool SafeMove::move(const QString& source, const QString& destination)
+bool SafeMove::move(const QString& source, const QString& destination, const Progress& progress)
 {
     SafeMove move(source);
-    move.copyTo(destination);
+    move.copyTo(destination, progress);
     return move.removeSourceIfUnchanged();
 }
 

@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <exception>
+#include <functional>
 #include <sys/types.h>
 
 // Moves a file so that no data is lost on the way: the copy is written under a
@@ -14,6 +16,15 @@
 // file behind and the source untouched.
 class SafeMove {
 public:
+    // Called between chunks of a copy with the bytes copied so far and the
+    // source's size. Answering false abandons the copy: its temporary file is
+    // removed, the source stays, and copyTo throws Abandoned.
+    using Progress = std::function<bool(qint64 copied, qint64 total)>;
+    class Abandoned : public std::exception {
+    public:
+        const char* what() const noexcept override { return "copy abandoned"; }
+    };
+
     // Opens the source and notes its size, modification time and identity.
     explicit SafeMove(const QString& source);
     ~SafeMove();
@@ -21,13 +32,13 @@ public:
     SafeMove& operator=(const SafeMove&) = delete;
 
     // Copies the source to `destination`, replacing a file of that name.
-    void copyTo(const QString& destination);
+    void copyTo(const QString& destination, const Progress& progress = {});
     // Deletes the source when it is still the file noted at the start, with
     // the same size and modification time. Answers whether it did.
     bool removeSourceIfUnchanged();
 
     // copyTo, then removeSourceIfUnchanged.
-    static bool move(const QString& source, const QString& destination);
+    static bool move(const QString& source, const QString& destination, const Progress& progress = {});
 
     // Writes `bytes` as the whole content of `path` by the same temporary name
     // and rename, replacing an earlier file.

@@ -119,6 +119,10 @@ void clsProcessorBase::updatestats()
     for (const QString& name : names) {
         inboxFiles_ << name;
         ++inboxCount_;
+        // The file being filed is held open by the filing itself, not by
+        // another program, and it fitted when it was chosen.
+        if (processing_ && name == currentInFile_)
+            continue;
         const Verdict verdict = examine(name, pass);
         inboxLockCount_ += !verdict.inboxFree;
         tooBigCount_ += !verdict.fits;
@@ -133,7 +137,18 @@ QString clsProcessorBase::InboxFiles(int id) const
     return inboxFiles_.at(id);
 }
 
+FilingJob clsProcessorBase::job() const
+{
+    return {inboxPath_, outboxPath_, errorsPath_, currentInFile_, currentOutFile_, QString()};
+}
+
 void clsProcessorBase::ErrorHandle(const FilingError& myerr)
+{
+    ErrorHandle(job(), myerr);
+    processing_ = false;
+}
+
+void clsProcessorBase::ErrorHandle(const FilingJob& job, const FilingError& myerr, const SafeMove::Progress& progress)
 {
     // Descriptions are this program's own texts; even so a "." or ".." one
     // must not put the file beside the errors folder.
@@ -141,12 +156,11 @@ void clsProcessorBase::ErrorHandle(const FilingError& myerr)
     QString sub;
     if (!cleaned.isEmpty()) {
         sub = cleaned + QLatin1Char('/');
-        SafeMove::createFolderIfMissing(errorsPath_ + sub);
+        SafeMove::createFolderIfMissing(job.errorspath + sub);
     }
-    const QString target = errorsPath_ + sub + currentOutFile_;
-    SafeMove::move(inboxPath_ + currentInFile_, target);
+    const QString target = job.errorspath + sub + job.currentoutfile;
+    SafeMove::move(job.inboxpath + job.currentinfile, target, progress);
     SafeMove::writeFile(target + QStringLiteral(".txt"), errorLog(myerr));
-    processing_ = false;
 }
 
 void clsProcessorBase::turnon()

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "engine/FilingJob.h"
+#include "engine/SafeMove.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -51,6 +54,10 @@ public:
     // Moves the current inbox file into the errors folder, in a subfolder named
     // after the failure, with a five-line log beside it.
     void ErrorHandle(const FilingError& myerr);
+    // The same for `job`'s file, on any thread; `progress` as for a filing.
+    static void ErrorHandle(const FilingJob& job, const FilingError& myerr, const SafeMove::Progress& progress = {});
+    // The current file and the folders (no folder format).
+    FilingJob job() const;
 
     void turnon();
     void turnoff();

@@ -47,15 +47,21 @@ void processor::loadsettings()
     folderFormat_ = SettingsStore::read(Setting::FileFormat);
 }
 
-void processor::process()
+FilingJob processor::job() const
 {
-    const QString outbox = outboxpath();
-    const QString source = inboxpath() + currentinfile();
+    FilingJob job = base_.job();
+    job.folderFormat = folderFormat_;
+    return job;
+}
+
+void processor::process(const FilingJob& job, const SafeMove::Progress& progress)
+{
+    const QString source = job.inboxpath + job.currentinfile;
     // Noted before the tags are read, so a file that changes at any time
     // while it is filed stays in the inbox and is filed again later.
     SafeMove move(source);
     const TagValues tags = readTags(source);
-    const QString folder = createLevels(outbox, FolderLevels(folderFormat_, tags));
-    move.copyTo(folder + currentinfile());
+    const QString folder = createLevels(job.outboxpath, FolderLevels(job.folderFormat, tags));
+    move.copyTo(folder + job.currentinfile, progress);
     move.removeSourceIfUnchanged();
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/FilingJob.h"
+#include "engine/SafeMove.h"
 #include "engine/clsProcessorBase.h"
 
 #include <QString>
@@ -20,7 +22,12 @@ public:
 
     // Files the current inbox file into the outbox by its tags. Throws a
     // FilingError when it cannot; the inbox file then stays where it was.
-    void process();
+    void process() { process(job()); }
+    // The same for `job`, on any thread. `progress` follows the copy and may
+    // abandon it (SafeMove::Abandoned is thrown, the inbox file stays).
+    static void process(const FilingJob& job, const SafeMove::Progress& progress = {});
+    // The current file with the folders and the folder format, for process.
+    FilingJob job() const;
 
     QString currentinfile() const { return base_.currentinfile(); }
     void setCurrentinfile(const QString& name) { base_.setCurrentinfile(name); }

@@ -12,6 +12,7 @@
 #include <QtTest>
 
 #include <sched.h>
+#include <sys/resource.h>
 
 using namespace DialogDriver;
 
@@ -51,14 +52,15 @@ QList<bool> switchShown(const Form1& form)
 }
 const QList<bool> kOn{false, true, true}, kOff{true, false, false};
 
-// The scheduling policy of every thread of this process, as the system reports it.
-QSet<int> policiesOfEveryThread()
+// The scheduling policy and nice value of every thread of this process, as the system reports them.
+QSet<QPair<int, int>> levelsOfEveryThread()
 {
-    QSet<int> policies;
+    QSet<QPair<int, int>> levels;
     for (const QString& task : QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot))
-        policies << sched_getscheduler(task.toInt());
-    return policies;
+        levels.insert({sched_getscheduler(task.toInt()), getpriority(PRIO_PROCESS, id_t(task.toInt()))});
+    return levels;
 }
+using Levels = QSet<QPair<int, int>>;
 
 } // namespace
 
@@ -90,10 +92,10 @@ private slots:
         QVERIFY(QFileInfo(folders[0]).isDir() && QFileInfo(folders[1]).isDir() && QFileInfo(folders[2]).isDir());
         QCOMPARE(switchShown(form), kOn);
         QVERIFY(control<QRadioButton>(&form, "PriorityNormal")->isChecked());
-        QCOMPARE(policiesOfEveryThread(), QSet<int>{SCHED_OTHER});
+        QCOMPARE(levelsOfEveryThread(), Levels({{SCHED_OTHER, 0}}));
         QTRY_COMPARE(control(&form, "txtInboxCount")->text(), QStringLiteral("0")); // the window's own timer
         click(&form, "PriorityLow");
-        QCOMPARE(policiesOfEveryThread(), QSet<int>{SCHED_IDLE});
+        QCOMPARE(levelsOfEveryThread(), Levels({{SCHED_IDLE, 0}}));
         form.findChild<QAction*>("mExit")->trigger();
         QVERIFY(!form.isClosing()); // the close request is handled after the command
         QTRY_VERIFY(form.isClosing());
@@ -146,8 +148,10 @@ private slots:
         QVERIFY(!form.findChild<QTimer*>("Timer")->isActive());
     }
 
-    // One file per tick; one that cannot be filed goes to the errors folder, and the next tick goes on.
-    void pollingShowsTheInboxAndFilesOneFilePerTick()
+    // Service off: the inbox is shown, nothing filed. Once on, the backlog drains in name order at once, not one file
+    // per tick (the timer is too slow to matter here); a file that cannot be filed goes to the errors folder on the
+    // way. progtotal counts the files done of all, progressbar starts each file; both are empty once idle.
+    void backlogDrainsInOrderWithAFailureInTheMiddle()
     {
         Folders folders("False");
         Form1 form;
@@ -156,13 +160,77 @@ private slots:
         QVERIFY(Mp3Fixture::write(folders.inbox + "/1.mp3", "Alpha", "First", "Song", 1));
         TestSupport::writeFile(folders.inbox + "/2.mp3", "not audio at all");
         QVERIFY(Mp3Fixture::write(folders.inbox + "/3.mp3", "Beta", "Second", "Song", 3));
-        QCOMPARE(tick(form), QStringList({"Idle... | 3 0 0 0", header, "1.mp3", "2.mp3", "3.mp3"}));
+        QVERIFY(Mp3Fixture::write(folders.inbox + "/4.mp3", "Beta", "Second", "Other", 4));
+        QCOMPARE(tick(form), QStringList({"Idle... | 4 0 0 0", header, "1.mp3", "2.mp3", "3.mp3", "4.mp3"}));
+
+        QStringList statuses, backlog, copy;
+        connect(control(&form, "txtstatus"), &QLineEdit::textChanged, [&](const QString& text) {
+            if (text != "Idle...")
+                statuses << text;
+        });
+        const auto record = [&](QStringList& seen, const char* name) {
+            auto* bar = control<QProgressBar>(&form, name);
+            connect(bar, &QProgressBar::valueChanged,
+                    [&seen, bar](int value) { seen << QString("%1/%2").arg(value).arg(bar->maximum()); });
+        };
+        record(backlog, "progtotal");
+        record(copy, "progressbar");
+        form.findChild<QTimer*>("Timer")->start(3600 * 1000);
         click(&form, "cmdstart");
-        QCOMPARE(tick(form), QStringList({"Processing 1.mp3 | 2 0 0 0", header, "2.mp3", "3.mp3"}));
-        QCOMPARE(tick(form).first(), "Cannot file 2.mp3: Invalid file format. Moved to the errors folder. | 1 0 0 0");
-        QCOMPARE(tick(form), QStringList({"Processing 3.mp3 | 0 0 0 0", header}));
+        form.main();
+        QTRY_COMPARE(statuses.size(), 6);
+        QCOMPARE(statuses, QStringList({"Processing 1.mp3", "Processing 2.mp3",
+                                        "Cannot file 2.mp3: Invalid file format. Moved to the errors folder.",
+                                        "Processing 3.mp3", "Processing 4.mp3", "No files in inbox.  "}));
+        QCOMPARE(backlog, QStringList({"0/4", "1/4", "2/4", "3/4", "4/4"}));
+        QCOMPARE(copy, QStringList({"0/1000"}));
+        for (const char* bar : {"progressbar", "progtotal", "peakbar"})
+            QCOMPARE(control<QProgressBar>(&form, bar)->value(), -1);
         QCOMPARE(tick(form), QStringList({"No files in inbox.   | 0 0 0 0", header}));
         QCOMPARE(TestSupport::readFile(folders.errors + "/Invalid file format/2.mp3"), QByteArray("not audio at all"));
+        QVERIFY(QFileInfo::exists(folders.outbox + "/Beta/Second/4.mp3"));
+    }
+
+    // During a long copy the window answers at once and shows the copy's progress; Stop shows at once, the file in
+    // hand is finished and no other starts. The filing thread, started after High was chosen, runs at that level.
+    // Closing during a copy abandons it: no temporary file, the inbox file whole.
+    void stopAndCloseDuringALongCopy()
+    {
+        Folders folders;
+        const qint64 size = qint64(256) << 20;
+        QVERIFY(Mp3Fixture::writeLarge(folders.inbox + "/big.mp3", {"A", "B", "Big", "1"}, size));
+        QVERIFY(Mp3Fixture::write(folders.inbox + "/small.mp3", "A", "B", "Small", 2));
+        Form1 form;
+        click(&form, "PriorityHigh");
+        auto* copy = control<QProgressBar>(&form, "progressbar");
+        form.main();
+        QTRY_VERIFY(copy->value() > 0);
+        QCOMPARE(control<QProgressBar>(&form, "progtotal")->maximum(), 2);
+        QCOMPARE(levelsOfEveryThread(), Levels({{SCHED_OTHER, -10}}));
+        // A step during the copy starts nothing, and the file in hand does not count as held by another program.
+        QCOMPARE(tick(form).first(), "Processing big.mp3 | 2 0 0 0");
+        form.findChild<QTimer*>("Timer")->start();
+        click(&form, "cmdStop");
+        QCOMPARE(switchShown(form), kOff);
+        QVERIFY(form.process->processing());
+        QTRY_VERIFY_WITH_TIMEOUT(!form.process->processing(), 60000);
+        QCOMPARE(QFileInfo(folders.outbox + "/A/B/big.mp3").size(), size);
+        QTRY_COMPARE(control(&form, "txtstatus")->text(), "Idle..."); // the next tick starts nothing
+        QCOMPARE(copy->value(), -1);
+        QVERIFY(QFileInfo::exists(folders.inbox + "/small.mp3"));
+        click(&form, "PriorityNormal");
+
+        QVERIFY(Mp3Fixture::writeLarge(folders.inbox + "/xbig.mp3", {"A", "C", "Big", "1"}, size * 8));
+        click(&form, "cmdstart");
+        form.main(); // small.mp3 first, then at once xbig.mp3
+        QTRY_VERIFY(copy->value() > 0);
+        QElapsedTimer closing;
+        closing.start();
+        form.close();
+        QVERIFY(closing.elapsed() < 1000);
+        QCOMPARE(QDir(folders.outbox + "/A/C").entryList(QDir::Files | QDir::Hidden), QStringList());
+        QCOMPARE(QFileInfo(folders.inbox + "/xbig.mp3").size(), size * 8);
+        QVERIFY(QFileInfo::exists(folders.outbox + "/A/B/small.mp3"));
     }
 
     // Runs this executable as the program (see main below), whose window then closes itself; a crash gives -1.

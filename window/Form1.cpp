@@ -4,7 +4,6 @@
 #include "config/MessageBox.h"
 #include "config/Options.h"
 #include "config/SettingsStore.h"
-#include "engine/FilingError.h"
 #include "engine/SafeMove.h"
 #include "engine/processor.h"
 #include "window/FilledCircle.h"
@@ -68,13 +67,6 @@ QString withTrailingSlash(QString path)
     return path;
 }
 
-QString describe(const std::exception& failure)
-{
-    if (const auto* filingError = dynamic_cast<const FilingError*>(&failure))
-        return filingError->description();
-    return QString::fromLocal8Bit(failure.what());
-}
-
 } // namespace
 
 Form1::Form1(TerminationSignals* termination) : Images(drawImages())
@@ -86,7 +78,10 @@ Form1::Form1(TerminationSignals* termination) : Images(drawImages())
     startUp();
 }
 
-Form1::~Form1() = default;
+Form1::~Form1()
+{
+    stopFiling();
+}
 
 void Form1::createControls()
 {
@@ -120,9 +115,12 @@ void Form1::createControls()
         addControl<QRadioButton>(this, "PriorityNormal", twips(1560, 480, 975, 195), QStringLiteral("Normal"));
     PriorityLow = addControl<QRadioButton>(this, "PriorityLow", twips(1560, 720, 1215, 255), QStringLiteral("Low"));
 
-    // The progress bars are never driven; they stay empty, without a percentage.
-    for (QProgressBar* bar : {progressbar, progtotal, peakbar})
+    // progressbar follows the copy of the file in hand, progtotal the backlog;
+    // both are empty while nothing is filed. peakbar has no use and stays empty.
+    for (QProgressBar* bar : {progressbar, progtotal, peakbar}) {
         bar->setTextVisible(false);
+        bar->reset();
+    }
     chainTabOrder({cmdstart, txtstatus, cmdStop, cmdConfig, cmdForce, txtInboxCount, txtInboxLockCount, txtTooBigCount,
                    txtOutboxLockCount, lstInboxFiles, PriorityRealtime, PriorityHigh, PriorityNormal, PriorityLow});
 
@@ -247,66 +245,6 @@ void Form1::configure()
     Timer->start();
 }
 
-// A failure inside a step is shown in the status line and ends only that part
-// of the step: the inbox is still shown, and the next tick runs as usual.
-void Form1::main()
-{
-    txtstatus->setText(QStringLiteral("Idle..."));
-    try {
-        if (process->serviceon() && !process->processing()) {
-            if (process->getnextfile()) {
-                txtstatus->setText(QStringLiteral("Processing ") + process->currentinfile());
-                fileCurrentFile();
-            } else {
-                txtstatus->setText(process->ServiceStatus());
-            }
-        }
-    } catch (const std::exception& failure) {
-        txtstatus->setText(QStringLiteral("Error: ") + describe(failure));
-    }
-    try {
-        showInbox();
-    } catch (const std::exception& failure) {
-        txtstatus->setText(QStringLiteral("Error: ") + describe(failure));
-    }
-}
-
-// A file that cannot be filed goes to the errors folder with its log; when even
-// that fails, it stays in the inbox and the status line says why.
-void Form1::fileCurrentFile()
-{
-    try {
-        process->process();
-        return;
-    } catch (const std::exception& failure) {
-        const auto* filingError = dynamic_cast<const FilingError*>(&failure);
-        const FilingError error = filingError ? *filingError : FilingError::fromErrno(0);
-        const QString cannotFile =
-            QStringLiteral("Cannot file ") + process->currentinfile() + QStringLiteral(": ") + describe(failure);
-        try {
-            process->base().ErrorHandle(error);
-            txtstatus->setText(cannotFile + QStringLiteral(". Moved to the errors folder."));
-        } catch (const std::exception& errorFilingFailure) {
-            txtstatus->setText(cannotFile + QStringLiteral(". Left in the inbox: ") + describe(errorFilingFailure) +
-                               QLatin1Char('.'));
-        }
-    }
-}
-
-void Form1::showInbox()
-{
-    process->updatestats();
-    lstInboxFiles->clear();
-    lstInboxFiles->addItem(QStringLiteral("Files in ") + process->inboxpath() + QStringLiteral(". . . ."));
-    const int count = process->inboxcount();
-    for (int index = 1; index <= count; ++index)
-        lstInboxFiles->addItem(process->InboxFiles(index));
-    txtInboxCount->setText(QString::number(process->inboxcount()));
-    txtInboxLockCount->setText(QString::number(process->inboxlockcount()));
-    txtTooBigCount->setText(QString::number(process->toobigcount()));
-    txtOutboxLockCount->setText(QString::number(process->outboxlockcount()));
-}
-
 QPixmap Form1::image(int number) const
 {
     return Images.at(number - 1);
@@ -326,6 +264,7 @@ void Form1::closeEvent(QCloseEvent* event)
 {
     closing_ = true;
     Timer->stop();
+    stopFiling();
     ShellTrayRemove();
     UnSubClass();
     event->accept();

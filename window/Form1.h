@@ -1,7 +1,9 @@
 #pragma once
 
+#include "engine/FilingWorker.h"
 #include "engine/ServiceIndicators.h"
 
+#include <QElapsedTimer>
 #include <QList>
 #include <QPixmap>
 #include <QSystemTrayIcon>
@@ -18,6 +20,7 @@ class QMenu;
 class QProgressBar;
 class QPushButton;
 class QRadioButton;
+class QThread;
 class QTimer;
 class TerminationSignals;
 class processor;
@@ -38,7 +41,8 @@ public:
     // The filing engine, for the whole life of the window.
     std::unique_ptr<processor> process;
 
-    // One polling step: files at most one inbox file, then shows the inbox.
+    // One polling step: hands at most one inbox file to the filing thread,
+    // then shows the inbox. A step that filed a file runs the next one at once.
     void main();
     // Loads the start-up state and the three folders into the processor and
     // makes sure the folders exist, sending the user to the Options dialog for
@@ -76,6 +80,11 @@ private:
     bool foldersAreUsable() const;
     void configure();
     void fileCurrentFile();
+    void showFiled(const FilingWorker::Result& result);
+    void showCopyProgress(qint64 copied, qint64 total);
+    void showBacklog();
+    void endDrain();
+    void stopFiling();
     void showInbox();
     void connectPriorities();
     void exitProgram();
@@ -128,4 +137,14 @@ private:
     // The notification-area icon; none until ShellTrayAdd found a place for it.
     QSystemTrayIcon* TrayIconData = nullptr;
     bool closing_ = false;
+
+    // The filing thread and its worker, from the first file filed to the end.
+    QThread* filingThread_ = nullptr;
+    FilingWorker* worker_ = nullptr;
+    // The backlog being drained: files whose filing ended since the drain
+    // began, and the count when the inbox was last shown.
+    bool draining_ = false;
+    int drainDone_ = 0;
+    int doneWhenShown_ = 0;
+    QElapsedTimer sinceInboxShown_;
 };

@@ -1,0 +1,156 @@
+// The main window's polling step and what it shows of the filing: the step
+// decides on this thread and hands the file to the filing thread, whose
+// progress and outcome come back here.
+#include "window/Form1.h"
+
+#include "engine/FilingError.h"
+#include "engine/processor.h"
+
+#include <QLineEdit>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QThread>
+#include <QTimer>
+
+namespace {
+
+// While a backlog drains, the inbox is looked at no more often than this, so
+// that looking does not cost more than the filing.
+constexpr qint64 kInboxShowInterval = 250; // milliseconds
+// progressbar's scale: bytes do not fit its int.
+constexpr int kCopySteps = 1000;
+
+} // namespace
+
+// A step that finds the service off or a file in hand chooses nothing. A
+// failure inside a step is shown in the status line and ends only that part of
+// the step: the inbox is still shown, and the next step runs as usual.
+void Form1::main()
+{
+    bool started = false;
+    if (!process->processing()) {
+        txtstatus->setText(QStringLiteral("Idle..."));
+        try {
+            if (process->serviceon()) {
+                if (process->getnextfile()) {
+                    txtstatus->setText(QStringLiteral("Processing ") + process->currentinfile());
+                    fileCurrentFile();
+                    started = true;
+                } else {
+                    txtstatus->setText(process->ServiceStatus());
+                }
+            }
+        } catch (const std::exception& failure) {
+            txtstatus->setText(QStringLiteral("Error: ") + FilingError::describe(failure));
+        }
+        if (!started)
+            endDrain();
+    }
+    if (started && !sinceInboxShown_.hasExpired(kInboxShowInterval))
+        return;
+    try {
+        showInbox();
+    } catch (const std::exception& failure) {
+        txtstatus->setText(QStringLiteral("Error: ") + FilingError::describe(failure));
+    }
+}
+
+// Hands the current file to the filing thread, started with the first file:
+// it then runs at the priority chosen by then, as every thread created later
+// by this one does.
+void Form1::fileCurrentFile()
+{
+    if (!filingThread_) {
+        filingThread_ = new QThread(this);
+        filingThread_->setObjectName(QStringLiteral("filing"));
+        worker_ = new FilingWorker;
+        worker_->moveToThread(filingThread_);
+        connect(worker_, &FilingWorker::progress, this, &Form1::showCopyProgress);
+        connect(worker_, &FilingWorker::filed, this, &Form1::showFiled);
+        filingThread_->start();
+    }
+    process->setProcessing(true);
+    if (!draining_) {
+        draining_ = true;
+        drainDone_ = doneWhenShown_ = 0;
+    }
+    progressbar->setRange(0, kCopySteps);
+    progressbar->setValue(0);
+    showBacklog();
+    QMetaObject::invokeMethod(worker_, [worker = worker_, job = process->job()] { worker->file(job); });
+}
+
+// A file that could not be filed went to the errors folder with its log, or,
+// when even that failed, stayed in the inbox; the status line says which.
+// Once the file has left the inbox, the next step runs at once.
+void Form1::showFiled(const FilingWorker::Result& result)
+{
+    if (closing_)
+        return;
+    process->setProcessing(false);
+    const QString cannotFile = QStringLiteral("Cannot file ") + result.name + QStringLiteral(": ") + result.failure;
+    if (result.outcome == FilingWorker::Outcome::MovedToErrors)
+        txtstatus->setText(cannotFile + QStringLiteral(". Moved to the errors folder."));
+    else if (result.outcome == FilingWorker::Outcome::LeftInInbox)
+        txtstatus->setText(cannotFile + QStringLiteral(". Left in the inbox: ") + result.errorFailure +
+                           QLatin1Char('.'));
+    drainDone_ += result.leftTheInbox;
+    showBacklog();
+    if (result.leftTheInbox && Timer->isActive())
+        main();
+}
+
+void Form1::showCopyProgress(qint64 copied, qint64 total)
+{
+    if (process->processing() && total > 0)
+        progressbar->setValue(int(copied * kCopySteps / total));
+}
+
+// Files done since the drain began, of those and the ones still waiting: the
+// inbox as last counted, less what left it since, and at least the file in hand.
+void Form1::showBacklog()
+{
+    const int waiting = qMax(process->processing() ? 1 : 0, process->inboxcount() - (drainDone_ - doneWhenShown_));
+    progtotal->setRange(0, drainDone_ + waiting);
+    progtotal->setValue(drainDone_);
+}
+
+void Form1::endDrain()
+{
+    draining_ = false;
+    progressbar->reset();
+    progtotal->reset();
+}
+
+// At the end the copy under way is abandoned: its temporary file goes, the
+// inbox file stays whole, and the thread ends within a step of the copy.
+void Form1::stopFiling()
+{
+    if (!filingThread_)
+        return;
+    worker_->abandon();
+    filingThread_->quit();
+    filingThread_->wait();
+    delete worker_;
+    worker_ = nullptr;
+    delete filingThread_;
+    filingThread_ = nullptr;
+}
+
+void Form1::showInbox()
+{
+    sinceInboxShown_.start();
+    doneWhenShown_ = drainDone_;
+    process->updatestats();
+    lstInboxFiles->clear();
+    lstInboxFiles->addItem(QStringLiteral("Files in ") + process->inboxpath() + QStringLiteral(". . . ."));
+    const int count = process->inboxcount();
+    for (int index = 1; index <= count; ++index)
+        lstInboxFiles->addItem(process->InboxFiles(index));
+    txtInboxCount->setText(QString::number(process->inboxcount()));
+    txtInboxLockCount->setText(QString::number(process->inboxlockcount()));
+    txtTooBigCount->setText(QString::number(process->toobigcount()));
+    txtOutboxLockCount->setText(QString::number(process->outboxlockcount()));
+    if (draining_)
+        showBacklog();
+}
