@@ -2,6 +2,7 @@
 #include "TestSupport.h"
 
 #include "engine/FilingError.h"
+#include "engine/FilingWorker.h"
 #include "engine/FolderFormat.h"
 #include "engine/SafeMove.h"
 #include "engine/processor.h"
@@ -15,6 +16,7 @@
 using TestSupport::readFile;
 
 Q_DECLARE_METATYPE(TagValues)
+Q_DECLARE_METATYPE(FilingWorker::Outcome)
 
 class TestFiling : public QObject {
     Q_OBJECT
@@ -128,6 +130,68 @@ private slots:
         engine_->base().ErrorHandle(FilingError(75, "?/\\:*<>\"", 5));
         QCOMPARE(entries(at("errors")), (QStringList{"Disk full", "song.mp3", "song.mp3.txt"}));
         QCOMPARE(readFile(at("errors/song.mp3")), bytes);
+    }
+
+    void workerOutcomes_data()
+    {
+        QTest::addColumn<QByteArray>("content"); // empty for a tagged song
+        QTest::addColumn<bool>("errorsBlocked");
+        QTest::addColumn<FilingWorker::Outcome>("outcome");
+        QTest::addColumn<QString>("landed");
+        QTest::newRow("filed") << QByteArray() << false << FilingWorker::Outcome::Filed << "outbox/A/B/x.mp3";
+        QTest::newRow("moved to errors") << QByteArray("not audio") << false << FilingWorker::Outcome::MovedToErrors
+                                         << "errors/Invalid file format/x.mp3";
+        QTest::newRow("left in inbox") << QByteArray("not audio") << true << FilingWorker::Outcome::LeftInInbox
+                                       << "inbox/x.mp3";
+    }
+
+    // The worker on its own thread files a job and says how it went and whether the inbox file is gone.
+    void workerOutcomes()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(bool, errorsBlocked);
+        QFETCH(FilingWorker::Outcome, outcome);
+        QFETCH(QString, landed);
+        QByteArray bytes = drop("x.mp3", "A", "B");
+        if (!content.isEmpty())
+            TestSupport::writeFile(at("inbox/x.mp3"), bytes = content);
+        if (errorsBlocked)
+            TestSupport::writeFile(at("errors/Invalid file format"), "a file where the subfolder goes");
+        FilingWorker worker;
+        QThread thread;
+        worker.moveToThread(&thread);
+        thread.start();
+        const auto stop = qScopeGuard([&] {
+            thread.quit();
+            thread.wait();
+        });
+        QSignalSpy filed(&worker, &FilingWorker::filed);
+        QMetaObject::invokeMethod(&worker, [&worker, job = engine_->job()] { worker.file(job); });
+        QVERIFY(filed.wait());
+        const auto result = filed.first().first().value<FilingWorker::Result>();
+        QCOMPARE(result.name, "x.mp3");
+        QCOMPARE(result.outcome, outcome);
+        QCOMPARE(result.leftTheInbox, !landed.startsWith("inbox"));
+        QCOMPARE(readFile(at(landed)), bytes);
+    }
+
+    // A copy asks its hook before each step of 8 MB; a hook that says stop abandons it without a trace.
+    void copyStepsAndAbandoning()
+    {
+        const QByteArray bytes(20 << 20, 'x');
+        TestSupport::writeFile(at("inbox/big.mp3"), bytes);
+        QList<qint64> seen;
+        SafeMove::move(at("inbox/big.mp3"), at("outbox/big.mp3"), [&](qint64 copied, qint64 total) {
+            seen << copied << total;
+            return true;
+        });
+        QCOMPARE(seen, (QList<qint64>{0, 20 << 20, 8 << 20, 20 << 20, 16 << 20, 20 << 20, 20 << 20, 20 << 20}));
+        TestSupport::writeFile(at("inbox/big.mp3"), bytes);
+        QVERIFY_THROWS_EXCEPTION(SafeMove::Abandoned,
+                                 SafeMove::move(at("inbox/big.mp3"), at("outbox/big2.mp3"),
+                                                [](qint64 copied, qint64) { return copied == 0; }));
+        QCOMPARE(entries(at("outbox")), QStringList{"big.mp3"});
+        QVERIFY(readFile(at("inbox/big.mp3")) == bytes);
     }
 
     void changedSourceIsNotDeleted()
