@@ -4,7 +4,8 @@
 // rename, fsync the folder, remove the source), in the same run on the same
 // file system, and prints the ratio (target: within 3). Then copies one large
 // file through the window and prints the longest time its event loop went
-// without handling a 10 ms timer meanwhile (target: under 100 ms).
+// without handling a 10 ms timer meanwhile (target: under 100 ms), beside the
+// same while the window is idle.
 #include "Mp3Fixture.h"
 
 #include "config/SettingsStore.h"
@@ -77,12 +78,10 @@ double drain(QApplication& app, Form1& form)
     return timer.nsecsElapsed() / 1e6;
 }
 
-// The longest gap between two ticks of a 10 ms timer while the window files
-// one large file.
-double longestGap(QApplication& app, Form1& form, const QString& inbox)
+// The longest gap between two ticks of a 10 ms timer while `busy` holds,
+// `busy` being asked at each tick; the window files meanwhile when asked to.
+template <typename Busy> double longestGap(QApplication& app, Busy busy)
 {
-    if (!Mp3Fixture::writeLarge(inbox + "/large.mp3", {"Large", "Album", "Large", "1"}, qint64(512) << 20))
-        return -1;
     QElapsedTimer sinceTick;
     double longest = 0;
     QTimer probe;
@@ -92,8 +91,7 @@ double longestGap(QApplication& app, Form1& form, const QString& inbox)
     });
     probe.start(10);
     sinceTick.start();
-    form.main();
-    while (form.process->processing())
+    while (busy())
         app.processEvents(QEventLoop::WaitForMoreEvents);
     return longest;
 }
@@ -146,13 +144,22 @@ int main(int argc, char* argv[])
         QDir().mkpath(plainTo);
     }
 
-    const double gap = longestGap(app, form, inbox);
+    // The same machine may be busy with other work: the window's idle gap is
+    // the yardstick for its gap while copying.
+    QElapsedTimer idle;
+    idle.start();
+    const double idleGap = longestGap(app, [&] { return !idle.hasExpired(3000); });
+    if (!Mp3Fixture::writeLarge(inbox + "/large.mp3", {"Large", "Album", "Large", "1"}, qint64(512) << 20))
+        return 1;
+    form.main();
+    const double copyGap = longestGap(app, [&] { return form.process->processing(); });
     const double durable = median(plain);
     const double window = median(drained);
     out << "files:            " << kFiles << " small tagged MP3 files\n"
         << "durable move:     " << durable << " ms (median of " << kRounds << ")\n"
         << "window drain:     " << window << " ms (median of " << kRounds << ")\n"
         << "ratio:            " << window / durable << " (target: within 3)\n"
-        << "window unanswered:" << gap << " ms at most while a 512 MB file was copied (target: under 100)\n";
+        << "window unanswered:" << copyGap << " ms at most while a 512 MB file was copied (target: under 100)\n"
+        << "                  " << idleGap << " ms at most while idle for 3 s, on the same machine\n";
     return 0;
 }

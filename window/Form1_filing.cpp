@@ -46,7 +46,7 @@ void Form1::main()
         if (!started)
             endDrain();
     }
-    if (started && !sinceInboxShown_.hasExpired(kInboxShowInterval))
+    if (started && sinceInboxShown_.isValid() && !sinceInboxShown_.hasExpired(kInboxShowInterval))
         return;
     try {
         showInbox();
