@@ -6,6 +6,7 @@
 // file through the window and prints the longest time its event loop went
 // without handling a 10 ms timer meanwhile (target: under 100 ms), beside the
 // same while the window is idle.
+#include "BenchSupport.h"
 #include "Mp3Fixture.h"
 
 #include "config/SettingsStore.h"
@@ -24,6 +25,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 #include <vector>
+
+using BenchSupport::median;
 
 namespace {
 
@@ -94,12 +97,6 @@ template <typename Busy> double longestGap(QApplication& app, Busy busy)
     while (busy())
         app.processEvents(QEventLoop::WaitForMoreEvents);
     return longest;
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
 }
 
 } // namespace
