@@ -1,8 +1,8 @@
 #include "engine/commonold.h"
 
+#include "engine/FileName.h"
 #include "engine/FilingError.h"
 
-#include "engine/FileName.h"
 #include <QDir>
 
 #include <cerrno>
