@@ -211,8 +211,12 @@ private slots:
     void abandonsTheCopyWhenTheSourceChanges_data()
     {
         QTest::addColumn<QString>("change");
-        for (const char* change : {"opened for writing", "renamed over", "truncated", "cancelled"})
-            QTest::newRow(change) << change;
+        QTest::addColumn<int>("chunks"); // seen by the hook: a writer stops the copy at the next chunk
+        QTest::newRow("opened for writing") << "opened for writing" << 1;
+        QTest::newRow("truncated") << "truncated" << 1;
+        QTest::newRow("cancelled") << "cancelled" << 1;
+        QTest::newRow("renamed over") << "renamed over" << 1; // the file replaced loses its name: a new change time
+        QTest::newRow("name taken meanwhile") << "name taken meanwhile" << 3;
     }
 
     void abandonsTheCopyWhenTheSourceChanges()
@@ -230,8 +234,9 @@ private slots:
             for (int wait = 0; wait < 500 && !readFile("/proc/locks").contains("BREAKING"); ++wait)
                 QTest::qWait(10);
         };
+        int chunks = 0;
         const auto hook = [&](qint64 copied, qint64 total) {
-            if (copied == total)
+            if (++chunks > 1)
                 return true;
             if (change == "opened for writing") {
                 edit("echo edited >> \"$0\"");
@@ -239,6 +244,8 @@ private slots:
             } else if (change == "truncated") {
                 edit(": > \"$0\"; echo new >> \"$0\"");
                 bytes = "new\n";
+            } else if (change == "name taken meanwhile") {
+                TestSupport::writeFile(at("outbox/big.mp3"), "another song");
             } else if (change == "renamed over") {
                 ::rename(QFile::encodeName(at("inbox/other")), QFile::encodeName(source));
                 bytes = "another file";
@@ -246,8 +253,15 @@ private slots:
             return change != "cancelled";
         };
         const MoveResult moved = move.moveTo({at("outbox/"), at("outbox/"), "big.mp3", {}}, hook);
-        QCOMPARE(moved.outcome, MoveResult::Outcome::Abandoned);
+        QTEST(chunks, "chunks");
         QVERIFY(!editor.isOpen() || editor.waitForFinished(5000));
+        if (change == "name taken meanwhile") { // the rename refuses to replace it
+            QCOMPARE(moved.name, "big (2).mp3");
+            QCOMPARE(readFile(at("outbox/big (2).mp3")), bytes);
+            QCOMPARE(readFile(at("outbox/big.mp3")), "another song");
+            return;
+        }
+        QCOMPARE(moved.outcome, MoveResult::Outcome::Abandoned);
         QCOMPARE(readFile(source), bytes);
         QCOMPARE(entries(at("outbox")), QStringList{".tovrel-partial"});
         QCOMPARE(entries(at("outbox/.tovrel-partial")), QStringList{});
