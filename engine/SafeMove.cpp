@@ -441,13 +441,14 @@ template <typename Take> void forEachName(int folderFd, Take take)
     ::closedir(dir);
 }
 
-// A partial copy named "<pid>-<random>" by a process that has ended.
+// A partial copy named "<pid>-<random>" by a process that has ended (this
+// one, and another run still at work, are alive).
 bool isLeftover(const QByteArray& name)
 {
     const qsizetype dash = name.indexOf('-');
     bool isNumber = false;
     const qint64 pid = name.left(dash).toLongLong(&isNumber);
-    if (dash <= 0 || !isNumber || pid <= 0 || dash + 1 == name.size() || pid == ::getpid())
+    if (dash <= 0 || !isNumber || pid <= 0 || dash + 1 == name.size())
         return false;
     for (const char c : name.mid(dash + 1)) {
         if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z')))
