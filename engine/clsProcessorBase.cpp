@@ -152,7 +152,7 @@ QString clsProcessorBase::InboxFiles(int id) const
     return inboxFiles_.at(id);
 }
 
-MoveResult clsProcessorBase::ErrorHandle(const FilingError& myerr)
+MoveResult clsProcessorBase::ErrorHandle(const FilingError& myerr, const SafeMove::Progress& progress)
 {
     // Descriptions are this program's own texts; even so a "." or ".." one
     // must not put the file beside the errors folder.
@@ -164,7 +164,7 @@ MoveResult clsProcessorBase::ErrorHandle(const FilingError& myerr)
     }
     const QString log = QStringLiteral(".txt");
     SafeMove move(inboxPath_ + currentInFile_);
-    const MoveResult moved = move.moveTo({errorsPath_, errorsPath_ + sub, currentOutFile_, log});
+    const MoveResult moved = move.moveTo({errorsPath_, errorsPath_ + sub, currentOutFile_, log}, progress);
     // The log follows its file's name; a duplicate already has its own.
     if (moved.outcome == MoveResult::Outcome::Filed)
         SafeMove::writeNewFile(errorsPath_, errorsPath_ + sub + moved.name + log, errorLog(myerr));

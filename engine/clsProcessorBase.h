@@ -1,10 +1,11 @@
 #pragma once
 
+#include "engine/SafeMove.h"
+
 #include <QString>
 #include <QStringList>
 
 class FilingError;
-struct MoveResult;
 class ServiceIndicators;
 class processor;
 
@@ -51,7 +52,7 @@ public:
 
     // Moves the current inbox file into the errors folder, in a subfolder named
     // after the failure, with a five-line log beside it, and says where it went.
-    MoveResult ErrorHandle(const FilingError& myerr);
+    MoveResult ErrorHandle(const FilingError& myerr, const SafeMove::Progress& progress = {});
 
     void turnon();
     void turnoff();

@@ -235,7 +235,7 @@ private slots:
                 QTest::qWait(10);
         };
         int chunks = 0;
-        const auto hook = [&](qint64 copied, qint64 total) {
+        const auto hook = [&](qint64, qint64) {
             if (++chunks > 1)
                 return true;
             if (change == "opened for writing") {

@@ -83,6 +83,9 @@ QString describeMove(const QString& name, const MoveResult& moved, const QString
     case MoveResult::Outcome::Filed:
         if (!moved.sourceRemoved)
             return name + QStringLiteral(" was filed, but it could not be removed from the inbox.");
+        if (FileName::forDisplay(moved.name) != name && where == QLatin1String("the outbox"))
+            return name + QStringLiteral(" was filed as ") + FileName::forDisplay(moved.name) +
+                   QStringLiteral(": another file had its name.");
         return {};
     }
     return {};
