@@ -8,6 +8,7 @@
 #include <QRandomGenerator>
 
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -67,14 +68,22 @@ int renameNoReplace(int fromFd, const QByteArray& from, int toFd, const QByteArr
     return 0;
 }
 
-// "name.mp3" for 1, then "name (2).mp3", "name (3).mp3", ...
+// "name.mp3" for 1, then "name (2).mp3", "name (3).mp3", ... A name that the
+// number would make too long for the file system loses the end of its stem,
+// cut before a UTF-8 character.
 QByteArray numbered(const QByteArray& name, int number)
 {
     if (number == 1)
         return name;
     const QByteArray mark = " (" + QByteArray::number(number) + ')';
     const qsizetype dot = name.lastIndexOf('.');
-    return dot > 0 ? name.left(dot) + mark + name.mid(dot) : name + mark;
+    QByteArray stem = dot > 0 ? name.left(dot) : name;
+    const QByteArray extension = dot > 0 ? name.mid(dot) : QByteArray();
+    qsizetype keep = qMax<qsizetype>(0, qMin(stem.size(), NAME_MAX - mark.size() - extension.size()));
+    while (keep > 0 && keep < stem.size() && (uchar(stem.at(keep)) & 0xC0) == 0x80)
+        --keep;
+    stem.truncate(keep);
+    return stem + mark + extension;
 }
 
 bool sameState(const struct stat& a, const struct stat& b, bool changeTimeToo = true)

@@ -115,21 +115,27 @@ private slots:
         QTest::addColumn<int>("outcome");
         QTest::addColumn<QString>("name");
         QTest::addColumn<QStringList>("after");
+        QTest::addColumn<QString>("file");
         const int filed = int(MoveResult::Outcome::Filed), duplicate = int(MoveResult::Outcome::Duplicate);
-        QTest::newRow("free") << false << QStringList{} << filed << "x.mp3" << QStringList{"x.mp3"};
-        QTest::newRow("other song") << false << QStringList{"x.mp3=disc one"} << filed << "x (2).mp3"
-                                    << QStringList{"x (2).mp3", "x.mp3"};
-        QTest::newRow("several taken") << false << QStringList{"x.mp3=a", "x (2).mp3=b", "x (3).mp3/"} << filed
-                                       << "x (4).mp3" << QStringList{"x (2).mp3", "x (3).mp3", "x (4).mp3", "x.mp3"};
-        QTest::newRow("same song") << false << QStringList{"x.mp3"} << duplicate << "x.mp3" << QStringList{"x.mp3"};
-        QTest::newRow("same song second") << false << QStringList{"x.mp3=a", "x (2).mp3"} << duplicate << "x (2).mp3"
-                                          << QStringList{"x (2).mp3", "x.mp3"};
-        QTest::newRow("errors, other file") << true << QStringList{"x.mp3=a", "x.mp3.txt=log"} << filed << "x (2).mp3"
-                                            << QStringList{"x (2).mp3", "x (2).mp3.txt", "x.mp3", "x.mp3.txt"};
-        QTest::newRow("errors, log alone") << true << QStringList{"x.mp3.txt=log"} << filed << "x (2).mp3"
-                                           << QStringList{"x (2).mp3", "x (2).mp3.txt", "x.mp3.txt"};
-        QTest::newRow("errors, same file") << true << QStringList{"x.mp3", "x.mp3.txt=log"} << duplicate << "x.mp3"
-                                           << QStringList{"x.mp3", "x.mp3.txt"};
+        const auto row = [](const char* tag, bool toErrors, const QStringList& existing, int outcome,
+                            const QString& name, const QStringList& after, const QString& file = "x.mp3") {
+            QTest::newRow(tag) << toErrors << existing << outcome << name << after << file;
+        };
+        row("free", false, {}, filed, "x.mp3", {"x.mp3"});
+        row("other song", false, {"x.mp3=disc one"}, filed, "x (2).mp3", {"x (2).mp3", "x.mp3"});
+        row("several taken", false, {"x.mp3=a", "x (2).mp3=b", "x (3).mp3/"}, filed, "x (4).mp3",
+            {"x (2).mp3", "x (3).mp3", "x (4).mp3", "x.mp3"});
+        row("same song", false, {"x.mp3"}, duplicate, "x.mp3", {"x.mp3"});
+        row("same song second", false, {"x.mp3=a", "x (2).mp3"}, duplicate, "x (2).mp3", {"x (2).mp3", "x.mp3"});
+        row("errors, other file", true, {"x.mp3=a", "x.mp3.txt=log"}, filed, "x (2).mp3",
+            {"x (2).mp3", "x (2).mp3.txt", "x.mp3", "x.mp3.txt"});
+        row("errors, log alone", true, {"x.mp3.txt=log"}, filed, "x (2).mp3",
+            {"x (2).mp3", "x (2).mp3.txt", "x.mp3.txt"});
+        row("errors, same file", true, {"x.mp3", "x.mp3.txt=log"}, duplicate, "x.mp3", {"x.mp3", "x.mp3.txt"});
+        // 255 bytes: 125 two-byte letters, "x" and ".mp3". With " (2)" the stem may keep 247 bytes, cut before a
+        // letter.
+        const QString longest = QString(125, QChar(0xE9)) + "x.mp3", cut = QString(123, QChar(0xE9)) + " (2).mp3";
+        row("longest name", false, {longest + "=other"}, filed, cut, {cut, longest}, longest);
     }
 
     void neverReplacesAnotherFile()
@@ -137,7 +143,8 @@ private slots:
         QFETCH(bool, toErrors);
         QFETCH(QStringList, existing);
         const QString folder = at(toErrors ? "errors/File not found/" : "outbox/Artist/Album/");
-        const QByteArray bytes = drop("x.mp3", "Artist", "Album");
+        QFETCH(QString, file);
+        const QByteArray bytes = drop(file, "Artist", "Album");
         QDir().mkpath(folder);
         for (const QString& entry : existing) {
             const QString name = entry.section('=', 0, 0);
