@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/FilingJob.h"
+#include "engine/SafeMove.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -17,23 +18,25 @@ class FilingWorker : public QObject {
 
 public:
     enum class Outcome {
-        Filed,         // filed into the outbox
-        MovedToErrors, // could not be filed; moved to the errors folder with its log
-        LeftInInbox,   // could not be filed, and the error filing failed too
-        Abandoned,     // the copy was abandoned (the program ends); the file stays
+        Filed,       // the filing ran to its end; `moved` says where the file went
+        ErrorFiled,  // it could not be filed; `moved` says where the error filing put it
+        LeftInInbox, // it could not be filed, and the error filing failed too
     };
     struct Result {
         Outcome outcome = Outcome::Filed;
-        QString name;              // the inbox file
-        QString failure;           // why it could not be filed
-        QString errorFailure;      // why the error filing failed as well
-        bool leftTheInbox = false; // the inbox file is gone: the backlog moved on
+        QString name;         // the inbox file
+        MoveResult moved;     // of the filing or of the error filing
+        QString failure;      // why it could not be filed
+        QString errorFailure; // why the error filing failed as well
+        // The inbox file is gone: the backlog moved on.
+        bool leftTheInbox() const { return outcome != Outcome::LeftInInbox && moved.sourceRemoved; }
     };
 
     // Files `job`'s inbox file and emits filed. Runs on the worker's thread.
     void file(const FilingJob& job);
-    // Abandons the copy under way and every later one, within one step of the
-    // copy. Any thread may call it; it is meant for the program's end.
+    // Abandons the copy under way and every later one, within one chunk of the
+    // copy: the inbox file stays whole. Any thread may call it; it is meant for
+    // the program's end.
     void abandon() { abandoned_ = true; }
 
 signals:

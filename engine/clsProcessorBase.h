@@ -52,10 +52,11 @@ public:
     QString InboxFiles(int id) const;
 
     // Moves the current inbox file into the errors folder, in a subfolder named
-    // after the failure, with a five-line log beside it.
-    void ErrorHandle(const FilingError& myerr);
-    // The same for `job`'s file, on any thread; `progress` as for a filing.
-    static void ErrorHandle(const FilingJob& job, const FilingError& myerr, const SafeMove::Progress& progress = {});
+    // after the failure, with a five-line log beside it, and says where it went.
+    MoveResult ErrorHandle(const FilingError& myerr, const SafeMove::Progress& progress = {});
+    // The same for `job`'s file, on any thread.
+    static MoveResult ErrorHandle(const FilingJob& job, const FilingError& myerr,
+                                  const SafeMove::Progress& progress = {});
     // The current file and the folders (no folder format).
     FilingJob job() const;
 
@@ -71,8 +72,11 @@ private:
         bool fits = false;
         bool outboxLocked = false;
         bool inboxFree = false;
-        bool canBeFiled() const { return fits && !outboxLocked && inboxFree; }
+        bool settling = false;
+        bool removable = true;
+        bool canBeFiled() const { return fits && !outboxLocked && inboxFree && removable; }
     };
+    static QString heldReason(const QString& name, const Verdict& verdict);
     Verdict examine(const QString& name, Pass& pass) const;
 
     const processor& owner_;

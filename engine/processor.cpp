@@ -1,18 +1,18 @@
 #include "engine/processor.h"
 
 #include "config/SettingsStore.h"
+#include "engine/FilingError.h"
 #include "engine/FolderFormat.h"
-#include "engine/SafeMove.h"
 #include "engine/TagReader.h"
 
 namespace {
 
 // The tags of one file. The reader lives for this call only, so it is
 // released on every way out, before anything is written.
-TagValues readTags(const QString& path)
+TagValues readTags(int fd)
 {
     TagReader reader;
-    reader.OpenTagFile(path);
+    reader.OpenTagFile(fd);
     TagValues tags;
     tags.track = reader.TrackNumber();
     tags.title = reader.SongTitle();
@@ -54,14 +54,28 @@ FilingJob processor::job() const
     return job;
 }
 
-void processor::process(const FilingJob& job, const SafeMove::Progress& progress)
+MoveResult processor::process(const FilingJob& job, const SafeMove::Progress& progress)
 {
-    const QString source = job.inboxpath + job.currentinfile;
-    // Noted before the tags are read, so a file that changes at any time
-    // while it is filed stays in the inbox and is filed again later.
-    SafeMove move(source);
-    const TagValues tags = readTags(source);
+    // Opened before the tags are read, and the tags read from that open file,
+    // so a file that changes at any time while it is filed stays in the inbox.
+    SafeMove move(job.inboxpath + job.currentinfile);
+    TagValues tags;
+    try {
+        if (move.sourceChanged())
+            return {};
+        tags = readTags(move.descriptor());
+    } catch (const FilingError&) {
+        if (move.sourceChanged()) // a writer's half-written file is not a bad file
+            return {};
+        throw;
+    }
     const QString folder = createLevels(job.outboxpath, FolderLevels(job.folderFormat, tags));
-    move.copyTo(folder + job.currentinfile, progress);
-    move.removeSourceIfUnchanged();
+    return move.moveTo({job.outboxpath, folder, job.currentinfile, {}}, progress);
+}
+
+void processor::removeLeftovers()
+{
+    SafeMove::removeLeftovers(outboxpath());
+    SafeMove::removeLeftovers(errorspath());
+    SafeMove::restoreInterruptedRemovals(inboxpath());
 }

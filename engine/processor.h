@@ -20,14 +20,16 @@ public:
     bool connected = false;
     int iconref = 15; // tray picture while stopped; iconref + 1 while running
 
-    // Files the current inbox file into the outbox by its tags. Throws a
-    // FilingError when it cannot; the inbox file then stays where it was.
-    void process() { process(job()); }
-    // The same for `job`, on any thread. `progress` follows the copy and may
-    // abandon it (SafeMove::Abandoned is thrown, the inbox file stays).
-    static void process(const FilingJob& job, const SafeMove::Progress& progress = {});
+    // Files the current inbox file into the outbox by its tags and says where
+    // it went. Throws a FilingError when it cannot; the inbox file then stays
+    // where it was, as it does when the move was abandoned.
+    MoveResult process(const SafeMove::Progress& progress = {}) { return process(job(), progress); }
+    // The same for `job`, on any thread.
+    static MoveResult process(const FilingJob& job, const SafeMove::Progress& progress = {});
     // The current file with the folders and the folder format, for process.
     FilingJob job() const;
+    // At start: removes what an interrupted run left in the folders.
+    void removeLeftovers();
 
     QString currentinfile() const { return base_.currentinfile(); }
     void setCurrentinfile(const QString& name) { base_.setCurrentinfile(name); }

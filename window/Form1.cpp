@@ -196,7 +196,11 @@ void Form1::loadsettings()
     process->setInboxpath(withTrailingSlash(SettingsStore::read(Setting::InboxPath)));
     process->setOutboxpath(withTrailingSlash(SettingsStore::read(Setting::OutboxPath)));
     process->setErrorspath(withTrailingSlash(SettingsStore::read(Setting::ErrorsPath)));
-    if (foldersAreUsable() || closing_)
+    if (foldersAreUsable()) {
+        process->removeLeftovers();
+        return;
+    }
+    if (closing_)
         return;
     MessageBox::show(this, QStringLiteral("Directories are invalid, please reconfigure!"));
     if (closing_) // the program was asked to end while the message was shown

@@ -3,6 +3,7 @@
 // progress and outcome come back here.
 #include "window/Form1.h"
 
+#include "engine/FileName.h"
 #include "engine/FilingError.h"
 #include "engine/processor.h"
 
@@ -20,6 +21,28 @@ constexpr qint64 kInboxShowInterval = 250; // milliseconds
 // progressbar's scale: bytes do not fit its int.
 constexpr int kCopySteps = 1000;
 
+// What the status line says after a move, when "Processing" does not say it all.
+QString describeMove(const QString& name, const MoveResult& moved, const QString& where)
+{
+    switch (moved.outcome) {
+    case MoveResult::Outcome::Abandoned:
+        return name + QStringLiteral(" changed while it was filed, so it stays in the inbox.");
+    case MoveResult::Outcome::Duplicate:
+        return name + QStringLiteral(" is already in ") + where + QStringLiteral(" as ") +
+               FileName::forDisplay(moved.name) +
+               (moved.sourceRemoved ? QStringLiteral(": removed from the inbox.")
+                                    : QStringLiteral(", but it could not be removed from the inbox."));
+    case MoveResult::Outcome::Filed:
+        if (!moved.sourceRemoved)
+            return name + QStringLiteral(" was filed, but it could not be removed from the inbox.");
+        if (FileName::forDisplay(moved.name) != name && where == QLatin1String("the outbox"))
+            return name + QStringLiteral(" was filed as ") + FileName::forDisplay(moved.name) +
+                   QStringLiteral(": another file had its name.");
+        return {};
+    }
+    return {};
+}
+
 } // namespace
 
 // A step that finds the service off or a file in hand chooses nothing. A
@@ -33,7 +56,7 @@ void Form1::main()
         try {
             if (process->serviceon()) {
                 if (process->getnextfile()) {
-                    txtstatus->setText(QStringLiteral("Processing ") + process->currentinfile());
+                    txtstatus->setText(QStringLiteral("Processing ") + FileName::forDisplay(process->currentinfile()));
                     fileCurrentFile();
                     started = true;
                 } else {
@@ -81,22 +104,35 @@ void Form1::fileCurrentFile()
 }
 
 // A file that could not be filed went to the errors folder with its log, or,
-// when even that failed, stayed in the inbox; the status line says which.
-// Once the file has left the inbox, the next step runs at once.
+// when even that failed, stayed in the inbox; the status line says which, and
+// what else a move did that "Processing" does not say. Once the file has left
+// the inbox, the next step runs at once.
 void Form1::showFiled(const FilingWorker::Result& result)
 {
     if (closing_)
         return;
     process->setProcessing(false);
-    const QString cannotFile = QStringLiteral("Cannot file ") + result.name + QStringLiteral(": ") + result.failure;
-    if (result.outcome == FilingWorker::Outcome::MovedToErrors)
-        txtstatus->setText(cannotFile + QStringLiteral(". Moved to the errors folder."));
-    else if (result.outcome == FilingWorker::Outcome::LeftInInbox)
+    const QString name = FileName::forDisplay(result.name);
+    const QString cannotFile = QStringLiteral("Cannot file ") + name + QStringLiteral(": ") + result.failure;
+    switch (result.outcome) {
+    case FilingWorker::Outcome::Filed:
+        if (const QString moved = describeMove(name, result.moved, QStringLiteral("the outbox")); !moved.isEmpty())
+            txtstatus->setText(moved);
+        break;
+    case FilingWorker::Outcome::ErrorFiled: {
+        const QString how = describeMove(name, result.moved, QStringLiteral("the errors folder"));
+        txtstatus->setText(cannotFile + QStringLiteral(". ") +
+                           (how.isEmpty() ? QStringLiteral("Moved to the errors folder.") : how));
+        break;
+    }
+    case FilingWorker::Outcome::LeftInInbox:
         txtstatus->setText(cannotFile + QStringLiteral(". Left in the inbox: ") + result.errorFailure +
                            QLatin1Char('.'));
-    drainDone_ += result.leftTheInbox;
+        break;
+    }
+    drainDone_ += result.leftTheInbox();
     showBacklog();
-    if (result.leftTheInbox && Timer->isActive())
+    if (result.leftTheInbox() && Timer->isActive())
         main();
 }
 
@@ -146,7 +182,7 @@ void Form1::showInbox()
     lstInboxFiles->addItem(QStringLiteral("Files in ") + process->inboxpath() + QStringLiteral(". . . ."));
     const int count = process->inboxcount();
     for (int index = 1; index <= count; ++index)
-        lstInboxFiles->addItem(process->InboxFiles(index));
+        lstInboxFiles->addItem(FileName::forDisplay(process->InboxFiles(index)));
     txtInboxCount->setText(QString::number(process->inboxcount()));
     txtInboxLockCount->setText(QString::number(process->inboxlockcount()));
     txtTooBigCount->setText(QString::number(process->toobigcount()));
