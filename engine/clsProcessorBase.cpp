@@ -146,6 +146,7 @@ void clsProcessorBase::ErrorHandle(const FilingError& myerr)
     const QString target = errorsPath_ + sub + currentOutFile_;
     SafeMove::move(inboxPath_ + currentInFile_, target);
     SafeMove::writeFile(target + QStringLiteral(".txt"), errorLog(myerr));
+    filedTo_ = target;
     processing_ = false;
 }
 

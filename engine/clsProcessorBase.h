@@ -51,6 +51,9 @@ public:
     // Moves the current inbox file into the errors folder, in a subfolder named
     // after the failure, with a five-line log beside it.
     void ErrorHandle(const FilingError& myerr);
+    // Where the last filing or error filing put its file.
+    QString filedto() const { return filedTo_; }
+    void setFiledto(const QString& path) { filedTo_ = path; }
 
     void turnon();
     void turnoff();
@@ -75,6 +78,7 @@ private:
     QString inboxPath_;
     QString outboxPath_;
     QString errorsPath_;
+    QString filedTo_;
     bool serviceOn_ = false;
     bool processing_ = false;
     // Plain ints: the counters count past 32767.

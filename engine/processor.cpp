@@ -58,4 +58,5 @@ void processor::process()
     const QString folder = createLevels(outbox, FolderLevels(folderFormat_, tags));
     move.copyTo(folder + currentinfile());
     move.removeSourceIfUnchanged();
+    base_.setFiledto(folder + currentinfile());
 }

@@ -25,6 +25,7 @@ public:
     QString currentinfile() const { return base_.currentinfile(); }
     void setCurrentinfile(const QString& name) { base_.setCurrentinfile(name); }
     QString currentoutfile() const { return base_.currentoutfile(); }
+    QString filedto() const { return base_.filedto(); }
     QString inboxpath() const { return base_.inboxpath(); }
     void setInboxpath(const QString& path) { base_.setInboxpath(path); }
     QString outboxpath() const { return base_.outboxpath(); }
