@@ -1,0 +1,41 @@
+#include "config/DefaultFolders.h"
+
+#include "config/SettingsKeys.h"
+#include "config/SettingsStore.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+QString DefaultFolders::base()
+{
+    return baseFor(programFolder());
+}
+
+QString DefaultFolders::baseFor(const QString& programFolder)
+{
+    if (QFileInfo(programFolder).isWritable() && !isInstalled(programFolder))
+        return programFolder;
+    QString music = QStandardPaths::writableLocation(QStandardPaths::MusicLocation);
+    if (music.isEmpty())
+        music = QDir::homePath() + QStringLiteral("/Music");
+    return music + QStringLiteral("/Tovrel");
+}
+
+bool DefaultFolders::isInstalled(const QString& programFolder)
+{
+    return QFileInfo::exists(programFolder + QStringLiteral("/../share/applications/tovrel.desktop"));
+}
+
+void DefaultFolders::prepare()
+{
+    const QString folder = base();
+    if (folder == programFolder())
+        return;
+    for (const Setting setting : {Setting::InboxPath, Setting::OutboxPath, Setting::ErrorsPath}) {
+        if (SettingsStore::read(setting) == settingDefault(setting)) {
+            QDir().mkpath(folder);
+            return;
+        }
+    }
+}
