@@ -1,6 +1,7 @@
 #include "DialogDriver.h"
 #include "TestSupport.h"
 
+#include "config/Autostart.h"
 #include "config/Options.h"
 #include "config/SettingsStore.h"
 #include "engine/processor.h"
@@ -86,6 +87,62 @@ private slots:
         click(&dialog, "cmdOK");
         QCOMPARE(stored(), QStringList({"Startup/State=False", "Startup/errorspath=/a/in/", "Startup/inboxpath=/a/In",
                                         "Startup/outboxpath=/a/in"}));
+    }
+
+    // The check box shows whether the login entry is there; OK creates or removes it, Cancel leaves it alone. An entry
+    // that cannot be made is said, the dialog stays open, and nothing is stored.
+    void startAtLoginFollowsTheCheckBoxOnOk()
+    {
+        processor process;
+        const QString entry = Autostart::filePath();
+        QCOMPARE(entry,
+                 QProcessEnvironment::systemEnvironment().value("XDG_CONFIG_HOME") + "/autostart/tovrel.desktop");
+        QFile::remove(entry);
+        for (const bool wanted : {true, false}) {
+            Options cancelled(process);
+            control<QCheckBox>(&cancelled, "chkAutostart")->setChecked(wanted);
+            click(&cancelled, "cmdCancel");
+            QCOMPARE(QFileInfo::exists(entry), !wanted);
+            Options dialog(process);
+            QCOMPARE(control<QCheckBox>(&dialog, "chkAutostart")->isChecked(), !wanted);
+            control<QCheckBox>(&dialog, "chkAutostart")->setChecked(wanted);
+            click(&dialog, "cmdOK");
+            QCOMPARE(QFileInfo::exists(entry), wanted);
+            if (wanted)
+                QVERIFY(TestSupport::readFile(entry).contains(
+                    "\nExec=" + Autostart::execLine(QCoreApplication::applicationFilePath()).toUtf8() + "\n"));
+        }
+        TestSupport::clearSettings();
+        QDir(QFileInfo(entry).absolutePath()).removeRecursively();
+        TestSupport::writeFile(QFileInfo(entry).absolutePath(), "a file where the folder should be");
+        const auto removeFile = qScopeGuard([&] { QFile::remove(QFileInfo(entry).absolutePath()); });
+        Options dialog(process);
+        dialog.show();
+        control<QCheckBox>(&dialog, "chkAutostart")->setChecked(true);
+        QString seen;
+        whenModalsOpen({[&](QWidget* message) { seen = answerMessage(message); }});
+        click(&dialog, "cmdOK");
+        QCOMPARE(seen, "Cannot change the start at login (File already exists): " + entry + " | Valdrome Kestu Tovrel");
+        QVERIFY(dialog.isVisible() && stored().isEmpty());
+    }
+
+    void autostartEntryRunsThisProgramMinimized_data()
+    {
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<QString>("exec");
+        QTest::newRow("plain") << "/usr/bin/tovrel"
+                               << "/usr/bin/tovrel --minimized";
+        QTest::newRow("space") << "/opt/My Music/tovrel"
+                               << "\"/opt/My Music/tovrel\" --minimized";
+        QTest::newRow("specials") << "/a/b$c\\d\"e%f"
+                                  << "\"/a/b\\\\$c\\\\\\\\d\\\\\"e%%f\" --minimized";
+    }
+
+    void autostartEntryRunsThisProgramMinimized()
+    {
+        QFETCH(QString, program);
+        QFETCH(QString, exec);
+        QCOMPARE(Autostart::execLine(program), exec);
     }
 };
 
