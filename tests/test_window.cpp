@@ -3,6 +3,7 @@
 #include "TestSupport.h"
 
 #include "config/SettingsStore.h"
+#include "engine/History.h"
 #include "engine/processor.h"
 #include "window/FilledCircle.h"
 #include "window/Form1.h"
@@ -66,7 +67,11 @@ class TestWindow : public QObject {
     Q_OBJECT
 
 private slots:
-    void init() { TestSupport::clearSettings(); }
+    void init()
+    {
+        TestSupport::clearSettings();
+        QFile::remove(History().filePath());
+    }
 
     // Every start also puts the process back at the normal priority, every thread of it.
     void emptyStoreStartsOnWithTheDefaultFoldersUntilExit()
@@ -163,6 +168,13 @@ private slots:
         QCOMPARE(tick(form), QStringList({"Processing 3.mp3 | 0 0 0 0", header}));
         QCOMPARE(tick(form), QStringList({"No files in inbox.   | 0 0 0 0", header}));
         QCOMPARE(TestSupport::readFile(folders.errors + "/Invalid file format/2.mp3"), QByteArray("not audio at all"));
+        QStringList history;
+        for (const QString& line : QString::fromUtf8(TestSupport::readFile(History().filePath())).split('\n'))
+            history << line.section('\t', 1);
+        QCOMPARE(history,
+                 QStringList({"filed\t1.mp3\t" + folders.outbox + "/Alpha/First/1.mp3",
+                              "error\t2.mp3\t" + folders.errors + "/Invalid file format/2.mp3 (Invalid file format)",
+                              "filed\t3.mp3\t" + folders.outbox + "/Beta/Second/3.mp3", ""}));
     }
 
     // Runs this executable as the program (see main below), whose window then closes itself; a crash gives -1.

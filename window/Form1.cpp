@@ -1,12 +1,14 @@
 #include "window/Form1.h"
 
 #include "config/Controls.h"
+#include "config/DefaultFolders.h"
 #include "config/MessageBox.h"
 #include "config/Options.h"
 #include "config/SettingsStore.h"
 #include "engine/FilingError.h"
 #include "engine/SafeMove.h"
 #include "engine/processor.h"
+#include "window/ErrorNotices.h"
 #include "window/FilledCircle.h"
 #include "window/ProcessPriority.h"
 #include "window/TerminationSignals.h"
@@ -77,8 +79,9 @@ QString describe(const std::exception& failure)
 
 } // namespace
 
-Form1::Form1(TerminationSignals* termination) : Images(drawImages())
+Form1::Form1(TerminationSignals* termination) : Images(drawImages()), errorNotices_(new ErrorNotices(5000, this))
 {
+    connect(errorNotices_, &ErrorNotices::notice, this, &Form1::showNotice);
     createControls();
     createMenu();
     if (termination)
@@ -177,6 +180,7 @@ void Form1::startUp()
     Timer->stop();
     process = std::make_unique<processor>();
     process->base().setIndicators(this);
+    DefaultFolders::prepare();
     loadsettings();
     if (closing_) // asked to end during the folder recovery
         return;
@@ -277,6 +281,7 @@ void Form1::fileCurrentFile()
 {
     try {
         process->process();
+        history_.filed(process->currentinfile(), process->filedto());
         return;
     } catch (const std::exception& failure) {
         const auto* filingError = dynamic_cast<const FilingError*>(&failure);
@@ -286,6 +291,8 @@ void Form1::fileCurrentFile()
         try {
             process->base().ErrorHandle(error);
             txtstatus->setText(cannotFile + QStringLiteral(". Moved to the errors folder."));
+            history_.errorFiled(process->currentinfile(), process->filedto(), describe(failure));
+            errorNotices_->fileErrorFiled();
         } catch (const std::exception& errorFilingFailure) {
             txtstatus->setText(cannotFile + QStringLiteral(". Left in the inbox: ") + describe(errorFilingFailure) +
                                QLatin1Char('.'));
