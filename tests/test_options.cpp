@@ -108,9 +108,12 @@ private slots:
             control<QCheckBox>(&dialog, "chkAutostart")->setChecked(wanted);
             click(&dialog, "cmdOK");
             QCOMPARE(QFileInfo::exists(entry), wanted);
-            if (wanted)
-                QVERIFY(TestSupport::readFile(entry).contains(
-                    "\nExec=" + Autostart::execLine(QCoreApplication::applicationFilePath()).toUtf8() + "\n"));
+            if (!wanted)
+                continue;
+            QVERIFY(TestSupport::readFile(entry).contains(
+                "\nExec=" + Autostart::execLine(QCoreApplication::applicationFilePath()).toUtf8() + "\n"));
+            if (const QString validator = QStandardPaths::findExecutable("desktop-file-validate"); !validator.isEmpty())
+                QCOMPARE(QProcess::execute(validator, {entry}), 0);
         }
         TestSupport::clearSettings();
         QDir(QFileInfo(entry).absolutePath()).removeRecursively();
