@@ -96,6 +96,27 @@ private slots:
         QVERIFY(form_->isVisible() && !form_->isMinimized());
     }
 
+    // The program itself, started minimized where there is a tray, shows only its icon until it is started again.
+    void minimizedStartShowsOnlyTheIconUntilStartedAgain()
+    {
+        QProcess program;
+        program.start(QStringLiteral(TOVREL_PATH), {"--minimized"});
+        const auto windows = [&](const QStringList& only) {
+            QProcess search;
+            search.start("xdotool",
+                         QStringList{"search", "--all", "--pid", QString::number(program.processId())} + only);
+            search.waitForFinished();
+            return search.readAllStandardOutput().count('\n');
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(windows({}) > 0, 10000); // its icon, at least
+        QTest::qWait(500);
+        QCOMPARE(windows({"--onlyvisible", "--name", kApplicationTitle}), 0);
+        QCOMPARE(QProcess::execute(QStringLiteral(TOVREL_PATH), {}), 0);
+        QTRY_COMPARE(windows({"--onlyvisible", "--name", kApplicationTitle}), 1);
+        program.terminate();
+        QVERIFY(program.waitForFinished(10000));
+    }
+
     // Last: the icon goes at once, the window right after.
     void exitRemovesTheIconAtOnce()
     {

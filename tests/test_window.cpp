@@ -183,6 +183,8 @@ private slots:
         Folders folders;
         QCOMPARE(QProcess::execute(QCoreApplication::applicationFilePath(), {"--close"}), 0);
         QCOMPARE(QProcess::execute(QCoreApplication::applicationFilePath(), {"--exit"}), 0);
+        // Without a notification area, a start asked to hide the window shows it all the same.
+        QCOMPARE(QProcess::execute(QCoreApplication::applicationFilePath(), {"--minimized"}), 0);
     }
 };
 
@@ -195,6 +197,16 @@ int main(int argc, char* argv[])
             how == "--close" ? void(form->close()) : form->findChild<QAction*>("mExit")->trigger();
         });
         return RunProgram(app);
+    }
+    if (app.arguments().value(1) == "--minimized") {
+        QTimer::singleShot(200, [] {
+            const QWidgetList windows = QApplication::topLevelWidgets();
+            const bool shown = std::any_of(windows.begin(), windows.end(), [](QWidget* window) {
+                return qobject_cast<Form1*>(window) && window->isVisible();
+            });
+            QCoreApplication::exit(shown ? 0 : 3);
+        });
+        return RunProgram(app, true);
     }
     TestWindow test;
     return QTest::qExec(&test, argc, argv);
