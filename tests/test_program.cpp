@@ -1,37 +1,35 @@
-// The program as a user starts it: its command line, one program per user and
-// settings file, and the first start of an installed program by an ordinary
-// account without a display.
+// The program as a user starts it and lives with it: its command line, one
+// program per user and settings file, the first start of an installed program
+// by an ordinary account without a display, the history and the notices.
 #include "Mp3Fixture.h"
 #include "TestSupport.h"
 
 #include "config/SettingsStore.h"
+#include "engine/History.h"
+#include "window/ErrorNotices.h"
 #include "window/SingleInstance.h"
 
 #include <QtTest>
 
-#include <csignal>
 #include <unistd.h>
 
 namespace {
 
-// Runs the program with `arguments` to its end; gives its status, standard output and standard error.
-struct Run {
-    int status = -1;
-    QString out, err;
-};
-Run run(const QStringList& arguments, QProcessEnvironment environment = QProcessEnvironment::systemEnvironment())
+// Starts the program; `runAs` in front runs it as another account.
+std::unique_ptr<QProcess> start(const QStringList& arguments = {}, const QStringList& runAs = {})
 {
-    QProcess program;
-    program.setProcessEnvironment(environment);
-    program.start(QStringLiteral(TOVREL_PATH), arguments);
-    if (!program.waitForFinished(10000)) {
-        program.kill();
-        program.waitForFinished();
-        return {};
-    }
-    return {program.exitStatus() == QProcess::NormalExit ? program.exitCode() : -1,
-            QString::fromLocal8Bit(program.readAllStandardOutput()),
-            QString::fromLocal8Bit(program.readAllStandardError())};
+    auto program = std::make_unique<QProcess>();
+    const QStringList command = runAs + QStringList{TOVREL_PATH} + arguments;
+    program->start(command.first(), command.mid(1));
+    program->waitForStarted();
+    return program;
+}
+
+// Ends the program as the system asks it to; gives its exit status.
+int terminate(QProcess& program)
+{
+    program.terminate();
+    return program.waitForFinished(10000) ? program.exitCode() : -1;
 }
 
 } // namespace
@@ -42,55 +40,33 @@ class TestProgram : public QObject {
     QTemporaryDir root_;
     QString folder(const QString& name) const { return root_.filePath(name); }
 
-    // A running program, ended by SIGTERM at the end of the test unless killed before.
-    struct Running {
-        QProcess program;
-        Running(const QStringList& arguments = {})
-        {
-            program.start(QStringLiteral(TOVREL_PATH), arguments);
-            program.waitForStarted();
-        }
-        ~Running()
-        {
-            if (program.state() == QProcess::NotRunning)
-                return;
-            ::kill(pid_t(program.processId()), SIGTERM);
-            program.waitForFinished(10000);
-        }
-    };
-
     // Drops a song into the inbox and waits until the service has filed it.
     bool filesASong(const QString& name)
     {
-        if (!Mp3Fixture::write(folder("inbox/") + name, "Artist", "Album", "Song", 1))
-            return false;
-        return QTest::qWaitFor([&] { return QFileInfo::exists(folder("outbox/Artist/Album/") + name); }, 10000);
+        return Mp3Fixture::write(folder("inbox/") + name, "Artist", "Album", "Song", 1) &&
+               QTest::qWaitFor([&] { return QFileInfo::exists(folder("outbox/Artist/Album/") + name); }, 10000);
     }
 
 private slots:
     void initTestCase()
     {
         TestSupport::clearSettings();
-        SettingsStore::write(Setting::InboxPath, folder("inbox"));
-        SettingsStore::write(Setting::OutboxPath, folder("outbox"));
-        SettingsStore::write(Setting::ErrorsPath, folder("errors"));
+        for (const Setting setting : {Setting::InboxPath, Setting::OutboxPath, Setting::ErrorsPath})
+            SettingsStore::write(setting, folder(SettingsStore::read(setting).section('/', -1)));
         QVERIFY(QDir().mkpath(folder("inbox")));
     }
 
     void commandLine_data()
     {
         QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<int>("status");
-        QTest::addColumn<QString>("out");
-        QTest::addColumn<QString>("err");
+        QTest::addColumn<int>("status"); // 0: the text on standard output, 2: on standard error
+        QTest::addColumn<QString>("text");
         const QString usage = "Usage: tovrel [options]\n";
-        QTest::newRow("--help") << QStringList{"--help"} << 0 << usage << "";
-        QTest::newRow("-h") << QStringList{"-h", "--minimized"} << 0 << usage << "";
-        QTest::newRow("--version") << QStringList{"--version"} << 0 << "tovrel " TOVREL_VERSION "\n"
-                                   << "";
-        QTest::newRow("unknown option") << QStringList{"--minimised"} << 2 << ""
+        QTest::newRow("--help") << QStringList{"--minimized", "--help"} << 0 << usage;
+        QTest::newRow("--version") << QStringList{"--version"} << 0 << "tovrel " TOVREL_VERSION "\n";
+        QTest::newRow("unknown option") << QStringList{"--minimised"} << 2
                                         << "tovrel: Unknown option 'minimised'.\n" + usage;
-        QTest::newRow("an argument") << QStringList{"song.mp3"} << 2 << ""
+        QTest::newRow("an argument") << QStringList{"song.mp3"} << 2
                                      << "tovrel: unexpected argument 'song.mp3'.\n" + usage;
     }
 
@@ -99,17 +75,16 @@ private slots:
     {
         QFETCH(QStringList, arguments);
         QFETCH(int, status);
-        QFETCH(QString, out);
-        QFETCH(QString, err);
+        QFETCH(QString, text);
         TestSupport::writeFile(folder("inbox/waiting.mp3"), "not audio");
-        const Run ran = run(arguments);
-        QCOMPARE(ran.status, status);
-        QVERIFY2(out.isEmpty() ? ran.out.isEmpty() : ran.out.startsWith(out), qPrintable(ran.out));
-        QVERIFY2(err.isEmpty() ? ran.err.isEmpty() : ran.err.startsWith(err), qPrintable(ran.err));
-        QCOMPARE((ran.out + ran.err).contains("--minimized"), (out + err).contains("Usage"));
-        QVERIFY(QFileInfo::exists(folder("inbox/waiting.mp3")));
+        const auto program = start(arguments);
+        QVERIFY(program->waitForFinished(10000));
+        QCOMPARE(program->exitCode(), status);
+        const QString out = program->readAllStandardOutput(), err = program->readAllStandardError();
+        QVERIFY2((status ? err : out).startsWith(text) && (status ? out : err).isEmpty(), qPrintable(out + err));
+        QCOMPARE((out + err).contains("--minimized"), text.contains("Usage"));
+        QVERIFY(QFile::remove(folder("inbox/waiting.mp3")));
         QVERIFY(!QFileInfo::exists(folder("errors")) && !QFileInfo::exists(folder("outbox")));
-        QFile::remove(folder("inbox/waiting.mp3"));
     }
 
     // A second start asks the running program (here this test) to show its window and ends; one for other settings
@@ -119,31 +94,29 @@ private slots:
         SingleInstance first(SettingsStore::filePath());
         QVERIFY(first.isFirst());
         QSignalSpy shown(&first, &SingleInstance::showRequested);
-        QProcess second;
-        second.start(QStringLiteral(TOVREL_PATH), {});
+        const auto second = start();
         QTRY_COMPARE_WITH_TIMEOUT(shown.size(), 1, 10000);
-        QTRY_COMPARE_WITH_TIMEOUT(second.state(), QProcess::NotRunning, 10000);
-        QCOMPARE(second.exitCode(), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(second->state(), QProcess::NotRunning, 10000);
+        QCOMPARE(second->exitCode(), 0);
         QVERIFY(!SingleInstance(SettingsStore::filePath()).isFirst());
         QVERIFY(SingleInstance(folder("other.ini")).isFirst());
     }
 
     // A program killed outright leaves its lock and socket behind; the next start runs all the same, and a start
-    // after that finds it.
+    // after that reaches it.
     void aCrashDoesNotBlockTheNextStart()
     {
-        {
-            Running crashed;
-            QVERIFY(filesASong("1.mp3"));
-            crashed.program.kill();
-            QVERIFY(crashed.program.waitForFinished());
-        }
-        Running next({"--minimized"});
+        const auto crashed = start();
+        QVERIFY(filesASong("1.mp3"));
+        crashed->kill();
+        QVERIFY(crashed->waitForFinished());
+        const auto next = start({"--minimized"});
         QVERIFY(filesASong("2.mp3"));
-        const Run again = run({});
-        QCOMPARE(again.status, 0);
-        QVERIFY2(!again.err.contains("does not answer"), qPrintable(again.err));
-        QCOMPARE(next.program.state(), QProcess::Running);
+        const auto again = start();
+        QVERIFY(again->waitForFinished(10000));
+        QCOMPARE(again->exitCode(), 0);
+        QVERIFY(!again->readAllStandardError().contains("does not answer"));
+        QCOMPARE(terminate(*next), 0);
     }
 
     // An ordinary account with an empty home, no display and the program in a folder it cannot write: the program
@@ -154,12 +127,8 @@ private slots:
             QSKIP("needs root to start the program as another account");
         QTemporaryDir home;
         QVERIFY(::chown(qPrintable(home.path()), 65534, 65534) == 0);
-        QProcessEnvironment environment;
-        environment.insert("PATH", "/usr/bin:/bin");
-        environment.insert("HOME", home.path());
-        QProcess program;
-        program.setProcessEnvironment(environment);
-        program.start("setpriv", {"--reuid=65534", "--regid=65534", "--clear-groups", TOVREL_PATH});
+        const auto program = start({}, {"env", "-i", "PATH=/usr/bin:/bin", "HOME=" + home.path(), "setpriv",
+                                        "--reuid=65534", "--regid=65534", "--clear-groups"});
         const QString music = home.path() + "/Music/Tovrel/";
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(music + "inbox").isDir() && QFileInfo(music + "errors").isDir(), 10000);
         // The song is the account's own, as a song it saved would be.
@@ -167,13 +136,73 @@ private slots:
         QVERIFY(::chown(qPrintable(home.filePath("song.mp3")), 65534, 65534) == 0);
         QVERIFY(QFile::rename(home.filePath("song.mp3"), music + "inbox/song.mp3"));
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(music + "outbox/Artist/Album/song.mp3"), 10000);
-        ::kill(pid_t(program.processId()), SIGTERM);
-        QVERIFY(program.waitForFinished(10000));
-        QCOMPARE(program.exitCode(), 0);
-        const QStringList lines = QString::fromLocal8Bit(program.readAllStandardError()).split('\n');
-        QCOMPARE(lines.filter("No display").size(), 1);
-        QVERIFY(
-            TestSupport::readFile(home.path() + "/.local/state/tovrel/history.log").contains("\tfiled\tsong.mp3\t"));
+        QCOMPARE(terminate(*program), 0);
+        QCOMPARE(QString(program->readAllStandardError()).count("No display"), 1);
+        QVERIFY(TestSupport::readFile(home.path() + "/.local/state/tovrel/history.log").contains("\tfiled\tsong.mp3"));
+    }
+    // One tab-separated line per file, whatever its name holds; the folder is made when missing.
+    void oneLinePerOutcome()
+    {
+        QTemporaryDir root;
+        History history(root.filePath("state/tovrel"));
+        history.filed("a.mp3", "/out/A/B/a.mp3");
+        history.duplicate("b\tc.mp3", "/out/A/B/b.mp3");
+        history.errorFiled("d\ne.mp3", "/err/Invalid file format/d.mp3", "Invalid file format");
+        QStringList withoutTimes;
+        for (const QString& line : QString::fromUtf8(TestSupport::readFile(history.filePath())).split('\n')) {
+            QVERIFY(line.isEmpty() || QDateTime::fromString(line.section('\t', 0, 0), Qt::ISODate).isValid());
+            withoutTimes << line.section('\t', 1);
+        }
+        QCOMPARE(withoutTimes,
+                 QStringList({"filed\ta.mp3\t/out/A/B/a.mp3",
+                              "duplicate\tb\\tc.mp3\tsame as /out/A/B/b.mp3; removed from the inbox",
+                              "error\td\\ne.mp3\t/err/Invalid file format/d.mp3 (Invalid file format)", ""}));
+        QCOMPARE(history.filePath(), root.filePath("state/tovrel/history.log"));
+    }
+
+    // Past its size the log becomes history.log.1, replacing the older one; nothing is lost from the newer.
+    void rotatesPastAMegabyte()
+    {
+        QTemporaryDir root;
+        History history(root.path());
+        TestSupport::writeFile(history.filePath() + ".1", "oldest");
+        TestSupport::writeFile(history.filePath(), QByteArray(History::kRotateAtBytes - 1, 'x'));
+        history.filed("a.mp3", "/out/a.mp3"); // still below: appended
+        QCOMPARE(TestSupport::readFile(history.filePath() + ".1"), QByteArray("oldest"));
+        history.filed("b.mp3", "/out/b.mp3"); // now past: rotated first
+        QVERIFY(TestSupport::readFile(history.filePath() + ".1").endsWith("\tfiled\ta.mp3\t/out/a.mp3\n"));
+        QVERIFY(TestSupport::readFile(history.filePath()).endsWith("\tfiled\tb.mp3\t/out/b.mp3\n"));
+        QVERIFY(QFileInfo(history.filePath()).size() < 200);
+    }
+
+    // The first file starts the wait; one notice then sums up every file since, so a steady stream of failures gives
+    // one notice a while, and every file is counted once.
+    void noticesSumUpAtMostOneAWhile()
+    {
+        ErrorNotices notices(300);
+        QElapsedTimer clock;
+        clock.start();
+        QList<qint64> times;
+        QStringList texts;
+        connect(&notices, &ErrorNotices::notice, this,
+                [&](const QString& text) { times << clock.elapsed(), texts << text; });
+        for (int file = 0; file < 3; ++file)
+            notices.fileErrorFiled();
+        QTRY_COMPARE(texts, QStringList{"3 files could not be filed; they are in the errors folder."});
+        for (int file = 0; file < 8; ++file) {
+            notices.fileErrorFiled();
+            QTest::qWait(100);
+        }
+        QVERIFY(texts.size() >= 3); // not only once the stream has ended
+        QTest::qWait(400);
+        int files = 0;
+        for (int notice = 1; notice < texts.size(); ++notice) {
+            QVERIFY(times.at(notice) - times.at(notice - 1) >= 270); // a coarse timer may fire up to 5% early
+            files += texts.at(notice).section(' ', 0, 0).toInt();
+        }
+        QVERIFY(times.first() >= 270);
+        QCOMPARE(files, 8);
+        QCOMPARE(ErrorNotices::text(1), "1 file could not be filed; it is in the errors folder.");
     }
 };
 

@@ -60,36 +60,22 @@ private slots:
         QCOMPARE(p.folderFormat(), QString());
     }
 
-    void defaultFolders_data()
-    {
-        QTest::addColumn<bool>("installed");
-        QTest::addColumn<QString>("musicSetting");
-        QTest::addColumn<QString>("base");
-        const QString home = QDir::homePath();
-        QTest::newRow("run where it was built") << false << ""
-                                                << "";
-        QTest::newRow("installed") << true << "" << home + "/Music/Tovrel";
-        QTest::newRow("installed, music folder set") << true << "XDG_MUSIC_DIR=\"$HOME/Songs\"\n"
-                                                     << home + "/Songs/Tovrel";
-    }
-
     // A program that runs where it was built keeps its folders beside it; an installed one (a "bin" folder beside
     // the "share" folder that holds its desktop entry) keeps them in the user's music folder.
     void defaultFolders()
     {
-        QFETCH(bool, installed);
-        QFETCH(QString, musicSetting);
-        QFETCH(QString, base);
         QTemporaryDir root;
-        const QString userDirs = qEnvironmentVariable("XDG_CONFIG_HOME") + "/user-dirs.dirs";
-        const auto removeUserDirs = qScopeGuard([&] { QFile::remove(userDirs); });
-        if (!musicSetting.isEmpty())
-            TestSupport::writeFile(userDirs, musicSetting.toUtf8());
-        if (installed)
-            TestSupport::writeFile(root.filePath("share/applications/tovrel.desktop"));
-        QVERIFY(QDir().mkpath(root.filePath("bin")));
-        QCOMPARE(DefaultFolders::isInstalled(root.filePath("bin")), installed);
-        QCOMPARE(DefaultFolders::baseFor(root.filePath("bin")), base.isEmpty() ? root.filePath("bin") : base);
+        const QString bin = root.filePath("bin"),
+                      userDirs = qEnvironmentVariable("XDG_CONFIG_HOME") + "/user-dirs.dirs";
+        QVERIFY(QDir().mkpath(bin));
+        QVERIFY(!DefaultFolders::isInstalled(bin));
+        QCOMPARE(DefaultFolders::baseFor(bin), bin);
+        TestSupport::writeFile(root.filePath("share/applications/tovrel.desktop"));
+        QVERIFY(DefaultFolders::isInstalled(bin));
+        QCOMPARE(DefaultFolders::baseFor(bin), QDir::homePath() + "/Music/Tovrel");
+        TestSupport::writeFile(userDirs, "XDG_MUSIC_DIR=\"$HOME/Songs\"\n");
+        QCOMPARE(DefaultFolders::baseFor(bin), QDir::homePath() + "/Songs/Tovrel");
+        QFile::remove(userDirs);
     }
 };
 

@@ -102,17 +102,17 @@ private slots:
         QProcess program;
         program.start(QStringLiteral(TOVREL_PATH), {"--minimized"});
         const auto windows = [&](const QStringList& only) {
-            QProcess search;
+            QProcess search; // names the program's windows, one a line
             search.start("xdotool",
                          QStringList{"search", "--all", "--pid", QString::number(program.processId())} + only);
-            search.waitForFinished();
-            return search.readAllStandardOutput().count('\n');
+            return search.waitForFinished() ? search.readAllStandardOutput().count('\n') : -1;
         };
+        const QStringList shown{"--onlyvisible", "--name", kApplicationTitle};
         QTRY_VERIFY_WITH_TIMEOUT(windows({}) > 0, 10000); // its icon, at least
         QTest::qWait(500);
-        QCOMPARE(windows({"--onlyvisible", "--name", kApplicationTitle}), 0);
+        QCOMPARE(windows(shown), 0);
         QCOMPARE(QProcess::execute(QStringLiteral(TOVREL_PATH), {}), 0);
-        QTRY_COMPARE(windows({"--onlyvisible", "--name", kApplicationTitle}), 1);
+        QTRY_COMPARE(windows(shown), 1);
         program.terminate();
         QVERIFY(program.waitForFinished(10000));
     }
