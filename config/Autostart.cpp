@@ -2,12 +2,12 @@
 
 #include "config/SettingsKeys.h"
 #include "engine/FilingError.h"
-#include "engine/SafeMove.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSaveFile>
 #include <QStandardPaths>
 
 #include <cerrno>
@@ -72,5 +72,7 @@ void Autostart::setEnabled(bool enabled)
                                          "Terminal=false\n"
                                          "X-GNOME-Autostart-enabled=true\n")
                               .arg(kApplicationTitle, execLine(QCoreApplication::applicationFilePath()));
-    SafeMove::writeFile(path, entry.toUtf8());
+    QSaveFile file(path); // written whole under a temporary name, then renamed into place
+    if (!file.open(QIODevice::WriteOnly) || file.write(entry.toUtf8()) < 0 || !file.commit())
+        throw FilingError::fromErrno(file.error() == QFileDevice::OpenError ? EACCES : ENOSPC);
 }

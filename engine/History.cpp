@@ -1,5 +1,8 @@
 #include "engine/History.h"
 
+#include "engine/FileName.h"
+#include "engine/SafeMove.h"
+
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -9,8 +12,9 @@ namespace {
 
 // File names may hold tabs and line breaks; escaped, every entry stays one line
 // of tab-separated fields.
-QString oneField(QString text)
+QString oneField(const QString& name)
 {
+    QString text = FileName::forDisplay(name);
     text.replace(QLatin1Char('\\'), QLatin1String("\\\\"));
     text.replace(QLatin1Char('\t'), QLatin1String("\\t"));
     text.replace(QLatin1Char('\n'), QLatin1String("\\n"));
@@ -30,32 +34,28 @@ QString History::defaultFolder()
     return state + QStringLiteral("/tovrel");
 }
 
-void History::filed(const QString& inboxName, const QString& destination)
+void History::record(const QString& inboxName, const MoveResult& moved, const QString& why)
 {
-    append("filed", inboxName, destination);
+    if (moved.outcome == MoveResult::Outcome::Abandoned)
+        return;
+    const bool duplicate = moved.outcome == MoveResult::Outcome::Duplicate;
+    QString detail = (duplicate ? QStringLiteral("same as ") : QString()) + oneField(moved.folder + moved.name);
+    if (!why.isEmpty())
+        detail += QStringLiteral(" (") + why + QLatin1Char(')');
+    if (!moved.sourceRemoved)
+        detail += QStringLiteral("; could not be removed from the inbox");
+    const char* what = !why.isEmpty() ? "error" : duplicate ? "duplicate" : "filed";
+    append(QLatin1String(what) + QLatin1Char('\t') + oneField(inboxName) + QLatin1Char('\t') + detail);
 }
 
-void History::duplicate(const QString& inboxName, const QString& sameFile)
-{
-    append("duplicate", inboxName, QStringLiteral("same as ") + sameFile + QStringLiteral("; removed from the inbox"));
-}
-
-void History::errorFiled(const QString& inboxName, const QString& destination, const QString& why)
-{
-    append("error", inboxName, destination + QStringLiteral(" (") + why + QLatin1Char(')'));
-}
-
-void History::append(const char* outcome, const QString& inboxName, const QString& detail)
+void History::append(const QString& line)
 {
     QDir().mkpath(folder_);
     rotateWhenFull();
     QFile log(filePath_);
-    if (!log.open(QIODevice::WriteOnly | QIODevice::Append))
-        return;
-    const QString line = QDateTime::currentDateTime().toString(Qt::ISODate) + QLatin1Char('\t') +
-                         QLatin1String(outcome) + QLatin1Char('\t') + oneField(inboxName) + QLatin1Char('\t') +
-                         oneField(detail) + QLatin1Char('\n');
-    log.write(line.toUtf8());
+    if (log.open(QIODevice::WriteOnly | QIODevice::Append))
+        log.write((QDateTime::currentDateTime().toString(Qt::ISODate) + QLatin1Char('\t') + line + QLatin1Char('\n'))
+                      .toUtf8());
 }
 
 void History::rotateWhenFull()

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/SafeMove.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -49,11 +51,8 @@ public:
     QString InboxFiles(int id) const;
 
     // Moves the current inbox file into the errors folder, in a subfolder named
-    // after the failure, with a five-line log beside it.
-    void ErrorHandle(const FilingError& myerr);
-    // Where the last filing or error filing put its file.
-    QString filedto() const { return filedTo_; }
-    void setFiledto(const QString& path) { filedTo_ = path; }
+    // after the failure, with a five-line log beside it, and says where it went.
+    MoveResult ErrorHandle(const FilingError& myerr, const SafeMove::Progress& progress = {});
 
     void turnon();
     void turnoff();
@@ -67,8 +66,11 @@ private:
         bool fits = false;
         bool outboxLocked = false;
         bool inboxFree = false;
-        bool canBeFiled() const { return fits && !outboxLocked && inboxFree; }
+        bool settling = false;
+        bool removable = true;
+        bool canBeFiled() const { return fits && !outboxLocked && inboxFree && removable; }
     };
+    static QString heldReason(const QString& name, const Verdict& verdict);
     Verdict examine(const QString& name, Pass& pass) const;
 
     const processor& owner_;
@@ -78,7 +80,6 @@ private:
     QString inboxPath_;
     QString outboxPath_;
     QString errorsPath_;
-    QString filedTo_;
     bool serviceOn_ = false;
     bool processing_ = false;
     // Plain ints: the counters count past 32767.

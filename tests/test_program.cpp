@@ -5,7 +5,9 @@
 #include "TestSupport.h"
 
 #include "config/SettingsStore.h"
+#include "engine/FileName.h"
 #include "engine/History.h"
+#include "engine/SafeMove.h"
 #include "window/ErrorNotices.h"
 #include "window/SingleInstance.h"
 
@@ -140,14 +142,18 @@ private slots:
         QCOMPARE(QString(program->readAllStandardError()).count("No display"), 1);
         QVERIFY(TestSupport::readFile(home.path() + "/.local/state/tovrel/history.log").contains("\tfiled\tsong.mp3"));
     }
-    // One tab-separated line per file, whatever its name holds; the folder is made when missing.
-    void oneLinePerOutcome()
+    // One tab-separated line per file, whatever its name holds; none for a move that was abandoned.
+    void historyHasOneLinePerFile()
     {
         QTemporaryDir root;
         History history(root.filePath("state/tovrel"));
-        history.filed("a.mp3", "/out/A/B/a.mp3");
-        history.duplicate("b\tc.mp3", "/out/A/B/b.mp3");
-        history.errorFiled("d\ne.mp3", "/err/Invalid file format/d.mp3", "Invalid file format");
+        using Outcome = MoveResult::Outcome;
+        history.record("a.mp3", {Outcome::Filed, "a.mp3", true, "/out/A/B/"});
+        history.record("b\tc.mp3", {Outcome::Duplicate, "b.mp3", false, "/out/A/B/"});
+        history.record("d\ne.mp3", {Outcome::Filed, "d (2).mp3", true, "/err/Invalid file format/"},
+                       "Invalid file format");
+        history.record("f.mp3", {Outcome::Abandoned, {}, false, {}});
+        history.record(FileName::decode("\xffz.mp3"), {Outcome::Filed, FileName::decode("\xffz.mp3"), true, "/out/"});
         QStringList withoutTimes;
         for (const QString& line : QString::fromUtf8(TestSupport::readFile(history.filePath())).split('\n')) {
             QVERIFY(line.isEmpty() || QDateTime::fromString(line.section('\t', 0, 0), Qt::ISODate).isValid());
@@ -155,8 +161,9 @@ private slots:
         }
         QCOMPARE(withoutTimes,
                  QStringList({"filed\ta.mp3\t/out/A/B/a.mp3",
-                              "duplicate\tb\\tc.mp3\tsame as /out/A/B/b.mp3; removed from the inbox",
-                              "error\td\\ne.mp3\t/err/Invalid file format/d.mp3 (Invalid file format)", ""}));
+                              "duplicate\tb\\tc.mp3\tsame as /out/A/B/b.mp3; could not be removed from the inbox",
+                              "error\td\\ne.mp3\t/err/Invalid file format/d (2).mp3 (Invalid file format)",
+                              "filed\t\uFFFDz.mp3\t/out/\uFFFDz.mp3", ""}));
         QCOMPARE(history.filePath(), root.filePath("state/tovrel/history.log"));
     }
 
@@ -167,9 +174,9 @@ private slots:
         History history(root.path());
         TestSupport::writeFile(history.filePath() + ".1", "oldest");
         TestSupport::writeFile(history.filePath(), QByteArray(History::kRotateAtBytes - 1, 'x'));
-        history.filed("a.mp3", "/out/a.mp3"); // still below: appended
+        history.record("a.mp3", {MoveResult::Outcome::Filed, "a.mp3", true, "/out/"}); // still below: appended
         QCOMPARE(TestSupport::readFile(history.filePath() + ".1"), QByteArray("oldest"));
-        history.filed("b.mp3", "/out/b.mp3"); // now past: rotated first
+        history.record("b.mp3", {MoveResult::Outcome::Filed, "b.mp3", true, "/out/"}); // now past: rotated first
         QVERIFY(TestSupport::readFile(history.filePath() + ".1").endsWith("\tfiled\ta.mp3\t/out/a.mp3\n"));
         QVERIFY(TestSupport::readFile(history.filePath()).endsWith("\tfiled\tb.mp3\t/out/b.mp3\n"));
         QVERIFY(QFileInfo(history.filePath()).size() < 200);
