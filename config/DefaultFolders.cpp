@@ -7,6 +7,15 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
+namespace {
+
+bool isInstalled(const QString& programFolder)
+{
+    return QFileInfo::exists(programFolder + QStringLiteral("/../share/applications/tovrel.desktop"));
+}
+
+} // namespace
+
 QString DefaultFolders::base()
 {
     return baseFor(programFolder());
@@ -20,11 +29,6 @@ QString DefaultFolders::baseFor(const QString& programFolder)
     if (music.isEmpty())
         music = QDir::homePath() + QStringLiteral("/Music");
     return music + QStringLiteral("/Tovrel");
-}
-
-bool DefaultFolders::isInstalled(const QString& programFolder)
-{
-    return QFileInfo::exists(programFolder + QStringLiteral("/../share/applications/tovrel.desktop"));
 }
 
 void DefaultFolders::prepare()

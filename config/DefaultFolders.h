@@ -12,11 +12,10 @@ class DefaultFolders {
 public:
     // The folder that holds the three, without a trailing "/".
     static QString base();
-    // The same for a program in `programFolder`.
+    // The same for a program in `programFolder`. A program is installed when
+    // its folder is a "bin" folder beside the "share" folder that holds its
+    // desktop entry.
     static QString baseFor(const QString& programFolder);
-    // True for a program folder laid out as an installation: a "bin" folder
-    // beside the "share" folder that holds this program's desktop entry.
-    static bool isInstalled(const QString& programFolder);
 
     // Creates the base folder when a folder setting is at a default under the
     // music folder, so that the first start creates the three as usual.
