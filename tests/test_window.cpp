@@ -3,6 +3,7 @@
 #include "TestSupport.h"
 
 #include "config/SettingsStore.h"
+#include "engine/History.h"
 #include "engine/processor.h"
 #include "window/FilledCircle.h"
 #include "window/Form1.h"
@@ -68,7 +69,11 @@ class TestWindow : public QObject {
     Q_OBJECT
 
 private slots:
-    void init() { TestSupport::clearSettings(); }
+    void init()
+    {
+        TestSupport::clearSettings();
+        QFile::remove(History().filePath());
+    }
 
     // Every start also puts the process back at the normal priority, every thread of it.
     void emptyStoreStartsOnWithTheDefaultFoldersUntilExit()
@@ -150,8 +155,8 @@ private slots:
 
     // Service off: the inbox is shown, nothing filed. Once on, the backlog drains in name order at once, not one file
     // per tick (the timer is too slow to matter here); a file that cannot be filed goes to the errors folder on the
-    // way, and the status line tells a duplicate and a file filed under another name. progtotal counts the files done
-    // of all, progressbar starts each file; both are empty once idle.
+    // way, and the status line tells a duplicate and a file filed under another name; the history records each.
+    // progtotal counts the files done of all, progressbar starts each file; both are empty once idle.
     void backlogDrainsInOrderWithAFailureInTheMiddle()
     {
         Folders folders("False");
@@ -198,7 +203,16 @@ private slots:
             QCOMPARE(control<QProgressBar>(&form, bar)->value(), -1);
         QCOMPARE(tick(form), QStringList({"No files in inbox.   | 0 0 0 0", header}));
         QCOMPARE(TestSupport::readFile(folders.errors + "/Invalid file format/2.mp3"), QByteArray("not audio at all"));
-        QVERIFY(QFileInfo::exists(folders.outbox + "/Beta/Second/4.mp3"));
+        QStringList history;
+        for (const QString& line : QString::fromUtf8(TestSupport::readFile(History().filePath())).split('\n'))
+            history << line.section('\t', 1);
+        const QString first = folders.outbox + "/Alpha/First/", second = folders.outbox + "/Beta/Second/";
+        QCOMPARE(
+            history,
+            QStringList({"filed\t1.mp3\t" + first + "1.mp3",
+                         "error\t2.mp3\t" + folders.errors + "/Invalid file format/2.mp3 (Invalid file format)",
+                         "filed\t3.mp3\t" + second + "3.mp3", "filed\t4.mp3\t" + second + "4.mp3",
+                         "duplicate\t5.mp3\tsame as " + first + "5.mp3", "filed\t6.mp3\t" + second + "6 (2).mp3", ""}));
     }
 
     // During a long copy the window answers at once and shows the copy's progress; Stop shows at once, the file in
@@ -249,6 +263,8 @@ private slots:
         Folders folders;
         QCOMPARE(QProcess::execute(QCoreApplication::applicationFilePath(), {"--close"}), 0);
         QCOMPARE(QProcess::execute(QCoreApplication::applicationFilePath(), {"--exit"}), 0);
+        // Without a notification area, a start asked to hide the window shows it all the same.
+        QCOMPARE(QProcess::execute(QCoreApplication::applicationFilePath(), {"--minimized"}), 0);
     }
 };
 
@@ -261,6 +277,16 @@ int main(int argc, char* argv[])
             how == "--close" ? void(form->close()) : form->findChild<QAction*>("mExit")->trigger();
         });
         return RunProgram(app);
+    }
+    if (app.arguments().value(1) == "--minimized") {
+        QTimer::singleShot(200, [] {
+            const QWidgetList windows = QApplication::topLevelWidgets();
+            const bool shown = std::any_of(windows.begin(), windows.end(), [](QWidget* window) {
+                return qobject_cast<Form1*>(window) && window->isVisible();
+            });
+            QCoreApplication::exit(shown ? 0 : 3);
+        });
+        return RunProgram(app, true);
     }
     TestWindow test;
     return QTest::qExec(&test, argc, argv);

@@ -1,11 +1,13 @@
 #include "window/Form1.h"
 
 #include "config/Controls.h"
+#include "config/DefaultFolders.h"
 #include "config/MessageBox.h"
 #include "config/Options.h"
 #include "config/SettingsStore.h"
 #include "engine/SafeMove.h"
 #include "engine/processor.h"
+#include "window/ErrorNotices.h"
 #include "window/FilledCircle.h"
 #include "window/ProcessPriority.h"
 #include "window/TerminationSignals.h"
@@ -69,8 +71,9 @@ QString withTrailingSlash(QString path)
 
 } // namespace
 
-Form1::Form1(TerminationSignals* termination) : Images(drawImages())
+Form1::Form1(TerminationSignals* termination) : Images(drawImages()), errorNotices_(new ErrorNotices(5000, this))
 {
+    connect(errorNotices_, &ErrorNotices::notice, this, &Form1::showNotice);
     createControls();
     createMenu();
     if (termination)
@@ -175,6 +178,7 @@ void Form1::startUp()
     Timer->stop();
     process = std::make_unique<processor>();
     process->base().setIndicators(this);
+    DefaultFolders::prepare();
     loadsettings();
     if (closing_) // asked to end during the folder recovery
         return;

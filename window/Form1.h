@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/FilingWorker.h"
+#include "engine/History.h"
 #include "engine/ServiceIndicators.h"
 
 #include <QElapsedTimer>
@@ -11,6 +12,7 @@
 
 #include <memory>
 
+class ErrorNotices;
 class FilledCircle;
 class QAction;
 class QLabel;
@@ -60,6 +62,9 @@ public:
     void ShellTrayRemove();
     // Routes the icon's clicks to the window.
     void SubClass();
+    bool trayIconShown() const;
+    // Shows the window at its normal size, in front ("Show", or a second start).
+    void showFromTray();
 
     // True from the moment a close was asked for: the window is going away,
     // and the program ends with it.
@@ -88,10 +93,9 @@ private:
     void showInbox();
     void connectPriorities();
     void exitProgram();
-    void showFromTray();
     void UnSubClass();
     void TrayWindowProc(QSystemTrayIcon::ActivationReason reason);
-    bool trayIconShown() const;
+    void showNotice(const QString& text);
 
     void setStartEnabled(bool enabled) override;
     void setStopEnabled(bool enabled) override;
@@ -136,6 +140,9 @@ private:
 
     // The notification-area icon; none until ShellTrayAdd found a place for it.
     QSystemTrayIcon* TrayIconData = nullptr;
+    // What happened to each file, and the notices of files in the errors folder.
+    History history_;
+    ErrorNotices* errorNotices_;
     bool closing_ = false;
 
     // The filing thread and its worker, from the first file filed to the end.

@@ -6,6 +6,7 @@
 #include "engine/FileName.h"
 #include "engine/FilingError.h"
 #include "engine/processor.h"
+#include "window/ErrorNotices.h"
 
 #include <QLineEdit>
 #include <QListWidget>
@@ -116,6 +117,7 @@ void Form1::showFiled(const FilingWorker::Result& result)
     const QString cannotFile = QStringLiteral("Cannot file ") + name + QStringLiteral(": ") + result.failure;
     switch (result.outcome) {
     case FilingWorker::Outcome::Filed:
+        history_.record(result.name, result.moved);
         if (const QString moved = describeMove(name, result.moved, QStringLiteral("the outbox")); !moved.isEmpty())
             txtstatus->setText(moved);
         break;
@@ -123,6 +125,9 @@ void Form1::showFiled(const FilingWorker::Result& result)
         const QString how = describeMove(name, result.moved, QStringLiteral("the errors folder"));
         txtstatus->setText(cannotFile + QStringLiteral(". ") +
                            (how.isEmpty() ? QStringLiteral("Moved to the errors folder.") : how));
+        history_.record(result.name, result.moved, result.failure);
+        if (result.moved.outcome != MoveResult::Outcome::Abandoned)
+            errorNotices_->fileErrorFiled();
         break;
     }
     case FilingWorker::Outcome::LeftInInbox:
