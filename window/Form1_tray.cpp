@@ -61,10 +61,13 @@ bool Form1::trayIconShown() const
     return TrayIconData && TrayIconData->isVisible();
 }
 
-// "Show" brings the window back at its normal size.
+// "Show" brings the window back at its normal size, drawn and active. The
+// minimized state is cleared only now: clearing it while hidden would have the
+// window system map the window again behind Qt's back, an empty frame.
 void Form1::showFromTray()
 {
-    showNormal();
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    show();
     raise();
     activateWindow();
 }
@@ -77,10 +80,10 @@ void Form1::changeEvent(QEvent* event)
     QWidget::changeEvent(event);
     if (event->type() != QEvent::WindowStateChange || !isMinimized() || !trayIconShown())
         return;
-    // After the state change has run its course: hide, then set the state back
-    // to normal while hidden.
+    // After the state change has run its course, so that the window manager
+    // has finished minimizing before the window is withdrawn.
     QTimer::singleShot(0, this, [this] {
-        hide();
-        setWindowState(windowState() & ~Qt::WindowMinimized);
+        if (isMinimized())
+            hide();
     });
 }
