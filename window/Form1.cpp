@@ -184,8 +184,7 @@ void Form1::startUp()
         process->turnon();
     else
         process->turnoff();
-    if (ShellTrayAdd() == 1)
-        SubClass();
+    addTrayIcon();
     cmdForce->hide();
     MForce->setVisible(false);
     PriorityNormal->setChecked(true);

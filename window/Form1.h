@@ -80,6 +80,7 @@ private:
     void connectPriorities();
     void exitProgram();
     void showFromTray();
+    void addTrayIcon();
     void UnSubClass();
     void TrayWindowProc(QSystemTrayIcon::ActivationReason reason);
     bool trayIconShown() const;
@@ -127,5 +128,7 @@ private:
 
     // The notification-area icon; none until ShellTrayAdd found a place for it.
     QSystemTrayIcon* TrayIconData = nullptr;
+    // Looks for a notification area while there was none to add the icon to.
+    QTimer* trayWatch_ = nullptr;
     bool closing_ = false;
 };

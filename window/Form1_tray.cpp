@@ -16,10 +16,32 @@ int Form1::ShellTrayAdd()
         return 0;
     if (!TrayIconData)
         TrayIconData = new QSystemTrayIcon(this);
-    TrayIconData->setIcon(QIcon(image(process->iconref)));
+    // The picture shows the switch from the start, as turnon and turnoff keep it.
+    TrayIconData->setIcon(QIcon(image(process->iconref + (process->serviceon() ? 1 : 0))));
     TrayIconData->setToolTip(kApplicationTitle);
     TrayIconData->show();
     return TrayIconData->isVisible() ? 1 : 0;
+}
+
+// A tray that starts after the program (a panel that autostarts later than it)
+// gets the icon as soon as it appears: until then, a look once a second.
+void Form1::addTrayIcon()
+{
+    if (ShellTrayAdd() == 1) {
+        SubClass();
+        return;
+    }
+    if (!trayWatch_) {
+        trayWatch_ = new QTimer(this);
+        trayWatch_->setInterval(1000);
+        connect(trayWatch_, &QTimer::timeout, this, [this] {
+            if (closing_ || !QSystemTrayIcon::isSystemTrayAvailable())
+                return;
+            trayWatch_->stop();
+            addTrayIcon();
+        });
+    }
+    trayWatch_->start();
 }
 
 void Form1::ShellTrayRemove()
