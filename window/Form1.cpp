@@ -23,6 +23,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSignalBlocker>
 #include <QTimer>
 
 namespace {
@@ -136,18 +137,43 @@ void Form1::createControls()
     connectPriorities();
 }
 
-// Each option button puts the process at its own level when it is selected.
+QList<std::pair<QRadioButton*, ProcessPriority>> Form1::priorityOptions() const
+{
+    return {{PriorityRealtime, ProcessPriority::Realtime},
+            {PriorityHigh, ProcessPriority::High},
+            {PriorityNormal, ProcessPriority::Normal},
+            {PriorityLow, ProcessPriority::Low}};
+}
+
+// Each option button puts the process at its own level when it is selected;
+// the options then show the level the system actually put it at.
 void Form1::connectPriorities()
 {
-    const std::pair<QRadioButton*, ProcessPriority> levels[] = {{PriorityRealtime, ProcessPriority::Realtime},
-                                                                {PriorityHigh, ProcessPriority::High},
-                                                                {PriorityNormal, ProcessPriority::Normal},
-                                                                {PriorityLow, ProcessPriority::Low}};
-    for (const auto& [button, level] : levels) {
-        connect(button, &QRadioButton::toggled, this, [level](bool selected) {
-            if (selected)
-                SetProcessPriority(level);
+    for (const auto& [button, level] : priorityOptions()) {
+        connect(button, &QRadioButton::toggled, this, [this, level](bool selected) {
+            if (!selected)
+                return;
+            SetProcessPriority(level);
+            showPriorityInForce();
         });
+    }
+}
+
+// The system may refuse a level (Realtime and High need a privilege, and so
+// does leaving Low). The options are set quietly here: setting one must not
+// ask for its level again.
+void Form1::showPriorityInForce()
+{
+    const std::optional<ProcessPriority> inForce = ProcessPriorityInForce();
+    for (const auto& [button, level] : priorityOptions()) {
+        const QSignalBlocker quiet(button);
+        if (level == inForce) {
+            button->setChecked(true);
+        } else if (button->isChecked()) { // none of the four: none selected
+            button->setAutoExclusive(false);
+            button->setChecked(false);
+            button->setAutoExclusive(true);
+        }
     }
 }
 

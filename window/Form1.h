@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/ServiceIndicators.h"
+#include "window/ProcessPriority.h"
 
 #include <QList>
 #include <QPixmap>
@@ -78,6 +79,8 @@ private:
     void fileCurrentFile();
     void showInbox();
     void connectPriorities();
+    QList<std::pair<QRadioButton*, ProcessPriority>> priorityOptions() const;
+    void showPriorityInForce();
     void exitProgram();
     void showFromTray();
     void addTrayIcon();
