@@ -24,7 +24,7 @@ public:
 private:
     void createControls();
     void loadSettings();
-    void chooseFolder(QLineEdit* box);
+    void chooseFolder(QLineEdit* box, const QLabel* label);
     void save();
     void openAdvanced();
 

@@ -1,6 +1,7 @@
 #include "config/SettingsKeys.h"
 
 #include <QCoreApplication>
+#include <QDir>
 
 namespace {
 const SettingKey kKeys[] = {
@@ -37,4 +38,11 @@ QString settingDefault(Setting setting)
         return QStringLiteral("%ar\\%al");
     }
     return QString();
+}
+
+QString withHomeFolder(const QString& path)
+{
+    if (path == QLatin1String("~") || path.startsWith(QLatin1String("~/")))
+        return QDir::homePath() + path.mid(1);
+    return path;
 }

@@ -75,7 +75,8 @@ private:
     void createMenu();
     void startUp();
     bool foldersAreUsable() const;
-    void configure();
+    enum OnCancel { CancelKeepsRunning, CancelEndsProgram };
+    void configure(OnCancel onCancel = CancelKeepsRunning);
     void fileCurrentFile();
     void showInbox();
     void connectPriorities();
