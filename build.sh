@@ -8,8 +8,9 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 packages=(build-essential cmake ninja-build pkg-config qt6-base-dev libtag1-dev)
-# The tray test runs a private X server with a notification area and clicks the icon.
-[ "${1:-}" = test ] && packages+=(xvfb xauth trayer xdotool)
+# The tray test runs a private X server with a window manager and a notification
+# area, and clicks and minimizes as a user does.
+[ "${1:-}" = test ] && packages+=(xvfb xauth openbox trayer xdotool x11-utils)
 
 missing=()
 for package in "${packages[@]}"; do
