@@ -12,6 +12,7 @@
 #include <QtTest>
 
 #include <sched.h>
+#include <unistd.h>
 
 using namespace DialogDriver;
 
@@ -94,6 +95,12 @@ private slots:
         QTRY_COMPARE(control(&form, "txtInboxCount")->text(), QStringLiteral("0")); // the window's own timer
         click(&form, "PriorityLow");
         QCOMPARE(policiesOfEveryThread(), QSet<int>{SCHED_IDLE});
+        for (const char* name : {"Label2", "Label3", "Label4", "Label5"}) { // each caption whole, beside its box
+            const auto* caption = control<QLabel>(&form, name);
+            QVERIFY(caption->fontMetrics().horizontalAdvance(caption->text()) <= caption->contentsRect().width());
+            for (const QLineEdit* box : form.findChildren<QLineEdit*>())
+                QVERIFY(!caption->geometry().intersects(box->geometry()));
+        }
         form.findChild<QAction*>("mExit")->trigger();
         QVERIFY(!form.isClosing()); // the close request is handled after the command
         QTRY_VERIFY(form.isClosing());
@@ -115,7 +122,10 @@ private slots:
                 click(options, "cmdOK");
             };
         };
-        whenModalsOpen({answer, setInbox(folders.root.path() + "/missing/inbox"), answer, setInbox(folders.inbox)});
+        const QByteArray home = qgetenv("HOME");
+        const auto restoreHome = qScopeGuard([&] { qputenv("HOME", home); });
+        qputenv("HOME", QFile::encodeName(folders.root.path())); // "~/inbox" is the inbox
+        whenModalsOpen({answer, setInbox(folders.root.path() + "/missing/inbox"), answer, setInbox("~/inbox")});
         Form1 form;
         QCOMPARE(seen, QStringList(2, "Directories are invalid, please reconfigure! | Valdrome Kestu Tovrel"));
         QCOMPARE(form.process->inboxpath(), folders.inbox + "/");
@@ -144,6 +154,51 @@ private slots:
         click(&form, "cmdConfig");
         QVERIFY(optionsClosed && !form.isVisible());
         QVERIFY(!form.findChild<QTimer*>("Timer")->isActive());
+    }
+
+    // Nothing has started while the folders are unusable: leaving Options without OK ends the program.
+    void leavingOptionsInTheFolderRecoveryEndsTheProgram_data()
+    {
+        QTest::addColumn<QString>("leaving");
+        QTest::newRow("Cancel") << "cmdCancel";
+        QTest::newRow("close control") << "";
+    }
+    void leavingOptionsInTheFolderRecoveryEndsTheProgram()
+    {
+        QFETCH(QString, leaving);
+        Folders folders;
+        SettingsStore::write(Setting::InboxPath, folders.root.path() + "/missing/inbox");
+        whenModalsOpen({answerMessage, [&](QWidget* options) {
+                            leaving.isEmpty() ? void(options->close()) : click(options, qPrintable(leaving));
+                        }});
+        bool askedAgain = false;
+        QObject watchdog; // when the loop goes on, ends it as the system would; gone with this test
+        QTimer::singleShot(3000, &watchdog, [&] {
+            askedAgain = true;
+            QApplication::activeModalWidget()->parentWidget()->close();
+        });
+        Form1 form;
+        QVERIFY(form.isClosing());
+        QVERIFY(!askedAgain);
+    }
+
+    // As an ordinary account, the system refuses Realtime and High and keeps Low once chosen: the options say so.
+    void priorityOptionsShowTheLevelInForce()
+    {
+        Folders folders;
+        for (const QString& folder : {folders.inbox, folders.outbox, folders.errors})
+            QDir().mkpath(folder);
+        QFile::setPermissions(folders.root.path(),
+                              QFile::permissions(folders.root.path()) | QFile::ReadOther | QFile::ExeOther);
+        SetProcessPriority(ProcessPriority::Normal);
+        QStringList command{QCoreApplication::applicationFilePath(), "--priorities"};
+        if (geteuid() == 0)
+            command =
+                QStringList{"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--inh-caps=-all"} + command;
+        QProcess program;
+        program.start(command.takeFirst(), command);
+        QVERIFY(program.waitForFinished(20000));
+        QCOMPARE(program.readAllStandardOutput().trimmed(), "PriorityNormal PriorityNormal PriorityLow PriorityLow");
     }
 
     // One file per tick; one that cannot be filed goes to the errors folder, and the next tick goes on.
@@ -183,6 +238,18 @@ int main(int argc, char* argv[])
             how == "--close" ? void(form->close()) : form->findChild<QAction*>("mExit")->trigger();
         });
         return RunProgram(app);
+    }
+    if (app.arguments().value(1) == "--priorities") { // the option shown after choosing each in turn
+        Form1 form;
+        QStringList shown;
+        for (const char* chosen : {"PriorityRealtime", "PriorityHigh", "PriorityLow", "PriorityNormal"}) {
+            click(&form, chosen);
+            for (const QRadioButton* option : form.findChildren<QRadioButton*>())
+                if (option->isChecked())
+                    shown << option->objectName();
+        }
+        puts(qPrintable(shown.join(' ')));
+        return 0;
     }
     TestWindow test;
     return QTest::qExec(&test, argc, argv);
