@@ -46,18 +46,6 @@ private slots:
         file.beginGroup("STARTUP");
         QCOMPARE(file.childKeys(), QStringList{"inboxpath"});
     }
-
-    void processorReloadsTheFolderFormatAsWritten()
-    {
-        processor p;
-        SettingsStore::write("advanced", "FileFormat", "%ar\\%al\\%t - %s");
-        QCOMPARE(p.folderFormat(), QStringLiteral("%ar\\%al"));
-        p.loadsettings();
-        QCOMPARE(p.folderFormat(), QStringLiteral("%ar\\%al\\%t - %s"));
-        SettingsStore::write(Setting::FileFormat, ""); // stored empty: the default no longer applies
-        p.loadsettings();
-        QCOMPARE(p.folderFormat(), QString());
-    }
 };
 
 QTEST_GUILESS_MAIN(TestSettings)
