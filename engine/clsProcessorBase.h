@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/SafeMove.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -49,8 +51,8 @@ public:
     QString InboxFiles(int id) const;
 
     // Moves the current inbox file into the errors folder, in a subfolder named
-    // after the failure, with a five-line log beside it.
-    void ErrorHandle(const FilingError& myerr);
+    // after the failure, with a five-line log beside it, and says where it went.
+    MoveResult ErrorHandle(const FilingError& myerr, const SafeMove::Progress& progress = {});
 
     void turnon();
     void turnoff();
@@ -64,8 +66,11 @@ private:
         bool fits = false;
         bool outboxLocked = false;
         bool inboxFree = false;
-        bool canBeFiled() const { return fits && !outboxLocked && inboxFree; }
+        bool settling = false;
+        bool removable = true;
+        bool canBeFiled() const { return fits && !outboxLocked && inboxFree && removable; }
     };
+    static QString heldReason(const QString& name, const Verdict& verdict);
     Verdict examine(const QString& name, Pass& pass) const;
 
     const processor& owner_;
