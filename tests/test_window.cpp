@@ -142,9 +142,6 @@ private slots:
         form.showMinimized();
         QTest::qWait(50);
         QVERIFY(form.isVisible());
-        form.hide();
-        form.findChild<QAction*>("mShow")->trigger();
-        QVERIFY(form.isVisible() && !form.isMinimized());
     }
 
     // Nothing has started while the folders are unusable: leaving Options without OK ends the program.
@@ -218,14 +215,11 @@ int main(int argc, char* argv[])
     QApplication app(argc, argv);
     if (app.arguments().value(1) == "--priorities") { // the option shown after choosing each in turn
         Form1 form;
-        QStringList shown;
         for (const char* chosen : {"PriorityRealtime", "PriorityHigh", "PriorityLow", "PriorityNormal"}) {
             click(&form, chosen);
             for (const QRadioButton* option : form.findChildren<QRadioButton*>())
-                if (option->isChecked())
-                    shown << option->objectName();
+                printf("%s", option->isChecked() ? qPrintable(option->objectName() + " ") : "");
         }
-        puts(qPrintable(shown.join(' ')));
         return 0;
     }
     TestWindow test;
