@@ -3,6 +3,7 @@
 #include "engine/FilingWorker.h"
 #include "engine/History.h"
 #include "engine/ServiceIndicators.h"
+#include "window/ProcessPriority.h"
 
 #include <QElapsedTimer>
 #include <QList>
@@ -83,7 +84,8 @@ private:
     void createMenu();
     void startUp();
     bool foldersAreUsable() const;
-    void configure();
+    enum OnCancel { CancelKeepsRunning, CancelEndsProgram };
+    void configure(OnCancel onCancel = CancelKeepsRunning);
     void fileCurrentFile();
     void showFiled(const FilingWorker::Result& result);
     void showCopyProgress(qint64 copied, qint64 total);
@@ -92,7 +94,10 @@ private:
     void stopFiling();
     void showInbox();
     void connectPriorities();
+    QList<std::pair<QRadioButton*, ProcessPriority>> priorityOptions() const;
+    void showPriorityInForce();
     void exitProgram();
+    void addTrayIcon();
     void UnSubClass();
     void TrayWindowProc(QSystemTrayIcon::ActivationReason reason);
     void showNotice(const QString& text);
@@ -143,6 +148,8 @@ private:
     // What happened to each file, and the notices of files in the errors folder.
     History history_;
     ErrorNotices* errorNotices_;
+    // Looks for a notification area while there was none to add the icon to.
+    QTimer* trayWatch_ = nullptr;
     bool closing_ = false;
 
     // The filing thread and its worker, from the first file filed to the end.
