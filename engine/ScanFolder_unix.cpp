@@ -1,6 +1,7 @@
 #include "engine/ScanFolder.h"
 
 #include "engine/FilingError.h"
+#include "engine/FolderWatch.h"
 #include "engine/commonold_unix.h"
 
 #include <QFile>
@@ -18,12 +19,23 @@
 
 namespace {
 
+bool isPlainFileAt(int dirFd, const char* name)
+{
+    struct stat info;
+    return ::fstatat(dirFd, name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode);
+}
+
 bool isPlainFile(int dirFd, const dirent* entry)
 {
     if (entry->d_type != DT_UNKNOWN)
         return entry->d_type == DT_REG;
-    struct stat info;
-    return ::fstatat(dirFd, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode);
+    return isPlainFileAt(dirFd, entry->d_name);
+}
+
+// Hidden names are left out; the extension is compared ignoring letter case.
+bool hasListedName(const QString& name, const QString& suffix)
+{
+    return !name.startsWith(QLatin1Char('.')) && name.endsWith(suffix, Qt::CaseInsensitive);
 }
 
 // Calls `take` for each entry but "." and "..". Reads through a descriptor of
@@ -57,6 +69,11 @@ struct SortKey {
     qsizetype index;
 };
 
+std::string foldedName(const QString& name)
+{
+    return name.toCaseFolded().toStdString();
+}
+
 SortKey sortKeyOf(const std::string& folded, qsizetype index)
 {
     SortKey key{{0, 0}, index};
@@ -67,7 +84,7 @@ SortKey sortKeyOf(const std::string& folded, qsizetype index)
 
 } // namespace
 
-ScanFolder::ScanFolder(const QString& path)
+ScanFolder::ScanFolder(const QString& path, FolderWatch* ownLooks) : ownLooks_(ownLooks)
 {
     fd_ = ::open(QFile::encodeName(path.isEmpty() ? QStringLiteral("/") : path).constData(),
                  O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -90,8 +107,8 @@ QStringList ScanFolder::filesWithExtension(const QString& extension) const
                             if (entry->d_name[0] == '.')
                                 return;
                             QString name = decodeName(entry->d_name);
-                            if (name.endsWith(suffix, Qt::CaseInsensitive) && isPlainFile(fd_, entry)) {
-                                folded.push_back(name.toCaseFolded().toStdString());
+                            if (hasListedName(name, suffix) && isPlainFile(fd_, entry)) {
+                                folded.push_back(foldedName(name));
                                 names << std::move(name);
                             }
                         });
@@ -127,9 +144,31 @@ QStringList ScanFolder::allNames() const
     return names;
 }
 
+bool ScanFolder::listsFile(const QString& name, const QString& extension) const
+{
+    return fd_ >= 0 && hasListedName(name, QLatin1Char('.') + extension) && isPlainFileAt(fd_, name.toUtf8().constData());
+}
+
+bool ScanFolder::hasEntry(const QString& name) const
+{
+    struct stat info;
+    return fd_ >= 0 && ::fstatat(fd_, name.toUtf8().constData(), &info, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+bool ScanFolder::listedBefore(const QString& a, const QString& b)
+{
+    const int byFolded = foldedName(a).compare(foldedName(b));
+    return byFolded != 0 ? byFolded < 0 : a < b;
+}
+
 commonold::FileCheck ScanFolder::check(const QString& name, ProcessFileSnapshot* pass) const
 {
     if (fd_ < 0)
         return {};
-    return checkFileAt(fd_, name.toUtf8(), pass);
+    const QByteArray encoded = name.toUtf8();
+    bool opened = false;
+    const commonold::FileCheck answer = checkFileAt(fd_, encoded, pass, &opened);
+    if (opened && ownLooks_)
+        ownLooks_->expectOwnLook(encoded);
+    return answer;
 }

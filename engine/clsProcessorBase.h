@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/InboxVerdicts.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -47,6 +49,8 @@ public:
     void updatestats();
     // The name at `id` of the last listing: "" at 0, names at 1 to inboxcount.
     QString InboxFiles(int id) const;
+    // Changes whenever updatestats finds that a name came or went.
+    quint64 listingGeneration() const { return listedGeneration_; }
 
     // Moves the current inbox file into the errors folder, in a subfolder named
     // after the failure, with a five-line log beside it.
@@ -59,14 +63,8 @@ public:
     void setIndicators(ServiceIndicators* indicators) { indicators_ = indicators; }
 
 private:
-    struct Pass;
-    struct Verdict {
-        bool fits = false;
-        bool outboxLocked = false;
-        bool inboxFree = false;
-        bool canBeFiled() const { return fits && !outboxLocked && inboxFree; }
-    };
-    Verdict examine(const QString& name, Pass& pass) const;
+    FileVerdict examine(const QString& name, InboxVerdicts::Pass& pass) const;
+    void refreshVerdicts(bool askUnsettled);
 
     const processor& owner_;
     ServiceIndicators* indicators_ = nullptr;
@@ -84,4 +82,7 @@ private:
     int outboxLockCount_ = 0;
     QString status_;
     QStringList inboxFiles_; // index 0 is "" once listed; empty before the first listing
+    InboxVerdicts verdicts_;
+    InboxVerdicts::Examine examiner_;
+    quint64 listedGeneration_ = 0;
 };

@@ -7,8 +7,10 @@
 #include <sys/stat.h>
 
 // commonold::CheckFile for `name` relative to the folder open as `dirFd`
-// (AT_FDCWD for a path of its own).
-commonold::FileCheck checkFileAt(int dirFd, const QByteArray& name, ProcessFileSnapshot* pass);
+// (AT_FDCWD for a path of its own). `opened`, when given, tells whether the
+// file was opened (and closed again) to answer.
+commonold::FileCheck checkFileAt(int dirFd, const QByteArray& name, ProcessFileSnapshot* pass,
+                                 bool* opened = nullptr);
 
 // Opens the regular file at `path` for reading. Throws a FilingError with the
 // errno of the failure: that of the open, EISDIR for a folder, EINVAL for any

@@ -4,6 +4,7 @@
 
 #include <QList>
 #include <QPixmap>
+#include <QStringList>
 #include <QSystemTrayIcon>
 #include <QWidget>
 
@@ -77,6 +78,7 @@ private:
     void configure();
     void fileCurrentFile();
     void showInbox();
+    void showInboxNames();
     void connectPriorities();
     void exitProgram();
     void showFromTray();
@@ -128,4 +130,7 @@ private:
     // The notification-area icon; none until ShellTrayAdd found a place for it.
     QSystemTrayIcon* TrayIconData = nullptr;
     bool closing_ = false;
+    // The names in lstInboxFiles after its header, and the listing they show.
+    QStringList shownNames_;
+    quint64 shownGeneration_ = 0;
 };
