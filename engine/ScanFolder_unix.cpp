@@ -146,7 +146,8 @@ QStringList ScanFolder::allNames() const
 
 bool ScanFolder::listsFile(const QString& name, const QString& extension) const
 {
-    return fd_ >= 0 && hasListedName(name, QLatin1Char('.') + extension) && isPlainFileAt(fd_, name.toUtf8().constData());
+    return fd_ >= 0 && hasListedName(name, QLatin1Char('.') + extension) &&
+           isPlainFileAt(fd_, name.toUtf8().constData());
 }
 
 bool ScanFolder::hasEntry(const QString& name) const

@@ -9,8 +9,7 @@
 // commonold::CheckFile for `name` relative to the folder open as `dirFd`
 // (AT_FDCWD for a path of its own). `opened`, when given, tells whether the
 // file was opened (and closed again) to answer.
-commonold::FileCheck checkFileAt(int dirFd, const QByteArray& name, ProcessFileSnapshot* pass,
-                                 bool* opened = nullptr);
+commonold::FileCheck checkFileAt(int dirFd, const QByteArray& name, ProcessFileSnapshot* pass, bool* opened = nullptr);
 
 // Opens the regular file at `path` for reading. Throws a FilingError with the
 // errno of the failure: that of the open, EISDIR for a folder, EINVAL for any
