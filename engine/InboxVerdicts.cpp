@@ -84,6 +84,7 @@ void InboxVerdicts::lookAtAll(Pass& pass, const Examine& examine)
         drainEvents(int(entries_.size()));
     }
     std::sort(sizes_.begin(), sizes_.end());
+    std::sort(settledSizes_.begin(), settledSizes_.end());
     lookedAtAll_ = true;
     sinceFullLook_.start();
 }
@@ -152,6 +153,10 @@ void InboxVerdicts::lookAt(const QString& name, Pass& pass, const Examine& exami
 
 QString InboxVerdicts::nextFileable(const Examine& examine)
 {
+    // The usual quiet answer, without going through the files: none that is
+    // not held fits.
+    if (settledSizes_.empty() || !commonold::FitsInFreeSpace(double(settledSizes_.front()), freeBytes_))
+        return QString();
     std::optional<Pass> pass;
     for (size_t index = 0; index < entries_.size();) {
         if (!entries_[index].verdict.canBeFiled(freeBytes_)) {
@@ -191,6 +196,7 @@ void InboxVerdicts::clear()
 {
     entries_.clear();
     sizes_.clear();
+    settledSizes_.clear();
     unsettled_.clear();
     byStem_.clear();
     outboxStems_.clear();
@@ -212,13 +218,22 @@ void InboxVerdicts::count(const Entry& entry, int sign)
     inboxLocked_ += sign * !verdict.inboxFree;
     outboxLocked_ += sign * verdict.outboxLocked;
     if (sign > 0) {
-        // During a full look the sizes are sorted once at its end.
-        const auto at = lookedAtAll_ ? std::upper_bound(sizes_.begin(), sizes_.end(), verdict.size) : sizes_.end();
-        sizes_.insert(at, verdict.size);
-        if (!verdict.settled())
+        addSize(sizes_, verdict.size);
+        if (verdict.settled())
+            addSize(settledSizes_, verdict.size);
+        else
             unsettled_.insert(entry.name);
     } else {
         sizes_.erase(std::lower_bound(sizes_.begin(), sizes_.end(), verdict.size));
-        unsettled_.remove(entry.name);
+        if (verdict.settled())
+            settledSizes_.erase(std::lower_bound(settledSizes_.begin(), settledSizes_.end(), verdict.size));
+        else
+            unsettled_.remove(entry.name);
     }
+}
+
+// During a full look the sizes are sorted once at its end.
+void InboxVerdicts::addSize(std::vector<qint64>& sizes, qint64 size) const
+{
+    sizes.insert(lookedAtAll_ ? std::upper_bound(sizes.begin(), sizes.end(), size) : sizes.end(), size);
 }

@@ -85,6 +85,7 @@ private:
     void clear();
     std::vector<Entry>::iterator find(const QString& name);
     void count(const Entry& entry, int sign);
+    void addSize(std::vector<qint64>& sizes, qint64 size) const;
 
     Scope scope_;
     bool lookedAtAll_ = false;
@@ -96,7 +97,8 @@ private:
     double freeBytes_ = 0;
 
     std::vector<Entry> entries_; // in listing order
-    std::vector<qint64> sizes_;  // ascending, for counting the files too big
+    std::vector<qint64> sizes_;        // ascending, for counting the files too big
+    std::vector<qint64> settledSizes_; // the same for the files not held
     QSet<QString> unsettled_;
     QMultiHash<QString, QString> byStem_; // inbox names by the stem of their outbox name
     QSet<QString> outboxStems_;           // outbox root names ending in the output extension, less it
