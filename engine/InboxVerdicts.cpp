@@ -5,9 +5,12 @@
 
 namespace {
 
-// The safety net: a full look at least this often, for what no event tells
-// (a size changed through a mapping, a folder put back behind a link).
+// The safety net, for what no event tells (a file opened through a hard link
+// elsewhere, a folder put back behind a symbolic link): a full look about once
+// a minute, and never more than about half a percent of the time, so that a
+// very large inbox is looked at less often.
 constexpr qint64 kFullLookMs = 60 * 1000;
+constexpr qint64 kFullLookShare = 200;
 // While looking at many files, our own opens and closes fill the kernel's
 // queue of events; it is read after this many looks so it cannot overflow.
 constexpr int kLooksBetweenDrains = 1024;
@@ -60,12 +63,14 @@ bool InboxVerdicts::needsFullLook()
             lookedAtAll_ = false; // events before the watch began are unknown
     }
     return !lookedAtAll_ || !inboxWatch_.isWatching() || !outboxWatch_.isWatching() || inboxChanges_.lookAgain ||
-           outboxChanges_.lookAgain || sinceFullLook_.hasExpired(kFullLookMs);
+           outboxChanges_.lookAgain || sinceFullLook_.hasExpired(fullLookEveryMs_);
 }
 
 void InboxVerdicts::lookAtAll(Pass& pass, const Examine& examine)
 {
     // What happened before this look is seen by it.
+    QElapsedTimer duration;
+    duration.start();
     inboxChanges_ = {};
     outboxChanges_ = {};
     lookedAtAll_ = false;
@@ -86,6 +91,7 @@ void InboxVerdicts::lookAtAll(Pass& pass, const Examine& examine)
     std::sort(sizes_.begin(), sizes_.end());
     std::sort(settledSizes_.begin(), settledSizes_.end());
     lookedAtAll_ = true;
+    fullLookEveryMs_ = qMax(kFullLookMs, kFullLookShare * duration.elapsed());
     sinceFullLook_.start();
 }
 

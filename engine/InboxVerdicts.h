@@ -19,7 +19,9 @@
 // to last (held open); the room on the outbox disk is judged again from the
 // kept sizes whenever the free space changes. The whole inbox is looked at
 // when watching starts, when events were lost or a folder was replaced, about
-// once a minute as a safety net, and on every pass where no watch can be set.
+// once a minute as a safety net (less often when the inbox is so large that
+// this would cost more than half a percent of the time), and on every pass
+// where no watch can be set.
 class InboxVerdicts {
 public:
     // What the verdicts are about; a change of any of them starts afresh.
@@ -94,9 +96,10 @@ private:
     FolderWatch::Changes inboxChanges_;
     FolderWatch::Changes outboxChanges_;
     QElapsedTimer sinceFullLook_;
+    qint64 fullLookEveryMs_ = 0;
     double freeBytes_ = 0;
 
-    std::vector<Entry> entries_; // in listing order
+    std::vector<Entry> entries_;       // in listing order
     std::vector<qint64> sizes_;        // ascending, for counting the files too big
     std::vector<qint64> settledSizes_; // the same for the files not held
     QSet<QString> unsettled_;
