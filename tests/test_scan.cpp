@@ -4,6 +4,7 @@
 
 #include "engine/FilingError.h"
 #include "engine/FolderWatch.h"
+#include "engine/ScanFolder.h"
 #include "engine/commonold.h"
 #include "engine/processor.h"
 
@@ -144,6 +145,22 @@ private slots:
         QVERIFY(QFile::remove(inbox("B2.mp3")));
         QVERIFY(p_->getnextfile());
         QCOMPARE(p_->currentinfile(), QStringLiteral("a.mp3"));
+    }
+
+    // The scan's own opening of a file is no news; another program's is.
+    void ownLooksAreNotNews()
+    {
+        writeFile(inbox("a.mp3"));
+        FolderWatch watch;
+        QVERIFY(watch.watch(inbox()));
+        ScanFolder folder(inbox(), &watch);
+        QVERIFY(folder.check("a.mp3", nullptr).free);
+        FolderWatch::Changes changes;
+        watch.collect(changes);
+        QVERIFY(changes.names.isEmpty() && !changes.lookAgain);
+        HeldFile("read", inbox("a.mp3")).release();
+        watch.collect(changes);
+        QCOMPARE(changes.names, QSet<QByteArray>{"a.mp3"});
     }
 
     // More files arrive at once than the kernel keeps events for: the lost
