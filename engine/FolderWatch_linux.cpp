@@ -1,6 +1,6 @@
 #include "engine/FolderWatch.h"
 
-#include <QFile>
+#include "engine/FileName.h"
 
 #include <cerrno>
 #include <sys/inotify.h>
@@ -59,7 +59,7 @@ bool FolderWatch::watch(const QString& folder)
 {
     stop();
     folder_ = folder;
-    const QByteArray path = QFile::encodeName(folder.isEmpty() ? QStringLiteral("/") : folder);
+    const QByteArray path = FileName::encode(folder.isEmpty() ? QStringLiteral("/") : folder);
     struct stat info;
     if (::stat(path.constData(), &info) != 0 || changesGoUnreported(path))
         return false;
@@ -121,7 +121,7 @@ void FolderWatch::collect(Changes& changes)
     // A folder removed, renamed or put in another's place: whatever is at the
     // path now is watched afresh and looked at in full.
     struct stat info;
-    const QByteArray path = QFile::encodeName(folder_.isEmpty() ? QStringLiteral("/") : folder_);
+    const QByteArray path = FileName::encode(folder_.isEmpty() ? QStringLiteral("/") : folder_);
     if (gone || ::stat(path.constData(), &info) != 0 || quint64(info.st_dev) != device_ ||
         quint64(info.st_ino) != inode_) {
         changes.lookAgain = true;

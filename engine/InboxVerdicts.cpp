@@ -1,5 +1,7 @@
 #include "engine/InboxVerdicts.h"
 
+#include "engine/FileName.h"
+
 #include <algorithm>
 #include <optional>
 
@@ -99,7 +101,7 @@ void InboxVerdicts::lookAtChanged(Pass& pass, const Examine& examine, bool askUn
 {
     QSet<QString> names = outboxChanges(pass);
     for (const QByteArray& name : std::as_const(inboxChanges_.names))
-        names.insert(QString::fromUtf8(name));
+        names.insert(FileName::decode(name));
     inboxChanges_.names.clear();
     if (askUnsettled)
         names.unite(unsettled_);
@@ -117,7 +119,7 @@ QSet<QString> InboxVerdicts::outboxChanges(const Pass& pass)
     QSet<QString> inboxNames;
     const QString ending = QLatin1Char('.') + scope_.outext;
     for (const QByteArray& encoded : std::as_const(outboxChanges_.names)) {
-        const QString name = QString::fromUtf8(encoded);
+        const QString name = FileName::decode(encoded);
         if (!name.endsWith(ending))
             continue;
         const QString stem = name.chopped(ending.size());
@@ -221,7 +223,7 @@ std::vector<InboxVerdicts::Entry>::iterator InboxVerdicts::find(const QString& n
 void InboxVerdicts::count(const Entry& entry, int sign)
 {
     const FileVerdict& verdict = entry.verdict;
-    inboxLocked_ += sign * !verdict.inboxFree;
+    inboxLocked_ += sign * (!verdict.inboxFree || !verdict.removable);
     outboxLocked_ += sign * verdict.outboxLocked;
     if (sign > 0) {
         addSize(sizes_, verdict.size);

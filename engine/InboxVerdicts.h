@@ -66,6 +66,8 @@ public:
     int count() const { return int(entries_.size()); }
     // The name at `index`, counted from 0 in listing order.
     const QString& name(int index) const { return entries_[size_t(index)].name; }
+    const FileVerdict& verdict(int index) const { return entries_[size_t(index)].verdict; }
+    // Files held open, or that this user may not remove from the inbox.
     int inboxLockCount() const { return inboxLocked_; }
     int outboxLockCount() const { return outboxLocked_; }
     int tooBigCount() const;

@@ -37,11 +37,15 @@ public:
     // True when `a` comes before `b` in the order filesWithExtension lists.
     static bool listedBefore(const QString& a, const QString& b);
 
-    // commonold::CheckFile for a name in this folder.
+    // commonold::CheckFile for a name in this folder, with whether this user
+    // may remove the file from it.
     commonold::FileCheck check(const QString& name, ProcessFileSnapshot* pass) const;
 
 private:
     int fd_ = -1;
     int openError_ = 0;
     FolderWatch* ownLooks_ = nullptr;
+    bool writable_ = false;
+    bool sticky_ = false;
+    uint owner_ = 0;
 };

@@ -1,5 +1,6 @@
 #include "engine/clsProcessorBase.h"
 
+#include "engine/FileName.h"
 #include "engine/FilingError.h"
 #include "engine/FolderFormat.h"
 #include "engine/SafeMove.h"
@@ -53,6 +54,9 @@ FileVerdict clsProcessorBase::examine(const QString& name, InboxVerdicts::Pass& 
     FileVerdict verdict;
     verdict.size = inboxFile.size;
     verdict.inboxFree = inboxFile.free;
+    verdict.settling = inboxFile.settling;
+    // A file that could not be removed after its copy would be copied again at every step.
+    verdict.removable = inboxFile.removable;
     verdict.outboxLocked =
         pass.hasOutboxName(name) && !pass.outbox.check(withExtension(name, owner_.outext), &pass.others).free;
     return verdict;
@@ -79,7 +83,20 @@ bool clsProcessorBase::getnextfile()
         return true;
     }
     status_ += kCannotProcess;
+    if (verdicts_.count() > 0) // the only file may have gone as it was looked at
+        status_ += heldReason(verdicts_.name(0), verdicts_.verdict(0));
     return false;
+}
+
+// Why the first file in line waits, where the counters alone do not tell.
+QString clsProcessorBase::heldReason(const QString& name, const FileVerdict& verdict)
+{
+    const QString shown = FileName::forDisplay(name);
+    if (!verdict.removable)
+        return shown + QStringLiteral(" cannot be removed from the inbox, so it is left alone.");
+    if (verdict.settling)
+        return shown + QStringLiteral(" waits until it has not changed for a few seconds.");
+    return {};
 }
 
 void clsProcessorBase::updatestats()
@@ -105,7 +122,7 @@ QString clsProcessorBase::InboxFiles(int id) const
     return inboxFiles_.at(id);
 }
 
-void clsProcessorBase::ErrorHandle(const FilingError& myerr)
+MoveResult clsProcessorBase::ErrorHandle(const FilingError& myerr, const SafeMove::Progress& progress)
 {
     // Descriptions are this program's own texts; even so a "." or ".." one
     // must not put the file beside the errors folder.
@@ -115,10 +132,14 @@ void clsProcessorBase::ErrorHandle(const FilingError& myerr)
         sub = cleaned + QLatin1Char('/');
         SafeMove::createFolderIfMissing(errorsPath_ + sub);
     }
-    const QString target = errorsPath_ + sub + currentOutFile_;
-    SafeMove::move(inboxPath_ + currentInFile_, target);
-    SafeMove::writeFile(target + QStringLiteral(".txt"), errorLog(myerr));
+    const QString log = QStringLiteral(".txt");
+    SafeMove move(inboxPath_ + currentInFile_);
+    const MoveResult moved = move.moveTo({errorsPath_, errorsPath_ + sub, currentOutFile_, log}, progress);
+    // The log follows its file's name; a duplicate already has its own.
+    if (moved.outcome == MoveResult::Outcome::Filed)
+        SafeMove::writeNewFile(errorsPath_, errorsPath_ + sub + moved.name + log, errorLog(myerr));
     processing_ = false;
+    return moved;
 }
 
 void clsProcessorBase::turnon()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/InboxVerdicts.h"
+#include "engine/SafeMove.h"
 
 #include <QString>
 #include <QStringList>
@@ -53,8 +54,8 @@ public:
     quint64 listingGeneration() const { return listedGeneration_; }
 
     // Moves the current inbox file into the errors folder, in a subfolder named
-    // after the failure, with a five-line log beside it.
-    void ErrorHandle(const FilingError& myerr);
+    // after the failure, with a five-line log beside it, and says where it went.
+    MoveResult ErrorHandle(const FilingError& myerr, const SafeMove::Progress& progress = {});
 
     void turnon();
     void turnoff();
@@ -63,6 +64,7 @@ public:
     void setIndicators(ServiceIndicators* indicators) { indicators_ = indicators; }
 
 private:
+    static QString heldReason(const QString& name, const FileVerdict& verdict);
     FileVerdict examine(const QString& name, InboxVerdicts::Pass& pass) const;
     void refreshVerdicts(bool askUnsettled);
 

@@ -11,6 +11,9 @@
 // file was opened (and closed again) to answer.
 commonold::FileCheck checkFileAt(int dirFd, const QByteArray& name, ProcessFileSnapshot* pass, bool* opened = nullptr);
 
+// Leases are looked at, not waited for: their break signal is ignored.
+void ignoreLeaseBreakSignal();
+
 // Opens the regular file at `path` for reading. Throws a FilingError with the
 // errno of the failure: that of the open, EISDIR for a folder, EINVAL for any
 // other kind of entry. `info`, when given, receives the file's status.

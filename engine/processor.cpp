@@ -1,18 +1,18 @@
 #include "engine/processor.h"
 
 #include "config/SettingsStore.h"
+#include "engine/FilingError.h"
 #include "engine/FolderFormat.h"
-#include "engine/SafeMove.h"
 #include "engine/TagReader.h"
 
 namespace {
 
 // The tags of one file. The reader lives for this call only, so it is
 // released on every way out, before anything is written.
-TagValues readTags(const QString& path)
+TagValues readTags(int fd)
 {
     TagReader reader;
-    reader.OpenTagFile(path);
+    reader.OpenTagFile(fd);
     TagValues tags;
     tags.track = reader.TrackNumber();
     tags.title = reader.SongTitle();
@@ -47,15 +47,29 @@ void processor::loadsettings()
     folderFormat_ = SettingsStore::read(Setting::FileFormat);
 }
 
-void processor::process()
+MoveResult processor::process(const SafeMove::Progress& progress)
 {
     const QString outbox = outboxpath();
-    const QString source = inboxpath() + currentinfile();
-    // Noted before the tags are read, so a file that changes at any time
-    // while it is filed stays in the inbox and is filed again later.
-    SafeMove move(source);
-    const TagValues tags = readTags(source);
+    // Opened before the tags are read, and the tags read from that open file,
+    // so a file that changes at any time while it is filed stays in the inbox.
+    SafeMove move(inboxpath() + currentinfile());
+    TagValues tags;
+    try {
+        if (move.sourceChanged())
+            return {};
+        tags = readTags(move.descriptor());
+    } catch (const FilingError&) {
+        if (move.sourceChanged()) // a writer's half-written file is not a bad file
+            return {};
+        throw;
+    }
     const QString folder = createLevels(outbox, FolderLevels(folderFormat_, tags));
-    move.copyTo(folder + currentinfile());
-    move.removeSourceIfUnchanged();
+    return move.moveTo({outbox, folder, currentinfile(), {}}, progress);
+}
+
+void processor::removeLeftovers()
+{
+    SafeMove::removeLeftovers(outboxpath());
+    SafeMove::removeLeftovers(errorspath());
+    SafeMove::restoreInterruptedRemovals(inboxpath());
 }

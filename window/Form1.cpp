@@ -4,6 +4,7 @@
 #include "config/MessageBox.h"
 #include "config/Options.h"
 #include "config/SettingsStore.h"
+#include "engine/FileName.h"
 #include "engine/FilingError.h"
 #include "engine/SafeMove.h"
 #include "engine/ScanFolder.h"
@@ -75,6 +76,28 @@ void showNumber(QLineEdit* box, int number)
     const QString text = QString::number(number);
     if (box->text() != text)
         box->setText(text);
+}
+
+// What the status line says after a move, when "Processing" does not say it all.
+QString describeMove(const QString& name, const MoveResult& moved, const QString& where)
+{
+    switch (moved.outcome) {
+    case MoveResult::Outcome::Abandoned:
+        return name + QStringLiteral(" changed while it was filed, so it stays in the inbox.");
+    case MoveResult::Outcome::Duplicate:
+        return name + QStringLiteral(" is already in ") + where + QStringLiteral(" as ") +
+               FileName::forDisplay(moved.name) +
+               (moved.sourceRemoved ? QStringLiteral(": removed from the inbox.")
+                                    : QStringLiteral(", but it could not be removed from the inbox."));
+    case MoveResult::Outcome::Filed:
+        if (!moved.sourceRemoved)
+            return name + QStringLiteral(" was filed, but it could not be removed from the inbox.");
+        if (FileName::forDisplay(moved.name) != name && where == QLatin1String("the outbox"))
+            return name + QStringLiteral(" was filed as ") + FileName::forDisplay(moved.name) +
+                   QStringLiteral(": another file had its name.");
+        return {};
+    }
+    return {};
 }
 
 QString describe(const std::exception& failure)
@@ -208,7 +231,11 @@ void Form1::loadsettings()
     process->setInboxpath(withTrailingSlash(SettingsStore::read(Setting::InboxPath)));
     process->setOutboxpath(withTrailingSlash(SettingsStore::read(Setting::OutboxPath)));
     process->setErrorspath(withTrailingSlash(SettingsStore::read(Setting::ErrorsPath)));
-    if (foldersAreUsable() || closing_)
+    if (foldersAreUsable()) {
+        process->removeLeftovers();
+        return;
+    }
+    if (closing_)
         return;
     MessageBox::show(this, QStringLiteral("Directories are invalid, please reconfigure!"));
     if (closing_) // the program was asked to end while the message was shown
@@ -265,7 +292,7 @@ void Form1::main()
     try {
         if (process->serviceon() && !process->processing()) {
             if (process->getnextfile()) {
-                txtstatus->setText(QStringLiteral("Processing ") + process->currentinfile());
+                txtstatus->setText(QStringLiteral("Processing ") + FileName::forDisplay(process->currentinfile()));
                 fileCurrentFile();
             } else {
                 txtstatus->setText(process->ServiceStatus());
@@ -285,17 +312,21 @@ void Form1::main()
 // that fails, it stays in the inbox and the status line says why.
 void Form1::fileCurrentFile()
 {
+    const QString name = FileName::forDisplay(process->currentinfile());
     try {
-        process->process();
+        const QString moved = describeMove(name, process->process(), QStringLiteral("the outbox"));
+        if (!moved.isEmpty())
+            txtstatus->setText(moved);
         return;
     } catch (const std::exception& failure) {
         const auto* filingError = dynamic_cast<const FilingError*>(&failure);
         const FilingError error = filingError ? *filingError : FilingError::fromErrno(0);
-        const QString cannotFile =
-            QStringLiteral("Cannot file ") + process->currentinfile() + QStringLiteral(": ") + describe(failure);
+        const QString cannotFile = QStringLiteral("Cannot file ") + name + QStringLiteral(": ") + describe(failure);
         try {
-            process->base().ErrorHandle(error);
-            txtstatus->setText(cannotFile + QStringLiteral(". Moved to the errors folder."));
+            const MoveResult moved = process->base().ErrorHandle(error);
+            const QString how = describeMove(name, moved, QStringLiteral("the errors folder"));
+            txtstatus->setText(cannotFile + QStringLiteral(". ") +
+                               (how.isEmpty() ? QStringLiteral("Moved to the errors folder.") : how));
         } catch (const std::exception& errorFilingFailure) {
             txtstatus->setText(cannotFile + QStringLiteral(". Left in the inbox: ") + describe(errorFilingFailure) +
                                QLatin1Char('.'));
@@ -336,7 +367,7 @@ void Form1::showInboxNames()
             delete lstInboxFiles->takeItem(row + 1);
             shownNames_.removeAt(row);
         } else {
-            lstInboxFiles->insertItem(row + 1, name);
+            lstInboxFiles->insertItem(row + 1, FileName::forDisplay(name));
             shownNames_.insert(row, name);
             ++row;
             ++index;
