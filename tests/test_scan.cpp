@@ -2,6 +2,7 @@
 // file is chosen next.
 #include "TestSupport.h"
 
+#include "engine/FileName.h"
 #include "engine/FilingError.h"
 #include "engine/FolderWatch.h"
 #include "engine/ScanFolder.h"
@@ -13,6 +14,7 @@
 #include <QtTest>
 
 #include <cstdio>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -135,12 +137,15 @@ private slots:
 
         writeFile(outbox("a.mp3"));
         HeldFile outboxReader("read", outbox("a.mp3"));
-        QVERIFY(QFile::rename(inbox("b.mp3"), dir_->filePath("b.mp3")));  // renamed away
-        QVERIFY(QFile::rename(dir_->filePath("b.mp3"), inbox("B2.mp3"))); // and back under another name
-        QVERIFY(QFile::rename(inbox("c.mp3"), inbox("c.txt")));           // no longer a name that is listed
+        QVERIFY(QFile::rename(inbox("b.mp3"), dir_->filePath("b.mp3")));        // renamed away
+        QVERIFY(QFile::rename(dir_->filePath("b.mp3"), inbox("B2.mp3")));       // and back under another name
+        QVERIFY(QFile::rename(inbox("c.mp3"), inbox("c.txt")));                 // no longer a name that is listed
+        const QByteArray latin1 = QFile::encodeName(inbox()) + "\xe9t\xe9.mp3"; // not UTF-8: kept as its bytes
+        QVERIFY(::close(::open(latin1.constData(), O_WRONLY | O_CREAT, 0644)) == 0);
         p_->updatestats();
-        QCOMPARE(listed(), (QStringList{"", "a.mp3", "B2.mp3"}));
-        QCOMPARE(counters(), QList<int>({2, 0, 0, 1}));
+        QCOMPARE(listed(), (QStringList{"", FileName::decode("\xe9t\xe9.mp3"), "a.mp3", "B2.mp3"}));
+        QCOMPARE(counters(), QList<int>({3, 0, 0, 1}));
+        QVERIFY(::unlink(latin1.constData()) == 0);
         QVERIFY(p_->getnextfile());
         QCOMPARE(p_->currentinfile(), QStringLiteral("B2.mp3")); // a.mp3 waits for its outbox name
         outboxReader.release();
