@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
-# program_cpu.sh PROGRAM [FILES] [SECONDS]
+# program_cpu.sh PROGRAM [FILES] [SECONDS] [SETTLE]
 # Runs the program on the offscreen platform with FILES small files waiting in
-# its inbox and the service off. After it has settled, prints the share of one
-# core it used over SECONDS (from /proc/PID/stat), then drops one more file in
-# and prints how long the program took to look at it (its first open of the
-# file, seen with strace).
+# its inbox and the service off. After it has settled (SETTLE seconds), prints
+# the share of one core it used over SECONDS (from /proc/PID/stat), then drops
+# one more file in and prints how long the program took to look at it (its
+# first open of the file, seen with strace).
 set -euo pipefail
 program=$(realpath "$1")
 files=${2:-10000}
 seconds=${3:-30}
+settle=${4:-5}
 work=$(mktemp -d)
 trap 'kill "$pid" 2>/dev/null || true; rm -rf "$work"' EXIT
 mkdir -p "$work/config/Valdrome Kestu Tovrel" "$work/inbox" "$work/outbox" "$work/errors"
@@ -22,7 +23,7 @@ INI
 (cd "$work/inbox" && seq -f "song %06g.mp3" 1 "$files" | xargs -d '\n' touch)
 XDG_CONFIG_HOME=$work/config XDG_STATE_HOME=$work/state HOME=$work QT_QPA_PLATFORM=offscreen "$program" &
 pid=$!
-sleep 5
+sleep "$settle"
 ticks() { awk '{print $14 + $15}' "/proc/$pid/stat"; }
 before=$(ticks)
 sleep "$seconds"
