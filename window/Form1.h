@@ -8,6 +8,7 @@
 #include <QElapsedTimer>
 #include <QList>
 #include <QPixmap>
+#include <QStringList>
 #include <QSystemTrayIcon>
 #include <QWidget>
 
@@ -88,11 +89,13 @@ private:
     void configure(OnCancel onCancel = CancelKeepsRunning);
     void fileCurrentFile();
     void showFiled(const FilingWorker::Result& result);
+    void recordFiled(const FilingWorker::Result& result);
     void showCopyProgress(qint64 copied, qint64 total);
     void showBacklog();
     void endDrain();
     void stopFiling();
     void showInbox();
+    void showInboxNames();
     void connectPriorities();
     QList<std::pair<QRadioButton*, ProcessPriority>> priorityOptions() const;
     void showPriorityInForce();
@@ -151,6 +154,9 @@ private:
     // Looks for a notification area while there was none to add the icon to.
     QTimer* trayWatch_ = nullptr;
     bool closing_ = false;
+    // The names in lstInboxFiles after its header, and the listing they show.
+    QStringList shownNames_;
+    quint64 shownGeneration_ = 0;
 
     // The filing thread and its worker, from the first file filed to the end.
     QThread* filingThread_ = nullptr;

@@ -8,6 +8,7 @@
 #include "engine/processor.h"
 #include "window/ErrorNotices.h"
 
+#include <QCoreApplication>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QProgressBar>
@@ -110,6 +111,7 @@ void Form1::fileCurrentFile()
 // the inbox, the next step runs at once.
 void Form1::showFiled(const FilingWorker::Result& result)
 {
+    recordFiled(result);
     if (closing_)
         return;
     process->setProcessing(false);
@@ -117,7 +119,6 @@ void Form1::showFiled(const FilingWorker::Result& result)
     const QString cannotFile = QStringLiteral("Cannot file ") + name + QStringLiteral(": ") + result.failure;
     switch (result.outcome) {
     case FilingWorker::Outcome::Filed:
-        history_.record(result.name, result.moved);
         if (const QString moved = describeMove(name, result.moved, QStringLiteral("the outbox")); !moved.isEmpty())
             txtstatus->setText(moved);
         break;
@@ -125,9 +126,6 @@ void Form1::showFiled(const FilingWorker::Result& result)
         const QString how = describeMove(name, result.moved, QStringLiteral("the errors folder"));
         txtstatus->setText(cannotFile + QStringLiteral(". ") +
                            (how.isEmpty() ? QStringLiteral("Moved to the errors folder.") : how));
-        history_.record(result.name, result.moved, result.failure);
-        if (result.moved.outcome != MoveResult::Outcome::Abandoned)
-            errorNotices_->fileErrorFiled();
         break;
     }
     case FilingWorker::Outcome::LeftInInbox:
@@ -139,6 +137,19 @@ void Form1::showFiled(const FilingWorker::Result& result)
     showBacklog();
     if (result.leftTheInbox() && Timer->isActive())
         main();
+}
+
+// What happened to the file goes into the history, even when the window is
+// closing, and a file sent to the errors folder into the notices.
+void Form1::recordFiled(const FilingWorker::Result& result)
+{
+    if (result.outcome == FilingWorker::Outcome::Filed) {
+        history_.record(result.name, result.moved);
+    } else if (result.outcome == FilingWorker::Outcome::ErrorFiled) {
+        history_.record(result.name, result.moved, result.failure);
+        if (result.moved.outcome != MoveResult::Outcome::Abandoned)
+            errorNotices_->fileErrorFiled();
+    }
 }
 
 void Form1::showCopyProgress(qint64 copied, qint64 total)
@@ -164,7 +175,8 @@ void Form1::endDrain()
 }
 
 // At the end the copy under way is abandoned: its temporary file goes, the
-// inbox file stays whole, and the thread ends within a step of the copy.
+// inbox file stays whole, and the thread ends within a chunk of the copy. A
+// file filed just before still gets its line in the history.
 void Form1::stopFiling()
 {
     if (!filingThread_)
@@ -172,26 +184,10 @@ void Form1::stopFiling()
     worker_->abandon();
     filingThread_->quit();
     filingThread_->wait();
+    // An outcome that arrived meanwhile still reaches the history.
+    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
     delete worker_;
     worker_ = nullptr;
     delete filingThread_;
     filingThread_ = nullptr;
-}
-
-void Form1::showInbox()
-{
-    sinceInboxShown_.start();
-    doneWhenShown_ = drainDone_;
-    process->updatestats();
-    lstInboxFiles->clear();
-    lstInboxFiles->addItem(QStringLiteral("Files in ") + process->inboxpath() + QStringLiteral(". . . ."));
-    const int count = process->inboxcount();
-    for (int index = 1; index <= count; ++index)
-        lstInboxFiles->addItem(FileName::forDisplay(process->InboxFiles(index)));
-    txtInboxCount->setText(QString::number(process->inboxcount()));
-    txtInboxLockCount->setText(QString::number(process->inboxlockcount()));
-    txtTooBigCount->setText(QString::number(process->toobigcount()));
-    txtOutboxLockCount->setText(QString::number(process->outboxlockcount()));
-    if (draining_)
-        showBacklog();
 }
