@@ -30,6 +30,14 @@ FilingError FilingError::fromErrno(int err)
     }
 }
 
+FilingError FilingError::atDestination(int err, const QString& folder)
+{
+    FilingError error = fromErrno(err);
+    if (err != EINVAL && err != ENAMETOOLONG && err != EILSEQ)
+        error.folder_ = folder.isEmpty() ? QStringLiteral("./") : folder;
+    return error;
+}
+
 FilingError FilingError::overflow()
 {
     return {6, QStringLiteral("Overflow")};

@@ -59,29 +59,36 @@ bool writeAll(int fd, QByteArrayView bytes)
     return true;
 }
 
+// How filling a temporary file ended; on failure errno tells why.
+enum class Fill { Done, SourceFailed, DestinationFailed };
+
 // Copies everything `from` still holds to `to`: in the kernel where the file
-// systems allow it, else through a large buffer. False with errno set on failure.
-bool copyContent(int from, int to)
+// systems allow it, else through a large buffer. An error of the kernel copy
+// cannot tell which side failed; it is taken as the destination's, so the
+// file waits in the inbox rather than being blamed for it.
+Fill copyContent(int from, int to)
 {
     for (;;) {
         const ssize_t copied = ::copy_file_range(from, nullptr, to, nullptr, kChunk, 0);
         if (copied == 0)
-            return true;
+            return Fill::Done;
         if (copied > 0 || errno == EINTR)
             continue;
         if (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP)
             break;
-        return false;
+        return Fill::DestinationFailed;
     }
     QByteArray buffer(kBuffer, Qt::Uninitialized);
     for (;;) {
         const ssize_t got = ::read(from, buffer.data(), size_t(buffer.size()));
         if (got == 0)
-            return true;
+            return Fill::Done;
         if (got < 0 && errno == EINTR)
             continue;
-        if (got < 0 || !writeAll(to, QByteArrayView(buffer.constData(), got)))
-            return false;
+        if (got < 0)
+            return Fill::SourceFailed;
+        if (!writeAll(to, QByteArrayView(buffer.constData(), got)))
+            return Fill::DestinationFailed;
     }
 }
 
@@ -99,15 +106,17 @@ void flushFolder(const QString& folder)
 }
 
 // Writes a temporary file in the destination's folder with `fill`, flushes it
-// and renames it to `destination`. The temporary file is removed on failure.
-template <typename Fill> void replaceWhole(const QString& destination, Fill fill)
+// and renames it to `destination`. The temporary file is removed on failure,
+// which blames the destination folder unless reading the source failed.
+template <typename Filler> void replaceWhole(const QString& destination, Filler fill)
 {
     const QString folder = folderOf(destination);
     QByteArray temporary;
     const int fd = createTemporary(folder, temporary);
     if (fd < 0)
-        throwErrno();
-    bool ok = fill(fd) && ::fsync(fd) == 0;
+        throw FilingError::atDestination(errno, folder);
+    const Fill filled = fill(fd);
+    bool ok = filled == Fill::Done && ::fsync(fd) == 0;
     int err = ok ? 0 : errno;
     if (::close(fd) != 0 && ok) {
         ok = false;
@@ -122,7 +131,9 @@ template <typename Fill> void replaceWhole(const QString& destination, Fill fill
         return;
     }
     ::unlink(temporary.constData());
-    throw FilingError::fromErrno(err);
+    if (filled == Fill::SourceFailed)
+        throw FilingError::fromErrno(err);
+    throw FilingError::atDestination(err, folder);
 }
 
 } // namespace
@@ -172,21 +183,32 @@ bool SafeMove::move(const QString& source, const QString& destination)
 
 void SafeMove::writeFile(const QString& path, const QByteArray& bytes)
 {
-    replaceWhole(path, [&bytes](int fd) { return writeAll(fd, bytes); });
+    replaceWhole(path, [&bytes](int fd) { return writeAll(fd, bytes) ? Fill::Done : Fill::DestinationFailed; });
 }
 
 void SafeMove::createFolderIfMissing(const QString& path)
 {
-    if (!commonold::IsFolderValid(path))
+    bool exists = false;
+    try {
+        exists = commonold::IsFolderValid(path);
+    } catch (const FilingError& error) { // a folder above it cannot be searched
+        throw FilingError::atDestination(error.lastDllError(), path);
+    }
+    if (!exists)
         createFolder(path);
 }
 
 void SafeMove::createFolder(const QString& path)
 {
-    if (::mkdir(encoded(path).constData(), 0777) != 0)
-        throwErrno();
     QString parent = path;
     while (parent.endsWith(QLatin1Char('/')))
         parent.chop(1);
-    flushFolder(folderOf(parent));
+    parent = folderOf(parent);
+    if (::mkdir(encoded(path).constData(), 0777) != 0) {
+        // Something of that name in the way is the fault of that path; any
+        // other refusal is the folder's that should hold it.
+        const int err = errno;
+        throw FilingError::atDestination(err, err == EEXIST || err == ENOTDIR ? path : parent);
+    }
+    flushFolder(parent);
 }

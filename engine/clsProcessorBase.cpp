@@ -100,11 +100,23 @@ bool clsProcessorBase::getnextfile()
         status_ += kNoFiles;
         return false;
     }
+    // A file left waiting for its destination goes behind the others, so one
+    // blocked folder does not hold up the files bound elsewhere.
+    QString waitingOne;
     for (const QString& name : names) {
-        if (examine(name, pass).canBeFiled()) {
+        if (!examine(name, pass).canBeFiled())
+            continue;
+        if (!waiting_.contains(name)) {
             setCurrentinfile(name);
             return true;
         }
+        if (waitingOne.isEmpty())
+            waitingOne = name;
+    }
+    if (!waitingOne.isEmpty()) { // all of them wait: try them again, in order
+        waiting_.clear();
+        setCurrentinfile(waitingOne);
+        return true;
     }
     status_ += kCannotProcess;
     return false;
@@ -137,7 +149,7 @@ void clsProcessorBase::ErrorHandle(const FilingError& myerr)
 {
     // Descriptions are this program's own texts; even so a "." or ".." one
     // must not put the file beside the errors folder.
-    const QString cleaned = OrdinaryFolderName(commonold::CleanName(myerr.description()));
+    const QString cleaned = FitFolderName(commonold::CleanName(myerr.description()));
     QString sub;
     if (!cleaned.isEmpty()) {
         sub = cleaned + QLatin1Char('/');
@@ -145,7 +157,7 @@ void clsProcessorBase::ErrorHandle(const FilingError& myerr)
     }
     const QString target = errorsPath_ + sub + currentOutFile_;
     SafeMove::move(inboxPath_ + currentInFile_, target);
-    SafeMove::writeFile(target + QStringLiteral(".txt"), errorLog(myerr));
+    SafeMove::writeFile(errorsPath_ + sub + LogNameFor(currentOutFile_), errorLog(myerr));
     processing_ = false;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -48,6 +49,10 @@ public:
     // The name at `id` of the last listing: "" at 0, names at 1 to inboxcount.
     QString InboxFiles(int id) const;
 
+    // Notes that the current file could not be filed for now and stays in the
+    // inbox: the files that do not wait are chosen before it.
+    void letCurrentFileWait() { waiting_.insert(currentInFile_); }
+
     // Moves the current inbox file into the errors folder, in a subfolder named
     // after the failure, with a five-line log beside it.
     void ErrorHandle(const FilingError& myerr);
@@ -84,4 +89,5 @@ private:
     int outboxLockCount_ = 0;
     QString status_;
     QStringList inboxFiles_; // index 0 is "" once listed; empty before the first listing
+    QSet<QString> waiting_;
 };

@@ -41,6 +41,10 @@ bool HasRoomFor(double size, const QString& outboxpath);
 // The same test against free space already measured, for a pass over many files.
 bool FitsInFreeSpace(double size, double freeBytes);
 
+// True when the file system holding the folder is one of Windows' (FAT,
+// exFAT, NTFS), which refuses more characters in a name than "/".
+bool RefusesWindowsNames(const QString& folder);
+
 // The text without "?", "\", "/", "*", ":", ">", "<" and the double quote.
 QString CleanName(QString text);
 

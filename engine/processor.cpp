@@ -1,9 +1,13 @@
 #include "engine/processor.h"
 
 #include "config/SettingsStore.h"
+#include "engine/FilingError.h"
 #include "engine/FolderFormat.h"
 #include "engine/SafeMove.h"
 #include "engine/TagReader.h"
+#include "engine/commonold.h"
+
+#include <cerrno>
 
 namespace {
 
@@ -47,15 +51,30 @@ void processor::loadsettings()
     folderFormat_ = SettingsStore::read(Setting::FileFormat);
 }
 
-void processor::process()
+// The levels for these tags, created where missing, by the rules of the file
+// system that holds the outbox. One that refuses a name (EINVAL) without being
+// known for it gets the stricter names on a second try.
+QString processor::createFolders(const TagValues& tags) const
 {
     const QString outbox = outboxpath();
+    const bool windows = commonold::RefusesWindowsNames(outbox);
+    try {
+        return createLevels(outbox, FolderLevels(folderFormat_, tags, windows ? NameRules::Windows : NameRules::Posix));
+    } catch (const FilingError& error) {
+        if (windows || error.lastDllError() != EINVAL)
+            throw;
+    }
+    return createLevels(outbox, FolderLevels(folderFormat_, tags, NameRules::Windows));
+}
+
+void processor::process()
+{
     const QString source = inboxpath() + currentinfile();
     // Noted before the tags are read, so a file that changes at any time
     // while it is filed stays in the inbox and is filed again later.
     SafeMove move(source);
     const TagValues tags = readTags(source);
-    const QString folder = createLevels(outbox, FolderLevels(folderFormat_, tags));
+    const QString folder = createFolders(tags);
     move.copyTo(folder + currentinfile());
     move.removeSourceIfUnchanged();
 }

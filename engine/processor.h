@@ -4,6 +4,8 @@
 
 #include <QString>
 
+struct TagValues;
+
 // The filing engine as the rest of the program sees it: the public fields that
 // describe this kind of service, the folder format, the filing of one file,
 // and the members of its processing base, forwarded unchanged.
@@ -55,6 +57,8 @@ public:
     clsProcessorBase& base() { return base_; }
 
 private:
+    QString createFolders(const TagValues& tags) const;
+
     QString folderFormat_;
     clsProcessorBase base_{*this};
 };

@@ -53,26 +53,39 @@ private slots:
     {
         QTest::addColumn<QString>("format");
         QTest::addColumn<TagValues>("tags"); // artist, album, title, track
+        QTest::addColumn<bool>("windows");   // the file system refuses what Windows refuses
         QTest::addColumn<QStringList>("levels");
-        const auto row = [](const char* name, const QString& format, const TagValues& tags, const QStringList& levels) {
-            QTest::newRow(name) << format << tags << levels;
-        };
+        const auto row = [](const char* name, const QString& format, const TagValues& tags, const QStringList& levels,
+                            bool windows = false) { QTest::newRow(name) << format << tags << windows << levels; };
         row("path characters removed", "%ar\\%al", {"AC/DC", "Back: in Black", "Hells?", 7}, {"ACDC", "Back in Black"});
         row("three levels", "%ar\\%al\\%t - %s", {"Artist", "Album", "Intro", 3}, {"Artist", "Album", "03 - Intro"});
-        // Tokens are replaced in the order %t, %s, %al, %ar, each everywhere.
-        row("token order", "%s %al\\%ar", {"B%t", "%s", "T %ar", 5}, {"T B%t %s", "B%t"});
-        row("capital token, negative track", "%AR %t", {"A", "", "", -3}, {"%AR -03"});
+        // Tags are data: a token inside a tag value stays as it is.
+        row("tokens inside tags", "%s %al\\%ar", {"B%t", "%s", "T %ar", 5}, {"T %ar %s", "B%t"});
+        row("album naming the artist token", "%ar\\%al", {"Band", "%ar Live", "", 1}, {"Band", "%ar Live"});
+        row("title with a token after a percent", "%t - %s", {"A", "", "100%alcohol", 2}, {"02 - 100%alcohol"});
+        row("capital token, negative track", "%AR %t%", {"A", "", "", -3}, {"%AR -03%"});
         row("vertical bar, track of three digits", "%ar %t", {"A|B", "", "", 123}, {"A|B 123"});
         row("empty artist and album, track 0", "%ar\\%al\\%t", {"", "", "", 0}, {"various", "", "00"});
         row("empty format", "", {"Artist", "Album", "", 1}, {});
         row("dots", "%ar\\%al", {"..", ".", "", 1}, {"__", "_"});
+        // Cut to 255 bytes, never inside a character of two, three or four bytes.
+        row("255 bytes kept", "%ar", {QString(255, 'a'), "", "", 1}, {QString(255, 'a')});
+        row("two-byte characters", "%ar", {QString(300, u'é'), "", "", 1}, {QString(127, u'é')});
+        row("three-byte characters", "x%ar", {QString(100, u'龍'), "", "", 1}, {"x" + QString(84, u'龍')});
+        row("four-byte character across the cut", "%ar%al", {QString(253, 'a'), "🎹🎹", "", 1}, {QString(253, 'a')});
+        row("cut, then Windows rules", "%ar", {QString(254, 'a') + " b", "", "", 1}, {QString(254, 'a') + "_"}, true);
+        row("refused by Windows", "%ar\\%al\\ |\x7f", {"A|B\tC", "Live. . ", "", 1}, {"A_B_C", "Live____", " __"},
+            true);
+        row("Windows dots", "%ar\\%al", {"..", "...", "", 1}, {"__", "___"}, true);
+        row("Windows spares the rest", "%ar", {"AC·DC ünd Co.", "", "", 1}, {"AC·DC ünd Co_"}, true);
     }
 
     void folderLevels()
     {
         QFETCH(QString, format);
         QFETCH(TagValues, tags);
-        QTEST(FolderLevels(format, tags), "levels");
+        QFETCH(bool, windows);
+        QTEST(FolderLevels(format, tags, windows ? NameRules::Windows : NameRules::Posix), "levels");
     }
 
     void filesIntoNewLevelsAndReplacesWhole()
@@ -88,14 +101,19 @@ private slots:
         QCOMPARE(entries(at("inbox")), QStringList{});
     }
 
+    // Something in the way in the outbox blames that path, not the file.
     void blockedDestinationKeepsInboxFile()
     {
+        const auto blamed = [&] {
+            const FilingError error = TestSupport::failureOf([&] { engine_->process(); });
+            return QStringList{QString::number(error.lastDllError()), error.folder()};
+        };
         TestSupport::writeFile(at("outbox/Artist"), "a file, not a folder");
         const QByteArray bytes = drop("x.mp3", "Artist", "Album");
-        QCOMPARE(TestSupport::failureOf([&] { engine_->process(); }).lastDllError(), EEXIST);
+        QCOMPARE(blamed(), (QStringList{QString::number(EEXIST), at("outbox/Artist")}));
         // A folder of the file's name: the copy fails and leaves no temporary file.
         QVERIFY(QFile::remove(at("outbox/Artist")) && QDir().mkpath(at("outbox/Artist/Album/x.mp3")));
-        QCOMPARE(TestSupport::failureOf([&] { engine_->process(); }).lastDllError(), EISDIR);
+        QCOMPARE(blamed(), (QStringList{QString::number(EISDIR), at("outbox/Artist/Album/")}));
         QCOMPARE(entries(at("outbox/Artist/Album")), QStringList{"x.mp3"});
         QCOMPARE(readFile(at("inbox/x.mp3")), bytes);
     }

@@ -4,6 +4,7 @@
 #include "engine/FilingError.h"
 #include "engine/TagReader.h"
 
+#include <QLibraryInfo>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -41,6 +42,17 @@ private slots:
         const QStringList invalid{"321", "Invalid file format", "0"};
         QTest::newRow("zero bytes") << QByteArray("") << invalid;
         QTest::newRow("random bytes") << noise << invalid;
+        QFile library(QLibraryInfo::path(QLibraryInfo::LibrariesPath) + "/libQt6Core.so.6");
+        QVERIFY(library.open(QIODevice::ReadOnly));
+        QTest::newRow("shared library") << library.readAll() << invalid;
+        // A tag, then what is not a run of frames: noise; three frames and noise; frames of two sample rates.
+        const QByteArray tag = Mp3Fixture::build({"A", "B", "C", "1"}, Tag::Id3v23, 0);
+        const QByteArray frames = Mp3Fixture::build({}, Tag::None, 3);
+        QTest::newRow("tag and noise") << tag + noise << invalid;
+        QTest::newRow("three frames") << tag + frames + noise << invalid;
+        QTest::newRow("mixed frames") << tag + frames + QByteArray("\xff\xfb\x94\x64", 4) + noise << invalid;
+        QTest::newRow("padding before the frames")
+            << tag + QByteArray(1000, '\0') + Mp3Fixture::build({}, Tag::None, 4) << QStringList{"A", "B", "C", "1"};
         QTest::newRow("missing file") << QByteArray() << QStringList{"53", "File not found", QString::number(ENOENT)};
     }
 

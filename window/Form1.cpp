@@ -14,6 +14,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -68,11 +69,16 @@ QString withTrailingSlash(QString path)
     return path;
 }
 
+// A failure as the status line tells it; one of a destination folder names it.
 QString describe(const std::exception& failure)
 {
-    if (const auto* filingError = dynamic_cast<const FilingError*>(&failure))
-        return filingError->description();
-    return QString::fromLocal8Bit(failure.what());
+    const auto* filingError = dynamic_cast<const FilingError*>(&failure);
+    if (!filingError)
+        return QString::fromLocal8Bit(failure.what());
+    if (filingError->blamesDestination())
+        return QStringLiteral("cannot write to ") + filingError->folder() + QStringLiteral(" (") +
+               filingError->description() + QLatin1Char(')');
+    return filingError->description();
 }
 
 } // namespace
@@ -271,24 +277,40 @@ void Form1::main()
     }
 }
 
-// A file that cannot be filed goes to the errors folder with its log; when even
-// that fails, it stays in the inbox and the status line says why.
+// A file that cannot be filed for a fault of its own goes to the errors folder
+// with its log. When the outbox cannot take it, or the errors folder cannot,
+// the file is not at fault: it waits in the inbox, the status line says which
+// folder is wrong, and a later step tries again.
 void Form1::fileCurrentFile()
 {
+    const QString name = process->currentinfile();
     try {
         process->process();
         return;
     } catch (const std::exception& failure) {
         const auto* filingError = dynamic_cast<const FilingError*>(&failure);
+        if (filingError && filingError->blamesDestination()) {
+            process->base().letCurrentFileWait();
+            txtstatus->setText(name + QStringLiteral(" waits in the inbox: ") + describe(failure) + QLatin1Char('.'));
+            return;
+        }
         const FilingError error = filingError ? *filingError : FilingError::fromErrno(0);
-        const QString cannotFile =
-            QStringLiteral("Cannot file ") + process->currentinfile() + QStringLiteral(": ") + describe(failure);
+        const QString cannotFile = QStringLiteral("Cannot file ") + name + QStringLiteral(": ") + describe(failure);
         try {
             process->base().ErrorHandle(error);
             txtstatus->setText(cannotFile + QStringLiteral(". Moved to the errors folder."));
         } catch (const std::exception& errorFilingFailure) {
-            txtstatus->setText(cannotFile + QStringLiteral(". Left in the inbox: ") + describe(errorFilingFailure) +
-                               QLatin1Char('.'));
+            // The file may have moved before the log failed: say where it is.
+            if (QFileInfo::exists(process->inboxpath() + name)) {
+                process->base().letCurrentFileWait();
+                txtstatus->setText(cannotFile + QStringLiteral(". Left in the inbox: ") + describe(errorFilingFailure) +
+                                   QLatin1Char('.'));
+            } else {
+                txtstatus->setText(cannotFile +
+                                   QStringLiteral(". Moved to the errors folder; its log could not be "
+                                                  "written: ") +
+                                   describe(errorFilingFailure) + QLatin1Char('.'));
+            }
         }
     }
 }
