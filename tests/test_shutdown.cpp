@@ -4,11 +4,13 @@
 #include "TestSupport.h"
 
 #include "config/SettingsStore.h"
+#include "window/TerminationSignals.h"
 
 #include <QDirIterator>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <cerrno>
 #include <csignal>
 
 class TestShutdown : public QObject {
@@ -50,8 +52,11 @@ private slots:
     void signalEndsTheProgramAfterTheFileInHand_data()
     {
         QTest::addColumn<int>("signalNumber");
-        QTest::newRow("SIGTERM") << int(SIGTERM);
-        QTest::newRow("SIGINT") << int(SIGINT);
+        QTest::addColumn<int>("count");
+        QTest::newRow("SIGTERM") << int(SIGTERM) << 1;
+        QTest::newRow("SIGINT") << int(SIGINT) << 1;
+        // Far more than the request socket holds, while the program cannot read it.
+        QTest::newRow("burst of SIGHUP") << int(SIGHUP) << 3000;
     }
 
     // The signal is sent as soon as the file's folders appear, that is while
@@ -59,6 +64,7 @@ private slots:
     void signalEndsTheProgramAfterTheFileInHand()
     {
         QFETCH(int, signalNumber);
+        QFETCH(int, count);
         QDir(root_.path()).removeRecursively();
         QDir().mkpath(folder("inbox"));
         const QByteArray song = Mp3Fixture::build({"Artist", "Album", "Big", "1"}, Mp3Fixture::Tag::Id3v23, 60000);
@@ -67,13 +73,30 @@ private slots:
         QProcess program;
         start(program);
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(folder("outbox/Artist/Album")).isDir(), 10000);
-        ::kill(pid_t(program.processId()), signalNumber);
+        for (int sent = 0; sent < count; ++sent)
+            ::kill(pid_t(program.processId()), signalNumber);
         QVERIFY(program.waitForFinished(10000));
         QCOMPARE(program.exitStatus(), QProcess::NormalExit);
         QCOMPARE(program.exitCode(), 0);
 
         QCOMPARE(filesUnderRoot(), QStringList{"outbox/Artist/Album/big.mp3"});
         QVERIFY(TestSupport::readFile(folder("outbox/Artist/Album/big.mp3")) == song);
+    }
+
+    // The handler keeps the errno of the code it interrupts, never blocks, and
+    // all pending requests are taken as one.
+    void burstOfRequestsIsOneRequest()
+    {
+        TerminationSignals termination;
+        QSignalSpy requests(&termination, &TerminationSignals::terminationRequested);
+        errno = EDOM;
+        for (int raised = 0; raised < 5000; ++raised)
+            std::raise(SIGHUP);
+        QCOMPARE(errno, EDOM);
+        QTRY_COMPARE(requests.count(), 1);
+        QTest::qWait(100);
+        QCOMPARE(requests.count(), 1);
+        QCOMPARE(requests.first().first().toInt(), int(SIGHUP));
     }
 
     // While start-up asks for other folders (message, Options dialog, again and
