@@ -4,6 +4,7 @@
 #include "config/MessageBox.h"
 #include "config/SettingsStore.h"
 #include "config/advanced.h"
+#include "engine/commonold.h"
 #include "engine/processor.h"
 
 #include <QDir>
@@ -79,9 +80,9 @@ void Options::chooseFolder(QLineEdit* box)
 
 bool Options::PathsAreUnique() const
 {
-    const QString inbox = txtinboxpath->text();
-    const QString outbox = txtoutboxpath->text();
-    const QString errors = txtErrorsPath->text();
+    const QString inbox = commonold::ResolvedFolder(txtinboxpath->text());
+    const QString outbox = commonold::ResolvedFolder(txtoutboxpath->text());
+    const QString errors = commonold::ResolvedFolder(txtErrorsPath->text());
     return inbox != outbox && inbox != errors && outbox != errors;
 }
 
@@ -91,10 +92,15 @@ void Options::save()
         MessageBox::show(this, QStringLiteral("Can't have the same path for two locations."));
         return;
     }
-    SettingsStore::write(Setting::State, optStarted->isChecked() ? QStringLiteral("True") : QStringLiteral("False"));
-    SettingsStore::write(Setting::InboxPath, txtinboxpath->text());
-    SettingsStore::write(Setting::OutboxPath, txtoutboxpath->text());
-    SettingsStore::write(Setting::ErrorsPath, txtErrorsPath->text());
+    const bool saved = SettingsStore::write(Setting::State, optStarted->isChecked() ? QStringLiteral("True")
+                                                                                    : QStringLiteral("False")) &&
+                       SettingsStore::write(Setting::InboxPath, txtinboxpath->text()) &&
+                       SettingsStore::write(Setting::OutboxPath, txtoutboxpath->text()) &&
+                       SettingsStore::write(Setting::ErrorsPath, txtErrorsPath->text());
+    if (!saved) { // the dialog stays open with the user's values
+        MessageBox::show(this, SettingsStore::cannotSaveMessage());
+        return;
+    }
     accept();
 }
 

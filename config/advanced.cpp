@@ -1,6 +1,7 @@
 #include "config/advanced.h"
 
 #include "config/Controls.h"
+#include "config/MessageBox.h"
 #include "config/SettingsStore.h"
 #include "engine/commonold.h"
 #include "engine/processor.h"
@@ -48,7 +49,10 @@ QString advanced::withoutForbiddenCharacters(QString format)
 
 void advanced::save()
 {
-    SettingsStore::write(Setting::FileFormat, withoutForbiddenCharacters(txtFileFormat->text()));
+    if (!SettingsStore::write(Setting::FileFormat, withoutForbiddenCharacters(txtFileFormat->text()))) {
+        MessageBox::show(this, SettingsStore::cannotSaveMessage());
+        return;
+    }
     accept();
     process_.loadsettings();
 }

@@ -7,6 +7,9 @@
 
 #include <QtTest>
 
+#include <sys/mount.h>
+#include <unistd.h>
+
 using namespace DialogDriver;
 
 namespace {
@@ -82,10 +85,64 @@ private slots:
         Options dialog(process);
         QVERIFY(control<QRadioButton>(&dialog, "OptStopped")->isChecked());
         QCOMPARE(folders(&dialog).first(), QStringLiteral("/music/in"));
-        folders(&dialog, {"/a/In", "/a/in", "/a/in/"}); // letter case and a trailing "/" make different folders
+        folders(&dialog, {"/a/In", "/a/in", "/a/errors/"}); // letter case makes different folders
         click(&dialog, "cmdOK");
-        QCOMPARE(stored(), QStringList({"Startup/State=False", "Startup/errorspath=/a/in/", "Startup/inboxpath=/a/In",
-                                        "Startup/outboxpath=/a/in"}));
+        QCOMPARE(stored(), QStringList({"Startup/State=False", "Startup/errorspath=/a/errors/",
+                                        "Startup/inboxpath=/a/In", "Startup/outboxpath=/a/in"}));
+    }
+
+    void sameFolderUnderAnySpelling_data()
+    {
+        QTest::addColumn<QStringList>("paths"); // under a temporary folder holding "box" and "link" to it
+        QTest::addColumn<bool>("unique");
+        QTest::newRow("trailing slash") << QStringList{"box", "box/", "e"} << false;
+        QTest::newRow("dot-dot and dot") << QStringList{"box", "x/../e", "./e"} << false;
+        QTest::newRow("symbolic link") << QStringList{"e", "box", "link"} << false;
+        QTest::newRow("missing folders") << QStringList{"new/a", "new/./a//", "e"} << false;
+        QTest::newRow("link, then missing") << QStringList{"link/sub", "e", "box/sub/"} << false;
+        QTest::newRow("all different") << QStringList{"box", "Box", "box/sub"} << true;
+    }
+
+    void sameFolderUnderAnySpelling()
+    {
+        QFETCH(QStringList, paths);
+        QTemporaryDir root;
+        QVERIFY(QDir(root.path()).mkdir("box") && QFile::link(root.filePath("box"), root.filePath("link")));
+        processor process;
+        Options dialog(process);
+        for (QString& path : paths)
+            path = root.filePath(path);
+        folders(&dialog, paths);
+        QTEST(dialog.PathsAreUnique(), "unique");
+    }
+
+    // A settings folder that cannot be written: a message, the dialog stays open with its values, and nothing is
+    // kept, on disk or in memory. As root, whom permissions do not stop, the folder is a read-only mount.
+    void unwritableSettingsFolderIsReported()
+    {
+        SettingsStore::write(Setting::InboxPath, "/before");
+        const QString folder = QFileInfo(SettingsStore::filePath()).absolutePath();
+        const bool mounted =
+            ::geteuid() == 0 && ::mount("tmpfs", QFile::encodeName(folder), "tmpfs", MS_RDONLY, "") == 0;
+        QVERIFY(mounted || QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner));
+        const auto restore = qScopeGuard([&] {
+            mounted ? void(::umount(QFile::encodeName(folder)))
+                    : void(QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        });
+        processor process;
+        Options dialog(process);
+        dialog.show();
+        const QStringList typed{"/m/in", "/m/out", "/m/errors"};
+        folders(&dialog, typed);
+        QStringList seen;
+        whenModalsOpen({[&](QWidget* message) { seen << answerMessage(message); }});
+        click(&dialog, "cmdOK");
+        QCOMPARE(seen, QStringList("The settings could not be saved: " + SettingsStore::filePath() +
+                                   " cannot be written. | Valdrome Kestu Tovrel"));
+        QVERIFY(dialog.isVisible());
+        QCOMPARE(folders(&dialog), typed);
+        QCOMPARE(SettingsStore::readAsDialog(Setting::InboxPath),
+                 mounted ? QCoreApplication::applicationDirPath() + "/inbox" : QStringLiteral("/before"));
     }
 };
 
