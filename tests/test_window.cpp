@@ -12,6 +12,8 @@
 #include <QtTest>
 
 #include <sched.h>
+#include <sys/mount.h>
+#include <unistd.h>
 
 using namespace DialogDriver;
 
@@ -163,6 +165,68 @@ private slots:
         QCOMPARE(tick(form), QStringList({"Processing 3.mp3 | 0 0 0 0", header}));
         QCOMPARE(tick(form), QStringList({"No files in inbox.   | 0 0 0 0", header}));
         QCOMPARE(TestSupport::readFile(folders.errors + "/Invalid file format/2.mp3"), QByteArray("not audio at all"));
+    }
+
+    void unwritableDestinationLetsTheFileWait_data()
+    {
+        QTest::addColumn<QString>("blocker");
+        QTest::addColumn<QString>("status");   // of the first step; %1 is the temporary root
+        QTest::addColumn<bool>("othersFiled"); // whether a file bound elsewhere is filed meanwhile
+        QTest::newRow("a file where a folder should be")
+            << "file"
+            << "1.mp3 waits in the inbox: cannot write to %1/outbox/Artist (File already exists)." << true;
+        QTest::newRow("read-only outbox")
+            << "read-only"
+            << "1.mp3 waits in the inbox: cannot write to %1/outbox/ (Permission denied)." << false;
+        QTest::newRow("outbox out of inodes")
+            << "no inodes"
+            << "1.mp3 waits in the inbox: cannot write to %1/outbox/ (Disk full)." << false;
+        QTest::newRow("read-only errors folder")
+            << "read-only errors"
+            << "Cannot file 1.mp3: Invalid file format. Left in the inbox: cannot write to "
+               "%1/errors/ (Permission denied)."
+            << true;
+    }
+
+    // A destination that cannot take a file is not the file's fault: it waits in the inbox, untouched, while the
+    // others go on, and is filed once the folder can take it. Mounts need root, as in CI.
+    void unwritableDestinationLetsTheFileWait()
+    {
+        QFETCH(QString, blocker);
+        Folders folders;
+        for (const QString& folder : {folders.inbox, folders.outbox, folders.errors})
+            QVERIFY(QDir().mkpath(folder));
+        const QString mountPoint = blocker == "read-only errors" ? folders.errors : folders.outbox;
+        const auto mountTmpfs = [&](unsigned long flags, const char* options) {
+            return ::mount("tmpfs", QFile::encodeName(mountPoint), "tmpfs", flags, options) == 0;
+        };
+        if (blocker != "file" &&
+            (::geteuid() != 0 || !mountTmpfs(blocker == "no inodes" ? 0 : MS_RDONLY, "nr_inodes=2")))
+            QSKIP("needs root to mount a file system");
+        const auto unmount = qScopeGuard([&] { ::umount2(QFile::encodeName(mountPoint), MNT_DETACH); });
+        if (blocker == "no inodes")
+            TestSupport::writeFile(folders.outbox + "/filler");
+        if (blocker == "file")
+            TestSupport::writeFile(folders.outbox + "/Artist");
+        const QByteArray song = blocker == "read-only errors" ? QByteArray("not audio")
+                                                              : Mp3Fixture::build({"Artist", "Album", "Song", "1"});
+        TestSupport::writeFile(folders.inbox + "/1.mp3", song);
+        QVERIFY(Mp3Fixture::write(folders.inbox + "/2.mp3", "Other", "Album", "Song", 2));
+
+        Form1 form;
+        QFETCH(QString, status);
+        QCOMPARE(tick(form).first().section(" |", 0, 0), status.arg(folders.root.path()));
+        QCOMPARE(TestSupport::readFile(folders.inbox + "/1.mp3"), song);
+        tick(form);
+        QTEST(QFileInfo::exists(folders.outbox + "/Other/Album/2.mp3"), "othersFiled");
+
+        QVERIFY(blocker == "file" ? QFile::remove(folders.outbox + "/Artist") : mountTmpfs(MS_REMOUNT, "nr_inodes=99"));
+        for (int step = 0; step < 3; ++step)
+            tick(form);
+        QCOMPARE(QDir(folders.inbox).entryList(QDir::Files), QStringList());
+        const QString filed = blocker == "read-only errors" ? folders.errors + "/Invalid file format/1.mp3"
+                                                            : folders.outbox + "/Artist/Album/1.mp3";
+        QCOMPARE(TestSupport::readFile(filed), song);
     }
 
     // Runs this executable as the program (see main below), whose window then closes itself; a crash gives -1.
