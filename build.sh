@@ -9,7 +9,8 @@ cd "$(dirname "$0")"
 
 packages=(build-essential cmake ninja-build pkg-config qt6-base-dev libtag1-dev)
 # The tray test runs a private X server with a notification area and clicks the icon.
-[ "${1:-}" = test ] && packages+=(xvfb xauth trayer xdotool)
+# The filing test formats a FAT image (mkfs.vfat) to mount as the outbox.
+[ "${1:-}" = test ] && packages+=(xvfb xauth trayer xdotool dosfstools)
 
 missing=()
 for package in "${packages[@]}"; do

@@ -4,6 +4,7 @@
 #include "engine/FilingError.h"
 #include "engine/FolderFormat.h"
 #include "engine/SafeMove.h"
+#include "engine/commonold.h"
 #include "engine/processor.h"
 
 #include <QTemporaryDir>
@@ -11,6 +12,7 @@
 
 #include <cerrno>
 #include <memory>
+#include <unistd.h>
 
 using TestSupport::readFile;
 
@@ -146,6 +148,33 @@ private slots:
         engine_->base().ErrorHandle(FilingError(75, "?/\\:*<>\"", 5));
         QCOMPARE(entries(at("errors")), (QStringList{"Disk full", "song.mp3", "song.mp3.txt"}));
         QCOMPARE(readFile(at("errors/song.mp3")), bytes);
+    }
+
+    // The log's name keeps ".mp3.txt" and stays within 255 bytes, cut between two-byte characters.
+    void errorLogNameIsCutToFit()
+    {
+        const QString name = QString(124, u'é') + ".mp3";
+        const QByteArray bytes = drop(name, "A", "B");
+        engine_->base().ErrorHandle(FilingError::fromErrno(ENOENT));
+        QStringList expected{name, QString(123, u'é') + ".mp3.txt"};
+        expected.sort();
+        QCOMPARE(entries(at("errors/File not found")), expected);
+        QCOMPARE(readFile(at("errors/File not found/") + name), bytes);
+    }
+
+    // An outbox on a FAT stick (a loop-mounted image, when the system can mount one) takes the names made for it.
+    void windowsFileSystemTakesTheLevels()
+    {
+        const QString image = at("fat.img");
+        QFile(image).resize(8 << 20);
+        if (::geteuid() != 0 || QProcess::execute("mkfs.vfat", {"-q", image}) != 0 ||
+            QProcess::execute("mount", {"-o", "loop", image, at("outbox")}) != 0)
+            QSKIP("needs root, mkfs.vfat and a kernel that mounts vfat");
+        const auto unmount = qScopeGuard([&] { QProcess::execute("umount", {at("outbox")}); });
+        QVERIFY(commonold::RefusesWindowsNames(at("outbox/")));
+        const QByteArray bytes = drop("x.mp3", "What?|Band. ", "Live\x01");
+        engine_->process();
+        QCOMPARE(readFile(at("outbox/What_Band__/Live_/x.mp3")), bytes);
     }
 
     void changedSourceIsNotDeleted()
