@@ -275,6 +275,7 @@ void Form1::main()
     } catch (const std::exception& failure) {
         txtstatus->setText(QStringLiteral("Error: ") + describe(failure));
     }
+    txtstatus->setCursorPosition(0); // a long line shows its start: the file it is about
 }
 
 // A file that cannot be filed for a fault of its own goes to the errors folder
