@@ -1,8 +1,7 @@
 #include "engine/FolderFormat.h"
 
+#include "engine/FileName.h"
 #include "engine/commonold.h"
-
-#include <QFile>
 
 namespace {
 
@@ -41,7 +40,7 @@ bool RefusedByWindows(QChar c)
 
 QString CutToBytes(const QString& text, int maxBytes)
 {
-    QByteArray bytes = QFile::encodeName(text);
+    QByteArray bytes = FileName::encode(text);
     if (bytes.size() <= maxBytes)
         return text;
     // Back off to the first byte of a character: UTF-8 continuation bytes are 10xxxxxx.
@@ -49,7 +48,7 @@ QString CutToBytes(const QString& text, int maxBytes)
     while (cut > 0 && (uchar(bytes.at(cut)) & 0xc0) == 0x80)
         --cut;
     bytes.truncate(cut);
-    return QFile::decodeName(bytes);
+    return FileName::decode(bytes);
 }
 
 QString FitFolderName(QString name, NameRules rules)
@@ -97,6 +96,6 @@ QString LogNameFor(const QString& fileName)
     const qsizetype dot = fileName.lastIndexOf(QLatin1Char('.'));
     const QString extension = dot > 0 ? fileName.mid(dot) : QString();
     const QString stem = fileName.left(fileName.size() - extension.size());
-    const int room = kMaxNameBytes - int(QFile::encodeName(extension + ending).size());
+    const int room = kMaxNameBytes - int(FileName::encode(extension + ending).size());
     return CutToBytes(stem, qMax(0, room)) + extension + ending;
 }

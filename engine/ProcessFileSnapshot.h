@@ -12,10 +12,14 @@
 class ProcessFileSnapshot {
 public:
     bool isHeldElsewhere(quint64 device, quint64 inode);
+    // False when the open files of some process could not be read (another
+    // account's, for a user who is not root): what it holds is unknown.
+    bool seesEveryProcess();
 
 private:
     void take();
 
     bool taken_ = false;
+    bool seesEveryProcess_ = true;
     std::set<std::pair<quint64, quint64>> held_;
 };

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -24,12 +25,13 @@ bool isNumber(const char* name)
 
 // Adds what /proc/<pid>/fd points at. stat() on the magic links reaches the
 // open file itself, whatever mount namespace the process lives in.
-void addOpenFiles(const QByteArray& procDir, std::set<std::pair<quint64, quint64>>& held)
+// False when the process's table could not be read while it still runs.
+bool addOpenFiles(const QByteArray& procDir, std::set<std::pair<quint64, quint64>>& held)
 {
     const QByteArray fdDir = procDir + "/fd";
     DIR* dir = ::opendir(fdDir.constData());
     if (!dir)
-        return; // not ours to read: counts as holding nothing
+        return errno == ENOENT; // not ours to read: counts as holding nothing
     while (const dirent* entry = ::readdir(dir)) {
         if (!isNumber(entry->d_name))
             continue;
@@ -38,6 +40,7 @@ void addOpenFiles(const QByteArray& procDir, std::set<std::pair<quint64, quint64
             held.emplace(info.st_dev, info.st_ino);
     }
     ::closedir(dir);
+    return true;
 }
 
 // Adds the files mapped into the process: "start-end perms offset maj:min inode path".
@@ -65,6 +68,13 @@ bool ProcessFileSnapshot::isHeldElsewhere(quint64 device, quint64 inode)
     return held_.count({device, inode}) > 0;
 }
 
+bool ProcessFileSnapshot::seesEveryProcess()
+{
+    if (!taken_)
+        take();
+    return seesEveryProcess_;
+}
+
 void ProcessFileSnapshot::take()
 {
     taken_ = true;
@@ -76,7 +86,7 @@ void ProcessFileSnapshot::take()
         if (!isNumber(entry->d_name) || self == entry->d_name)
             continue;
         const QByteArray procDir = QByteArray("/proc/") + entry->d_name;
-        addOpenFiles(procDir, held_);
+        seesEveryProcess_ = addOpenFiles(procDir, held_) && seesEveryProcess_;
         addMappedFiles(procDir, held_);
     }
     ::closedir(proc);

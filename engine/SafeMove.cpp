@@ -1,189 +1,435 @@
 #include "engine/SafeMove.h"
 
+#include "engine/FileName.h"
 #include "engine/FilingError.h"
 #include "engine/commonold.h"
 #include "engine/commonold_unix.h"
 
-#include <QFile>
 #include <QRandomGenerator>
 
 #include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
-constexpr size_t kChunk = size_t(1) << 30;
+// Between two chunks the lease and the source's state are looked at again.
+constexpr size_t kChunk = size_t(8) << 20;
 constexpr qsizetype kBuffer = qsizetype(1) << 20;
+constexpr int kMostNumbers = 10000;
+// The hidden folders of the partial copies (in the outbox and errors roots) and
+// of inbox files being removed; the partial copies are named "<pid>-<random>".
+constexpr const char* kPartial = ".tovrel-partial";
+constexpr const char* kRemoving = ".tovrel-removing";
 
-[[noreturn]] void throwErrno()
+[[noreturn]] void throwErrno(int err = errno)
 {
-    throw FilingError::fromErrno(errno);
+    throw FilingError::fromErrno(err);
 }
 
-QByteArray encoded(const QString& path)
+// A failure to create or write something in `folder`: the destination's fault
+// unless the file system refused the name (see FilingError::atDestination).
+[[noreturn]] void blame(const QString& folder, int err = errno)
 {
-    return QFile::encodeName(path);
+    throw FilingError::atDestination(err, folder);
 }
 
-QString folderOf(const QString& path)
-{
-    return path.left(path.lastIndexOf(QLatin1Char('/')) + 1);
-}
-
-// A new file under a hidden, unused name in `folder`, created with the usual
-// permissions (0666 less the umask), as the final file should have them.
-int createTemporary(const QString& folder, QByteArray& name)
-{
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        name = encoded(folder) + ".tovrel-" + QByteArray::number(QRandomGenerator::global()->generate64(), 36);
-        const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0 || errno != EEXIST)
-            return fd;
+// Closes a descriptor on every way out of a scope.
+struct Closer {
+    int fd;
+    ~Closer()
+    {
+        if (fd >= 0)
+            ::close(fd);
     }
-    return -1;
+};
+
+int openFolder(const QByteArray& path)
+{
+    return ::open(path.isEmpty() ? "." : path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 }
 
-bool writeAll(int fd, QByteArrayView bytes)
+int openSubfolder(int parentFd, const char* name, bool create)
 {
-    qsizetype done = 0;
-    while (done < bytes.size()) {
-        const ssize_t written = ::write(fd, bytes.data() + done, size_t(bytes.size() - done));
+    if (create && ::mkdirat(parentFd, name, 0700) != 0 && errno != EEXIST)
+        return -1;
+    return ::openat(parentFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+}
+
+// Refuses to replace a file of the target name, also on a file system whose
+// rename cannot be told to: a new hard link refuses a taken name just as well.
+int renameNoReplace(int fromFd, const QByteArray& from, int toFd, const QByteArray& to)
+{
+    if (::renameat2(fromFd, from.constData(), toFd, to.constData(), RENAME_NOREPLACE) == 0)
+        return 0;
+    if (errno != EINVAL && errno != ENOSYS)
+        return -1;
+    if (::linkat(fromFd, from.constData(), toFd, to.constData(), 0) != 0)
+        return -1;
+    ::unlinkat(fromFd, from.constData(), 0);
+    return 0;
+}
+
+// "name.mp3" for 1, then "name (2).mp3", "name (3).mp3", ... A name that the
+// number would make too long for the file system loses the end of its stem,
+// cut before a UTF-8 character.
+QByteArray numbered(const QByteArray& name, int number)
+{
+    if (number == 1)
+        return name;
+    const QByteArray mark = " (" + QByteArray::number(number) + ')';
+    const qsizetype dot = name.lastIndexOf('.');
+    QByteArray stem = dot > 0 ? name.left(dot) : name;
+    const QByteArray extension = dot > 0 ? name.mid(dot) : QByteArray();
+    qsizetype keep = qMax<qsizetype>(0, qMin(stem.size(), NAME_MAX - mark.size() - extension.size()));
+    while (keep > 0 && keep < stem.size() && (uchar(stem.at(keep)) & 0xC0) == 0x80)
+        --keep;
+    stem.truncate(keep);
+    return stem + mark + extension;
+}
+
+bool sameState(const struct stat& a, const struct stat& b, bool changeTimeToo = true)
+{
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+           a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
+           (!changeTimeToo || (a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec));
+}
+
+bool writeAll(int fd, const char* data, qsizetype size, off_t at)
+{
+    while (size > 0) {
+        const ssize_t written = ::pwrite(fd, data, size_t(size), at);
         if (written < 0 && errno == EINTR)
             continue;
-        if (written < 0)
+        if (written <= 0)
             return false;
-        done += written;
+        data += written, size -= written, at += written;
     }
     return true;
 }
 
-// How filling a temporary file ended; on failure errno tells why.
-enum class Fill { Done, SourceFailed, DestinationFailed };
+// A partial copy: in the hidden folder of the root when that is on the
+// destination's file system, else in the destination folder itself.
+struct Temporary {
+    int folderFd = -1;
+    bool ownsFolder = false;
+    QByteArray name;
+    int fd = -1;
 
-// Copies everything `from` still holds to `to`: in the kernel where the file
-// systems allow it, else through a large buffer. An error of the kernel copy
-// cannot tell which side failed; it is taken as the destination's, so the
-// file waits in the inbox rather than being blamed for it.
-Fill copyContent(int from, int to)
-{
-    for (;;) {
-        const ssize_t copied = ::copy_file_range(from, nullptr, to, nullptr, kChunk, 0);
-        if (copied == 0)
-            return Fill::Done;
-        if (copied > 0 || errno == EINTR)
-            continue;
-        if (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP)
-            break;
-        return Fill::DestinationFailed;
+    // `folder` is the destination folder, named when the copy cannot be made.
+    Temporary(const QString& root, int destinationFd, bool inDestination, const QString& folder)
+    {
+        struct stat rootInfo, destination;
+        const int rootFd = inDestination ? -1 : openFolder(FileName::encode(root));
+        const int partialFd = rootFd < 0 ? -1 : openSubfolder(rootFd, kPartial, true);
+        if (rootFd >= 0)
+            ::close(rootFd);
+        if (partialFd >= 0 && ::fstat(partialFd, &rootInfo) == 0 && ::fstat(destinationFd, &destination) == 0 &&
+            rootInfo.st_dev == destination.st_dev) {
+            folderFd = partialFd;
+            ownsFolder = true;
+        } else {
+            if (partialFd >= 0)
+                ::close(partialFd);
+            folderFd = destinationFd;
+        }
+        for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+            name = (ownsFolder ? QByteArray() : QByteArray(kPartial) + '-') + QByteArray::number(::getpid()) + '-' +
+                   QByteArray::number(QRandomGenerator::global()->generate64(), 36);
+            fd = ::openat(folderFd, name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+            if (fd < 0 && errno != EEXIST)
+                break;
+        }
+        if (fd < 0) {
+            const int err = errno;
+            closeFolder();
+            blame(folder, err);
+        }
     }
-    QByteArray buffer(kBuffer, Qt::Uninitialized);
-    for (;;) {
-        const ssize_t got = ::read(from, buffer.data(), size_t(buffer.size()));
-        if (got == 0)
-            return Fill::Done;
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-            return Fill::SourceFailed;
-        if (!writeAll(to, QByteArrayView(buffer.constData(), got)))
-            return Fill::DestinationFailed;
+    ~Temporary()
+    {
+        discard();
+        closeFolder();
     }
-}
-
-// A rename or a new folder lives in its folder; flushing that makes it
-// survive a crash. Some file systems cannot flush a folder; the file itself is
-// already on disk then, so that is not a failure.
-void flushFolder(const QString& folder)
-{
-    const int fd = ::open(encoded(folder.isEmpty() ? QStringLiteral(".") : folder).constData(),
-                          O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
+    // Flushes and closes the copy; false with errno set on failure.
+    bool finish()
+    {
+        const bool flushed = ::fsync(fd) == 0;
+        const int err = errno;
+        const bool closed = ::close(fd) == 0;
+        fd = -1;
+        errno = flushed ? errno : err;
+        return flushed && closed;
     }
-}
-
-// Writes a temporary file in the destination's folder with `fill`, flushes it
-// and renames it to `destination`. The temporary file is removed on failure,
-// which blames the destination folder unless reading the source failed.
-template <typename Filler> void replaceWhole(const QString& destination, Filler fill)
-{
-    const QString folder = folderOf(destination);
-    QByteArray temporary;
-    const int fd = createTemporary(folder, temporary);
-    if (fd < 0)
-        throw FilingError::atDestination(errno, folder);
-    const Fill filled = fill(fd);
-    bool ok = filled == Fill::Done && ::fsync(fd) == 0;
-    int err = ok ? 0 : errno;
-    if (::close(fd) != 0 && ok) {
-        ok = false;
-        err = errno;
+    void placed() { name.clear(); }
+    void discard()
+    {
+        if (fd >= 0)
+            ::close(fd);
+        fd = -1;
+        if (!name.isEmpty())
+            ::unlinkat(folderFd, name.constData(), 0);
+        name.clear();
     }
-    if (ok && ::rename(temporary.constData(), encoded(destination).constData()) != 0) {
-        ok = false;
-        err = errno;
+    void closeFolder()
+    {
+        if (ownsFolder)
+            ::close(folderFd);
+        ownsFolder = false;
     }
-    if (ok) {
-        flushFolder(folder);
-        return;
-    }
-    ::unlink(temporary.constData());
-    if (filled == Fill::SourceFailed)
-        throw FilingError::fromErrno(err);
-    throw FilingError::atDestination(err, folder);
-}
+};
 
 } // namespace
 
-SafeMove::SafeMove(const QString& source) : source_(source)
+SafeMove::SafeMove(const QString& source)
 {
-    struct stat info;
-    sourceFd_ = openRegularFileForReading(source, &info);
-    device_ = info.st_dev;
-    inode_ = info.st_ino;
-    size_ = info.st_size;
-    modified_ = info.st_mtim;
+    const QByteArray path = FileName::encode(source);
+    const qsizetype slash = path.lastIndexOf('/');
+    name_ = path.mid(slash + 1);
+    folderFd_ = openFolder(path.left(slash + 1));
+    if (folderFd_ < 0)
+        throwErrno();
+    fd_ = ::openat(folderFd_, name_.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    int err = fd_ < 0 ? errno : 0;
+    if (!err && ::fstat(fd_, &start_) != 0)
+        err = errno;
+    else if (!err && !S_ISREG(start_.st_mode))
+        err = S_ISDIR(start_.st_mode) ? EISDIR : EINVAL;
+    if (err) {
+        if (fd_ >= 0)
+            ::close(fd_);
+        ::close(folderFd_);
+        throwErrno(err);
+    }
+    // While the lease is held, an open for writing anywhere breaks it, which
+    // sourceChanged sees. It is refused at once when a writer already has the
+    // file open, and cannot be had on another account's file or on a file
+    // system without leases: the size and times are then all there is to go by.
+    ignoreLeaseBreakSignal();
+    if (::fcntl(fd_, F_SETLEASE, F_RDLCK) == 0)
+        leased_ = true;
+    else if (errno == EAGAIN)
+        givenUp_ = true;
 }
 
 SafeMove::~SafeMove()
 {
-    ::close(sourceFd_);
+    ::close(fd_); // ends the lease
+    ::close(folderFd_);
 }
 
-void SafeMove::copyTo(const QString& destination)
+bool SafeMove::sourceChanged() const
 {
-    if (::lseek(sourceFd_, 0, SEEK_SET) < 0)
-        throwErrno();
-    replaceWhole(destination, [this](int fd) { return copyContent(sourceFd_, fd); });
+    if (givenUp_ || (leased_ && ::fcntl(fd_, F_GETLEASE) != F_RDLCK))
+        return true;
+    struct stat now;
+    return ::fstat(fd_, &now) != 0 || !sameState(now, start_);
 }
 
-bool SafeMove::removeSourceIfUnchanged()
+// The copy is abandoned: a writer waiting for the lease may go on at once.
+void SafeMove::giveUp()
+{
+    givenUp_ = true;
+    if (leased_)
+        ::fcntl(fd_, F_SETLEASE, F_UNLCK);
+    leased_ = false;
+}
+
+MoveResult SafeMove::moveTo(const Destination& to, const Progress& progress)
+{
+    if (sourceChanged()) {
+        giveUp();
+        return {};
+    }
+    const int destinationFd = openFolder(FileName::encode(to.folder));
+    if (destinationFd < 0)
+        blame(to.folder);
+    const Closer closeDestination{destinationFd};
+    const QByteArray wanted = FileName::encode(to.name);
+    const QByteArray companion = FileName::encode(to.companion);
+    // Names taken by other files are passed over before anything is copied.
+    int number = 1;
+    try {
+        for (Slot slot; (slot = slotAt(destinationFd, numbered(wanted, number), companion)) != Slot::Free; ++number) {
+            if (slot == Slot::Same)
+                return {MoveResult::Outcome::Duplicate, FileName::decode(numbered(wanted, number)), removeSource()};
+            if (number >= kMostNumbers)
+                throwErrno(EEXIST);
+        }
+    } catch (const FilingError& error) { // the destination folder cannot be looked at, or is full of the name
+        blame(to.folder, error.lastDllError());
+    }
+    for (const bool inDestination : {false, true}) {
+        Temporary copy(to.root, destinationFd, inDestination, to.folder);
+        if (!copyInto(copy.fd, progress, to.folder) || !stillTheSameFile()) {
+            giveUp();
+            return {};
+        }
+        keepPermissionsAndTimes(copy.fd);
+        if (!copy.finish())
+            blame(to.folder);
+        // A name may be taken between the look above and the rename: the rename refuses it and the next is tried.
+        for (; number <= kMostNumbers; ++number) {
+            const QByteArray name = numbered(wanted, number);
+            if (!companion.isEmpty() && slotAt(destinationFd, name, companion) != Slot::Free)
+                continue;
+            if (renameNoReplace(copy.folderFd, copy.name, destinationFd, name) == 0) {
+                copy.placed();
+                ::fsync(destinationFd);
+                return {MoveResult::Outcome::Filed, FileName::decode(name), removeSource()};
+            }
+            if (errno == EXDEV && !inDestination)
+                break; // the folders are different file systems after all: copy again, into the destination
+            if (errno != EEXIST)
+                blame(to.folder);
+            if (slotAt(destinationFd, name, {}) == Slot::Same)
+                return {MoveResult::Outcome::Duplicate, FileName::decode(name), removeSource()};
+        }
+        if (number > kMostNumbers)
+            blame(to.folder, EEXIST);
+    }
+    blame(to.folder, EXDEV);
+}
+
+SafeMove::Slot SafeMove::slotAt(int folderFd, const QByteArray& name, const QByteArray& companion) const
 {
     struct stat info;
-    if (::stat(encoded(source_).constData(), &info) != 0)
-        return false;
-    const bool unchanged = info.st_dev == device_ && info.st_ino == inode_ && info.st_size == size_ &&
-                           info.st_mtim.tv_sec == modified_.tv_sec && info.st_mtim.tv_nsec == modified_.tv_nsec;
-    if (!unchanged)
-        return false;
-    if (::unlink(encoded(source_).constData()) != 0)
-        throwErrno();
-    return true;
+    if (::fstatat(folderFd, name.constData(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (errno != ENOENT)
+            throwErrno();
+        const QByteArray other = name + companion;
+        return companion.isEmpty() || ::fstatat(folderFd, other.constData(), &info, AT_SYMLINK_NOFOLLOW) != 0
+                   ? Slot::Free
+                   : Slot::Other;
+    }
+    if (!S_ISREG(info.st_mode) || info.st_size != start_.st_size)
+        return Slot::Other;
+    const int fd = ::openat(folderFd, name.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0)
+        return Slot::Other;
+    const Closer closeFile{fd};
+    return sameContent(fd) ? Slot::Same : Slot::Other;
 }
 
-bool SafeMove::move(const QString& source, const QString& destination)
+bool SafeMove::sameContent(int otherFd) const
 {
-    SafeMove move(source);
-    move.copyTo(destination);
-    return move.removeSourceIfUnchanged();
+    QByteArray mine(kBuffer, Qt::Uninitialized), theirs(kBuffer, Qt::Uninitialized);
+    for (off_t at = 0;;) {
+        const ssize_t got = ::pread(fd_, mine.data(), size_t(kBuffer), at);
+        const ssize_t other = ::pread(otherFd, theirs.data(), size_t(kBuffer), at);
+        if (got < 0 || got != other || std::memcmp(mine.constData(), theirs.constData(), size_t(got)) != 0)
+            return false;
+        if (got == 0)
+            return at == start_.st_size;
+        at += got;
+    }
 }
 
-void SafeMove::writeFile(const QString& path, const QByteArray& bytes)
+// Copies chunk by chunk, in the kernel where the file systems allow it. False
+// when the copy is abandoned; a failure of the destination is thrown, blaming
+// `folder`. An error of the kernel copy cannot tell which side failed; it is
+// taken as the destination's, so the file waits rather than being blamed.
+bool SafeMove::copyInto(int toFd, const Progress& progress, const QString& folder) const
 {
-    replaceWhole(path, [&bytes](int fd) { return writeAll(fd, bytes) ? Fill::Done : Fill::DestinationFailed; });
+    bool inKernel = true;
+    QByteArray buffer;
+    for (off_t done = 0;;) {
+        if (sourceChanged())
+            return false;
+        ssize_t copied;
+        if (inKernel) {
+            off_t from = done, to = done;
+            copied = ::copy_file_range(fd_, &from, toFd, &to, kChunk, 0);
+            if (copied < 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP)) {
+                inKernel = false;
+                continue;
+            }
+        } else {
+            buffer.resize(kBuffer);
+            copied = ::pread(fd_, buffer.data(), size_t(buffer.size()), done);
+            if (copied > 0 && !writeAll(toFd, buffer.constData(), copied, done))
+                blame(folder);
+        }
+        if (copied < 0 && errno == EINTR)
+            continue;
+        if (copied < 0 && inKernel)
+            blame(folder);
+        if (copied < 0)
+            throwErrno();
+        if (copied == 0)
+            return done == start_.st_size;
+        done += copied;
+        if (progress && !progress(qint64(done), qint64(start_.st_size)))
+            return false;
+    }
+}
+
+// Every byte arrived from a source that is still the same file, under its name.
+bool SafeMove::stillTheSameFile() const
+{
+    struct stat now;
+    return !sourceChanged() && ::fstatat(folderFd_, name_.constData(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
+           sameState(now, start_);
+}
+
+// As a move would: the source's permission bits and times, and its owner where
+// this user may give it. A file system that keeps none of them is no failure.
+void SafeMove::keepPermissionsAndTimes(int fd) const
+{
+    if (::fchown(fd, start_.st_uid, start_.st_gid) != 0 && ::fchown(fd, uid_t(-1), start_.st_gid) != 0) {
+        // another account's file: the copy stays this user's
+    }
+    ::fchmod(fd, start_.st_mode & 0777);
+    const struct timespec times[2] = {start_.st_atim, start_.st_mtim};
+    ::futimens(fd, times);
+}
+
+// The name could have come to stand for another file since it was checked (a
+// file renamed over it): it is first moved to a private folder, where it can
+// be compared with the open file at leisure, and put back when it is another.
+bool SafeMove::removeSource()
+{
+    if (sourceChanged())
+        return false;
+    const int holdFd = openSubfolder(folderFd_, kRemoving, true);
+    if (holdFd < 0)
+        return false;
+    bool removed = false;
+    if (renameNoReplace(folderFd_, name_, holdFd, name_) == 0) {
+        struct stat moved, open;
+        // The rename itself gives the file a new change time.
+        const bool same = ::fstatat(holdFd, name_.constData(), &moved, AT_SYMLINK_NOFOLLOW) == 0 &&
+                          ::fstat(fd_, &open) == 0 && sameState(moved, open) && sameState(open, start_, false) &&
+                          !(leased_ && ::fcntl(fd_, F_GETLEASE) != F_RDLCK);
+        removed = same && ::unlinkat(holdFd, name_.constData(), 0) == 0;
+        if (!removed)
+            renameNoReplace(holdFd, name_, folderFd_, name_);
+    }
+    ::close(holdFd);
+    ::unlinkat(folderFd_, kRemoving, AT_REMOVEDIR); // only when empty
+    return removed;
+}
+
+void SafeMove::writeNewFile(const QString& root, const QString& path, const QByteArray& bytes)
+{
+    const QByteArray encoded = FileName::encode(path);
+    const qsizetype slash = encoded.lastIndexOf('/');
+    const QString folder = FileName::decode(encoded.left(slash + 1));
+    const int destinationFd = openFolder(encoded.left(slash + 1));
+    if (destinationFd < 0)
+        blame(folder);
+    const Closer closeDestination{destinationFd};
+    Temporary file(root, destinationFd, false, folder);
+    if (!writeAll(file.fd, bytes.constData(), bytes.size(), 0) || !file.finish() ||
+        renameNoReplace(file.folderFd, file.name, destinationFd, encoded.mid(slash + 1)) != 0)
+        blame(folder);
+    file.placed();
+    ::fsync(destinationFd);
 }
 
 void SafeMove::createFolderIfMissing(const QString& path)
@@ -192,7 +438,7 @@ void SafeMove::createFolderIfMissing(const QString& path)
     try {
         exists = commonold::IsFolderValid(path);
     } catch (const FilingError& error) { // a folder above it cannot be searched
-        throw FilingError::atDestination(error.lastDllError(), path);
+        blame(path, error.lastDllError());
     }
     if (!exists)
         createFolder(path);
@@ -200,15 +446,80 @@ void SafeMove::createFolderIfMissing(const QString& path)
 
 void SafeMove::createFolder(const QString& path)
 {
-    QString parent = path;
-    while (parent.endsWith(QLatin1Char('/')))
-        parent.chop(1);
-    parent = folderOf(parent);
-    if (::mkdir(encoded(path).constData(), 0777) != 0) {
+    QByteArray folder = FileName::encode(path);
+    while (folder.endsWith('/'))
+        folder.chop(1);
+    const QByteArray parent = folder.left(folder.lastIndexOf('/') + 1);
+    if (::mkdir(FileName::encode(path).constData(), 0777) != 0) {
         // Something of that name in the way is the fault of that path; any
         // other refusal is the folder's that should hold it.
         const int err = errno;
-        throw FilingError::atDestination(err, err == EEXIST || err == ENOTDIR ? path : parent);
+        blame(err == EEXIST || err == ENOTDIR ? path : FileName::decode(parent), err);
     }
-    flushFolder(parent);
+    const int parentFd = openFolder(parent);
+    if (parentFd >= 0) {
+        ::fsync(parentFd);
+        ::close(parentFd);
+    }
+}
+
+namespace {
+
+// Calls `take` with each name in the folder but "." and "..".
+template <typename Take> void forEachName(int folderFd, Take take)
+{
+    DIR* dir = ::fdopendir(::openat(folderFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!dir)
+        return;
+    while (const dirent* entry = ::readdir(dir)) {
+        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+            take(QByteArray(entry->d_name));
+    }
+    ::closedir(dir);
+}
+
+// A partial copy named "<pid>-<random>" by a process that has ended (this
+// one, and another run still at work, are alive).
+bool isLeftover(const QByteArray& name)
+{
+    const qsizetype dash = name.indexOf('-');
+    bool isNumber = false;
+    const qint64 pid = name.left(dash).toLongLong(&isNumber);
+    if (dash <= 0 || !isNumber || pid <= 0 || dash + 1 == name.size())
+        return false;
+    for (const char c : name.mid(dash + 1)) {
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z')))
+            return false;
+    }
+    return ::kill(pid_t(pid), 0) != 0 && errno == ESRCH;
+}
+
+} // namespace
+
+void SafeMove::removeLeftovers(const QString& root)
+{
+    const int rootFd = openFolder(FileName::encode(root));
+    const Closer closeRoot{rootFd};
+    const int partialFd = rootFd < 0 ? -1 : openSubfolder(rootFd, kPartial, false);
+    if (partialFd < 0)
+        return;
+    const Closer closePartial{partialFd};
+    forEachName(partialFd, [&](const QByteArray& name) {
+        struct stat info;
+        if (isLeftover(name) && ::fstatat(partialFd, name.constData(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISREG(info.st_mode))
+            ::unlinkat(partialFd, name.constData(), 0);
+    });
+}
+
+void SafeMove::restoreInterruptedRemovals(const QString& inbox)
+{
+    const int inboxFd = openFolder(FileName::encode(inbox));
+    const Closer closeInbox{inboxFd};
+    const int holdFd = inboxFd < 0 ? -1 : openSubfolder(inboxFd, kRemoving, false);
+    if (holdFd < 0)
+        return;
+    forEachName(holdFd, [&](const QByteArray& name) { renameNoReplace(holdFd, name, inboxFd, name); });
+    ::close(holdFd);
+    ::unlinkat(inboxFd, kRemoving, AT_REMOVEDIR);
 }

@@ -3,45 +3,83 @@
 #include <QByteArray>
 #include <QString>
 
-#include <sys/types.h>
+#include <functional>
+#include <sys/stat.h>
 
-// Moves a file so that no data is lost on the way: the copy is written under a
-// temporary name in the destination folder, flushed to disk and renamed into
-// place, so a file of the destination's name is only ever replaced by a whole
-// copy. The source is deleted afterwards, and only when it did not change
-// since the copy began (a writer still at work, a file replaced meanwhile).
-// Every failure is thrown as a FilingError; a failed copy leaves no temporary
-// file behind and the source untouched.
+// Where a move put its file.
+struct MoveResult {
+    enum class Outcome {
+        Filed,     // copied under `name`
+        Duplicate, // `name` already held exactly these bytes: nothing was copied
+        Abandoned, // the source changed, was opened for writing, or the copy was cancelled: nothing was written
+    };
+    Outcome outcome = Outcome::Abandoned;
+    QString name;               // in the destination folder, as FileName carries it
+    bool sourceRemoved = false; // the source is gone (Filed or Duplicate)
+};
+
+// Moves a file so that no byte is lost on the way. The source stays open under
+// a read lease from construction to destruction, so another program that opens
+// it for writing is noticed between two chunks of the copy, which is then
+// abandoned. The copy is written in a hidden folder of the destination's root,
+// checked (every byte arrived, the source is still the same file with the same
+// size and times), given the source's permission bits and times, flushed, and
+// renamed into place under the first free name: "name.mp3", "name (2).mp3", ...
+// The rename never replaces a file. The source is removed only when it is the
+// very file that was copied. Failures are thrown as FilingError; a failed copy
+// leaves no temporary file behind and the source untouched.
 class SafeMove {
 public:
-    // Opens the source and notes its size, modification time and identity.
+    // Called between chunks with the bytes copied so far and the size; false abandons the copy.
+    using Progress = std::function<bool(qint64 copied, qint64 total)>;
+
+    struct Destination {
+        QString root;      // the outbox or errors folder, ending in "/": holds the partial copies
+        QString folder;    // under root, ending in "/"
+        QString name;      // the name wanted
+        QString companion; // when given, a name is free only if name + companion is free too
+    };
+
+    // Opens the source and takes the lease where the system grants one.
     explicit SafeMove(const QString& source);
     ~SafeMove();
     SafeMove(const SafeMove&) = delete;
     SafeMove& operator=(const SafeMove&) = delete;
 
-    // Copies the source to `destination`, replacing a file of that name.
-    void copyTo(const QString& destination);
-    // Deletes the source when it is still the file noted at the start, with
-    // the same size and modification time. Answers whether it did.
-    bool removeSourceIfUnchanged();
+    // The open source, to read from the very file that is moved.
+    int descriptor() const { return fd_; }
+    // True once the source was opened for writing elsewhere or changed since it was opened.
+    bool sourceChanged() const;
 
-    // copyTo, then removeSourceIfUnchanged.
-    static bool move(const QString& source, const QString& destination);
+    MoveResult moveTo(const Destination& to, const Progress& progress = {});
 
-    // Writes `bytes` as the whole content of `path` by the same temporary name
-    // and rename, replacing an earlier file.
-    static void writeFile(const QString& path, const QByteArray& bytes);
+    // Writes `bytes` as a new file at `path` under `root`, by the same hidden
+    // copy and rename; fails with EEXIST rather than replace a file.
+    static void writeNewFile(const QString& root, const QString& path, const QByteArray& bytes);
     // Creates the one folder `path`, flushed like a copy; its parent must exist.
     static void createFolder(const QString& path);
     // createFolder, unless the path already names a folder.
     static void createFolderIfMissing(const QString& path);
 
+    // What an interrupted run left: its partial copies under `root` are
+    // removed, and inbox files it was removing are put back. Nothing else is touched.
+    static void removeLeftovers(const QString& root);
+    static void restoreInterruptedRemovals(const QString& inbox);
+
 private:
-    QString source_;
-    int sourceFd_ = -1;
-    dev_t device_ = 0;
-    ino_t inode_ = 0;
-    off_t size_ = 0;
-    struct timespec modified_ = {};
+    enum class Slot { Free, Same, Other };
+    Slot slotAt(int folderFd, const QByteArray& name, const QByteArray& companion) const;
+    bool sameContent(int otherFd) const;
+    bool copyInto(int toFd, const Progress& progress, const QString& folder) const;
+    bool stillTheSameFile() const;
+    void keepPermissionsAndTimes(int fd) const;
+    bool removeSource();
+    void giveUp();
+
+    QByteArray name_; // the source's name in its folder
+    int folderFd_ = -1;
+    int fd_ = -1;
+    bool leased_ = false;
+    bool givenUp_ = false;
+    struct stat start_ = {};
 };

@@ -26,10 +26,14 @@ public:
     // Every name in the folder; empty when it cannot be listed.
     QStringList allNames() const;
 
-    // commonold::CheckFile for a name in this folder.
+    // commonold::CheckFile for a name in this folder, with whether this user
+    // may remove the file from it.
     commonold::FileCheck check(const QString& name, ProcessFileSnapshot* pass) const;
 
 private:
     int fd_ = -1;
     int openError_ = 0;
+    bool writable_ = false;
+    bool sticky_ = false;
+    uint owner_ = 0;
 };

@@ -1,9 +1,8 @@
 #include "engine/ScanFolder.h"
 
+#include "engine/FileName.h"
 #include "engine/FilingError.h"
 #include "engine/commonold_unix.h"
-
-#include <QFile>
 
 #include <algorithm>
 #include <cerrno>
@@ -41,11 +40,10 @@ template <typename Take> bool forEachEntry(int folderFd, Take take)
     return true;
 }
 
-// File names are UTF-8 to Qt on Linux, as QFile::decodeName takes them; the
-// direct conversion is several times cheaper on every name of every pass.
+// Every byte of the name kept, so it can be opened, moved and removed later.
 QString decodeName(const char* name)
 {
-    return QString::fromUtf8(name);
+    return FileName::decode(QByteArrayView(name, qsizetype(std::strlen(name))));
 }
 
 // A name's place in the listing: by the name folded to ignore letter case, in
@@ -69,10 +67,18 @@ SortKey sortKeyOf(const std::string& folded, qsizetype index)
 
 ScanFolder::ScanFolder(const QString& path)
 {
-    fd_ = ::open(QFile::encodeName(path.isEmpty() ? QStringLiteral("/") : path).constData(),
+    fd_ = ::open(FileName::encode(path.isEmpty() ? QStringLiteral("/") : path).constData(),
                  O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd_ < 0)
+    if (fd_ < 0) {
         openError_ = errno;
+        return;
+    }
+    struct stat info;
+    if (::fstat(fd_, &info) == 0) {
+        sticky_ = info.st_mode & S_ISVTX;
+        owner_ = info.st_uid;
+    }
+    writable_ = ::faccessat(fd_, ".", W_OK | X_OK, AT_EACCESS) == 0;
 }
 
 ScanFolder::~ScanFolder()
@@ -131,5 +137,10 @@ commonold::FileCheck ScanFolder::check(const QString& name, ProcessFileSnapshot*
 {
     if (fd_ < 0)
         return {};
-    return checkFileAt(fd_, name.toUtf8(), pass);
+    commonold::FileCheck check = checkFileAt(fd_, FileName::encode(name), pass);
+    // In a folder with the sticky bit (a shared one) only the owner of a file or
+    // of the folder may remove the file; root may remove any.
+    const uid_t user = ::geteuid();
+    check.removable = writable_ && (!sticky_ || user == 0 || check.owner == user || owner_ == user);
+    return check;
 }

@@ -10,6 +10,7 @@
 #include <taglib/tfilestream.h>
 
 #include <cerrno>
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace {
@@ -39,10 +40,22 @@ TagReader::~TagReader() = default;
 
 void TagReader::OpenTagFile(const QString& path)
 {
-    *values_ = Values();
     // Opened here, so a failure carries the errno of the open; TagLib reads
     // through the same descriptor.
-    const int fd = openRegularFileForReading(path);
+    readFrom(openRegularFileForReading(path));
+}
+
+void TagReader::OpenTagFile(int fd)
+{
+    const int own = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (own < 0)
+        throw FilingError::fromErrno(errno);
+    readFrom(own);
+}
+
+void TagReader::readFrom(int fd)
+{
+    *values_ = Values();
     // Once open, the stream owns the descriptor and closes it.
     TagLib::FileStream stream(fd, true);
     if (!stream.isOpen()) {

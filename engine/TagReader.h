@@ -18,6 +18,9 @@ public:
     // this returns. Throws the error of the failing system call when the file
     // cannot be opened, and 321 "Invalid file format" when it holds no MPEG audio.
     void OpenTagFile(const QString& path);
+    // The same for the file open for reading as `fd`, which stays open. Its
+    // offset is shared: TagLib seeks before it reads.
+    void OpenTagFile(int fd);
 
     QString Artist() const;
     QString Album() const;
@@ -26,6 +29,7 @@ public:
     int TrackNumber() const;
 
 private:
+    void readFrom(int fd); // takes the descriptor over
     struct Values;
     std::unique_ptr<Values> values_;
 };

@@ -1,5 +1,6 @@
 #include "engine/clsProcessorBase.h"
 
+#include "engine/FileName.h"
 #include "engine/FilingError.h"
 #include "engine/FolderFormat.h"
 #include "engine/ProcessFileSnapshot.h"
@@ -84,6 +85,9 @@ clsProcessorBase::Verdict clsProcessorBase::examine(const QString& name, Pass& p
     Verdict verdict;
     const commonold::FileCheck inboxFile = pass.inbox.check(name, &pass.others);
     verdict.inboxFree = inboxFile.free;
+    verdict.settling = inboxFile.settling;
+    // A file that could not be removed after its copy would be copied again at every step.
+    verdict.removable = inboxFile.removable;
     verdict.fits = commonold::FitsInFreeSpace(double(inboxFile.size), pass.outboxFree);
     // An outbox name blocks the file only while it exists and is held open.
     verdict.outboxLocked =
@@ -102,9 +106,13 @@ bool clsProcessorBase::getnextfile()
     }
     // A file left waiting for its destination goes behind the others, so one
     // blocked folder does not hold up the files bound elsewhere.
+    QString reason;
     QString waitingOne;
     for (const QString& name : names) {
-        if (!examine(name, pass).canBeFiled())
+        const Verdict verdict = examine(name, pass);
+        if (&name == &names.first() && !verdict.canBeFiled())
+            reason = heldReason(name, verdict);
+        if (!verdict.canBeFiled())
             continue;
         if (!waiting_.contains(name)) {
             setCurrentinfile(name);
@@ -118,8 +126,19 @@ bool clsProcessorBase::getnextfile()
         setCurrentinfile(waitingOne);
         return true;
     }
-    status_ += kCannotProcess;
+    status_ += kCannotProcess + reason;
     return false;
+}
+
+// Why the first file in line waits, where the counters alone do not tell.
+QString clsProcessorBase::heldReason(const QString& name, const Verdict& verdict)
+{
+    const QString shown = FileName::forDisplay(name);
+    if (!verdict.removable)
+        return shown + QStringLiteral(" cannot be removed from the inbox, so it is left alone.");
+    if (verdict.settling)
+        return shown + QStringLiteral(" waits until it has not changed for a few seconds.");
+    return {};
 }
 
 void clsProcessorBase::updatestats()
@@ -132,7 +151,7 @@ void clsProcessorBase::updatestats()
         inboxFiles_ << name;
         ++inboxCount_;
         const Verdict verdict = examine(name, pass);
-        inboxLockCount_ += !verdict.inboxFree;
+        inboxLockCount_ += !verdict.inboxFree || !verdict.removable;
         tooBigCount_ += !verdict.fits;
         outboxLockCount_ += verdict.outboxLocked;
     }
@@ -145,7 +164,7 @@ QString clsProcessorBase::InboxFiles(int id) const
     return inboxFiles_.at(id);
 }
 
-void clsProcessorBase::ErrorHandle(const FilingError& myerr)
+MoveResult clsProcessorBase::ErrorHandle(const FilingError& myerr, const SafeMove::Progress& progress)
 {
     // Descriptions are this program's own texts; even so a "." or ".." one
     // must not put the file beside the errors folder.
@@ -155,10 +174,14 @@ void clsProcessorBase::ErrorHandle(const FilingError& myerr)
         sub = cleaned + QLatin1Char('/');
         SafeMove::createFolderIfMissing(errorsPath_ + sub);
     }
-    const QString target = errorsPath_ + sub + currentOutFile_;
-    SafeMove::move(inboxPath_ + currentInFile_, target);
-    SafeMove::writeFile(errorsPath_ + sub + LogNameFor(currentOutFile_), errorLog(myerr));
+    SafeMove move(inboxPath_ + currentInFile_);
+    const MoveResult moved =
+        move.moveTo({errorsPath_, errorsPath_ + sub, currentOutFile_, QStringLiteral(".txt")}, progress);
+    // The log follows its file's name; a duplicate already has its own.
+    if (moved.outcome == MoveResult::Outcome::Filed)
+        SafeMove::writeNewFile(errorsPath_, errorsPath_ + sub + LogNameFor(moved.name), errorLog(myerr));
     processing_ = false;
+    return moved;
 }
 
 void clsProcessorBase::turnon()

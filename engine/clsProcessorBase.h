@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/SafeMove.h"
+
 #include <QSet>
 #include <QString>
 #include <QStringList>
@@ -54,8 +56,8 @@ public:
     void letCurrentFileWait() { waiting_.insert(currentInFile_); }
 
     // Moves the current inbox file into the errors folder, in a subfolder named
-    // after the failure, with a five-line log beside it.
-    void ErrorHandle(const FilingError& myerr);
+    // after the failure, with a five-line log beside it, and says where it went.
+    MoveResult ErrorHandle(const FilingError& myerr, const SafeMove::Progress& progress = {});
 
     void turnon();
     void turnoff();
@@ -69,8 +71,11 @@ private:
         bool fits = false;
         bool outboxLocked = false;
         bool inboxFree = false;
-        bool canBeFiled() const { return fits && !outboxLocked && inboxFree; }
+        bool settling = false;
+        bool removable = true;
+        bool canBeFiled() const { return fits && !outboxLocked && inboxFree && removable; }
     };
+    static QString heldReason(const QString& name, const Verdict& verdict);
     Verdict examine(const QString& name, Pass& pass) const;
 
     const processor& owner_;

@@ -1,9 +1,9 @@
 #include "engine/commonold.h"
 
+#include "engine/FileName.h"
 #include "engine/FilingError.h"
 
 #include <QDir>
-#include <QFile>
 
 #include <cerrno>
 #include <sys/stat.h>
@@ -20,7 +20,7 @@ bool FileExists(const QString& path)
                     .isEmpty();
     }
     struct stat info;
-    return ::lstat(QFile::encodeName(path).constData(), &info) == 0;
+    return ::lstat(FileName::encode(path).constData(), &info) == 0;
 }
 
 bool IsFolderValid(const QString& path)
@@ -31,7 +31,7 @@ bool IsFolderValid(const QString& path)
     if (folder.isEmpty())
         return true;
     struct stat info;
-    if (::stat(QFile::encodeName(folder).constData(), &info) == 0)
+    if (::stat(FileName::encode(folder).constData(), &info) == 0)
         return S_ISDIR(info.st_mode);
     if (errno == ENOENT || errno == ENOTDIR)
         return false;

@@ -25,9 +25,15 @@ bool FileIsFree(const QString& path, ProcessFileSnapshot* pass = nullptr);
 // What one open of a file tells: whether it is free, as FileIsFree answers,
 // and its length in bytes (0 when it cannot be told). The inbox scan asks both
 // of every file on every pass, so they share the open.
+// settling: held only because no one can tell who holds it open and it changed
+// less than a few seconds ago. removable: this user may remove it from its
+// folder (answered by ScanFolder::check only).
 struct FileCheck {
     bool free = false;
     qint64 size = 0;
+    bool settling = false;
+    bool removable = true;
+    uint owner = 0;
 };
 FileCheck CheckFile(const QString& path, ProcessFileSnapshot* pass = nullptr);
 

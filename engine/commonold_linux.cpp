@@ -1,7 +1,7 @@
 // The checks of commonold that only Linux can answer.
 #include "engine/commonold.h"
 
-#include <QFile>
+#include "engine/FileName.h"
 
 #include <sys/vfs.h>
 
@@ -12,7 +12,7 @@ bool RefusesWindowsNames(const QString& folder)
     // The kernel's magic numbers of the vfat/msdos, exfat and ntfs/ntfs3 drivers.
     constexpr unsigned long kWindowsFileSystems[] = {0x4d44, 0x2011bab0, 0x5346544e, 0x7366746e};
     struct statfs info;
-    if (::statfs(QFile::encodeName(folder).constData(), &info) != 0)
+    if (::statfs(FileName::encode(folder).constData(), &info) != 0)
         return false;
     return std::find(std::begin(kWindowsFileSystems), std::end(kWindowsFileSystems),
                      static_cast<unsigned long>(info.f_type)) != std::end(kWindowsFileSystems);

@@ -1,11 +1,11 @@
 // The checks of commonold that ask the operating system directly.
 #include "engine/commonold_unix.h"
 
+#include "engine/FileName.h"
 #include "engine/FilingError.h"
 #include "engine/ProcessFileSnapshot.h"
 
 #include <QDir>
-#include <QFile>
 
 #include <cerrno>
 #include <csignal>
@@ -14,20 +14,28 @@
 #include <mutex>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <time.h>
 #include <unistd.h>
 
-namespace {
-
 // A lease is broken by signalling its holder with SIGIO, whose default action
-// ends the process. Our leases last two system calls, so the signal is useless
-// to us: ignore it for good before the first one is taken.
+// ends the process. The holders look at their leases instead of waiting for
+// the signal, so it is ignored for good before the first lease is taken.
 void ignoreLeaseBreakSignal()
 {
     static std::once_flag once;
     std::call_once(once, [] { std::signal(SIGIO, SIG_IGN); });
 }
 
-enum class LeaseAnswer { Free, Held, CannotTell };
+namespace {
+
+// How long a file nobody can be seen holding must have stood still before it
+// is taken, where the holders of some files cannot be seen at all.
+constexpr time_t kStandStillSeconds = 5;
+
+// NotOwner: another account's file, which only root may lease. NoLeases: a
+// file system without leases, such as a network share, whose other clients no
+// look at this machine's processes can see.
+enum class LeaseAnswer { Free, Held, NotOwner, NoLeases };
 
 // The kernel grants a write lease only when no other descriptor on the file is
 // open anywhere (mappings keep theirs), so the lease answers for every process
@@ -37,7 +45,17 @@ LeaseAnswer askKernel(int fd)
 {
     if (::fcntl(fd, F_SETLEASE, F_WRLCK) == 0)
         return LeaseAnswer::Free;
-    return errno == EAGAIN ? LeaseAnswer::Held : LeaseAnswer::CannotTell;
+    if (errno == EAGAIN)
+        return LeaseAnswer::Held;
+    return errno == EINVAL ? LeaseAnswer::NoLeases : LeaseAnswer::NotOwner;
+}
+
+// Every write changes a file's change time, and nothing else can set it back.
+bool hasStoodStill(const struct stat& info)
+{
+    struct timespec now;
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    return now.tv_sec - info.st_ctim.tv_sec >= kStandStillSeconds;
 }
 
 } // namespace
@@ -55,16 +73,26 @@ commonold::FileCheck checkFileAt(int dirFd, const QByteArray& name, ProcessFileS
     }
     if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
         check.size = info.st_size;
-        switch (askKernel(fd)) {
+        check.owner = info.st_uid;
+        const LeaseAnswer answer = askKernel(fd);
+        switch (answer) {
         case LeaseAnswer::Free:
             check.free = true;
             break;
         case LeaseAnswer::Held:
             break;
-        case LeaseAnswer::CannotTell: {
+        case LeaseAnswer::NotOwner:
+        case LeaseAnswer::NoLeases: {
             ProcessFileSnapshot ownSnapshot;
             ProcessFileSnapshot& snapshot = pass ? *pass : ownSnapshot;
             check.free = !snapshot.isHeldElsewhere(info.st_dev, info.st_ino);
+            // A writer no one can see may only be pausing: wait until the file
+            // has stood still for a while.
+            const bool writersUnseen = answer == LeaseAnswer::NoLeases || !snapshot.seesEveryProcess();
+            if (check.free && writersUnseen && !hasStoodStill(info)) {
+                check.free = false;
+                check.settling = true;
+            }
             break;
         }
         }
@@ -75,7 +103,7 @@ commonold::FileCheck checkFileAt(int dirFd, const QByteArray& name, ProcessFileS
 
 int openRegularFileForReading(const QString& path, struct stat* info)
 {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    const int fd = ::open(FileName::encode(path).constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
     if (fd < 0)
         throw FilingError::fromErrno(errno);
     struct stat status;
@@ -97,7 +125,7 @@ namespace commonold {
 
 FileCheck CheckFile(const QString& path, ProcessFileSnapshot* pass)
 {
-    return checkFileAt(AT_FDCWD, QFile::encodeName(path), pass);
+    return checkFileAt(AT_FDCWD, FileName::encode(path), pass);
 }
 
 QString ResolvedFolder(const QString& path)
@@ -109,8 +137,8 @@ QString ResolvedFolder(const QString& path)
     QString head = absolute;
     QString rest;
     for (;;) {
-        if (char* real = ::realpath(QFile::encodeName(head).constData(), nullptr)) {
-            const QString resolved = QFile::decodeName(real);
+        if (char* real = ::realpath(FileName::encode(head).constData(), nullptr)) {
+            const QString resolved = FileName::decode(real);
             ::free(real);
             return QDir::cleanPath(resolved + QLatin1Char('/') + rest);
         }
@@ -125,7 +153,7 @@ QString ResolvedFolder(const QString& path)
 qint64 DiskFreeBytes(const QString& path)
 {
     struct statvfs info;
-    if (::statvfs(QFile::encodeName(path).constData(), &info) != 0)
+    if (::statvfs(FileName::encode(path).constData(), &info) != 0)
         return 0;
     return static_cast<qint64>(info.f_bavail) * static_cast<qint64>(info.f_frsize);
 }

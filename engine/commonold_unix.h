@@ -10,6 +10,9 @@
 // (AT_FDCWD for a path of its own).
 commonold::FileCheck checkFileAt(int dirFd, const QByteArray& name, ProcessFileSnapshot* pass);
 
+// Leases are looked at, not waited for: their break signal is ignored.
+void ignoreLeaseBreakSignal();
+
 // Opens the regular file at `path` for reading. Throws a FilingError with the
 // errno of the failure: that of the open, EISDIR for a folder, EINVAL for any
 // other kind of entry. `info`, when given, receives the file's status.

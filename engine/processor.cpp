@@ -3,7 +3,6 @@
 #include "config/SettingsStore.h"
 #include "engine/FilingError.h"
 #include "engine/FolderFormat.h"
-#include "engine/SafeMove.h"
 #include "engine/TagReader.h"
 #include "engine/commonold.h"
 
@@ -13,10 +12,10 @@ namespace {
 
 // The tags of one file. The reader lives for this call only, so it is
 // released on every way out, before anything is written.
-TagValues readTags(const QString& path)
+TagValues readTags(int fd)
 {
     TagReader reader;
-    reader.OpenTagFile(path);
+    reader.OpenTagFile(fd);
     TagValues tags;
     tags.track = reader.TrackNumber();
     tags.title = reader.SongTitle();
@@ -67,14 +66,27 @@ QString processor::createFolders(const TagValues& tags) const
     return createLevels(outbox, FolderLevels(folderFormat_, tags, NameRules::Windows));
 }
 
-void processor::process()
+MoveResult processor::process(const SafeMove::Progress& progress)
 {
-    const QString source = inboxpath() + currentinfile();
-    // Noted before the tags are read, so a file that changes at any time
-    // while it is filed stays in the inbox and is filed again later.
-    SafeMove move(source);
-    const TagValues tags = readTags(source);
-    const QString folder = createFolders(tags);
-    move.copyTo(folder + currentinfile());
-    move.removeSourceIfUnchanged();
+    // Opened before the tags are read, and the tags read from that open file,
+    // so a file that changes at any time while it is filed stays in the inbox.
+    SafeMove move(inboxpath() + currentinfile());
+    TagValues tags;
+    try {
+        if (move.sourceChanged())
+            return {};
+        tags = readTags(move.descriptor());
+    } catch (const FilingError&) {
+        if (move.sourceChanged()) // a writer's half-written file is not a bad file
+            return {};
+        throw;
+    }
+    return move.moveTo({outboxpath(), createFolders(tags), currentinfile(), {}}, progress);
+}
+
+void processor::removeLeftovers()
+{
+    SafeMove::removeLeftovers(outboxpath());
+    SafeMove::removeLeftovers(errorspath());
+    SafeMove::restoreInterruptedRemovals(inboxpath());
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/SafeMove.h"
 #include "engine/clsProcessorBase.h"
 
 #include <QString>
@@ -20,9 +21,12 @@ public:
     bool connected = false;
     int iconref = 15; // tray picture while stopped; iconref + 1 while running
 
-    // Files the current inbox file into the outbox by its tags. Throws a
-    // FilingError when it cannot; the inbox file then stays where it was.
-    void process();
+    // Files the current inbox file into the outbox by its tags and says where
+    // it went. Throws a FilingError when it cannot; the inbox file then stays
+    // where it was, as it does when the move was abandoned.
+    MoveResult process(const SafeMove::Progress& progress = {});
+    // At start: removes what an interrupted run left in the folders.
+    void removeLeftovers();
 
     QString currentinfile() const { return base_.currentinfile(); }
     void setCurrentinfile(const QString& name) { base_.setCurrentinfile(name); }

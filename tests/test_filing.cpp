@@ -1,6 +1,7 @@
 #include "Mp3Fixture.h"
 #include "TestSupport.h"
 
+#include "engine/FileName.h"
 #include "engine/FilingError.h"
 #include "engine/FolderFormat.h"
 #include "engine/SafeMove.h"
@@ -11,12 +12,15 @@
 #include <QtTest>
 
 #include <cerrno>
+#include <fcntl.h>
 #include <memory>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using TestSupport::readFile;
 
 Q_DECLARE_METATYPE(TagValues)
+Q_DECLARE_METATYPE(MoveResult::Outcome)
 
 class TestFiling : public QObject {
     Q_OBJECT
@@ -90,19 +94,6 @@ private slots:
         QTEST(FolderLevels(format, tags, windows ? NameRules::Windows : NameRules::Posix), "levels");
     }
 
-    void filesIntoNewLevelsAndReplacesWhole()
-    {
-        drop("x.mp3", "AC/DC", "Back: in Black", "Hells Bells, the longer take");
-        engine_->process();
-        const QByteArray bytes = drop("x.mp3", "AC/DC", "Back: in Black", "Hells Bells");
-        engine_->process();
-        QCOMPARE(readFile(at("outbox/ACDC/Back in Black/x.mp3")), bytes);
-        QCOMPARE(entries(at("outbox/ACDC/Back in Black")), QStringList{"x.mp3"}); // no temporary file
-        TestSupport::writeFile(at("new"), "made with the usual permissions, which the copy has too");
-        QCOMPARE(QFile::permissions(at("outbox/ACDC/Back in Black/x.mp3")), QFile::permissions(at("new")));
-        QCOMPARE(entries(at("inbox")), QStringList{});
-    }
-
     // Something in the way in the outbox blames that path, not the file.
     void blockedDestinationKeepsInboxFile()
     {
@@ -113,26 +104,7 @@ private slots:
         TestSupport::writeFile(at("outbox/Artist"), "a file, not a folder");
         const QByteArray bytes = drop("x.mp3", "Artist", "Album");
         QCOMPARE(blamed(), (QStringList{QString::number(EEXIST), at("outbox/Artist")}));
-        // A folder of the file's name: the copy fails and leaves no temporary file.
-        QVERIFY(QFile::remove(at("outbox/Artist")) && QDir().mkpath(at("outbox/Artist/Album/x.mp3")));
-        QCOMPARE(blamed(), (QStringList{QString::number(EISDIR), at("outbox/Artist/Album/")}));
-        QCOMPARE(entries(at("outbox/Artist/Album")), QStringList{"x.mp3"});
         QCOMPARE(readFile(at("inbox/x.mp3")), bytes);
-    }
-
-    void errorFilingReplacesEarlierCopyAndLog()
-    {
-        drop("song.mp3", "First", "Take, longer than the second");
-        engine_->base().ErrorHandle(FilingError(53, "File not found", 123456));
-        const QByteArray bytes = drop("song.mp3", "A", "B");
-        engine_->setProcessing(true);
-        engine_->base().ErrorHandle(FilingError::fromErrno(ENOENT));
-        const QString folder = at("errors/File not found/");
-        QCOMPARE(entries(folder), (QStringList{"song.mp3", "song.mp3.txt"}));
-        QCOMPARE(readFile(folder + "song.mp3"), bytes);
-        QCOMPARE(readFile(folder + "song.mp3.txt"), QByteArray(" 53 \r\nFile not found\r\n 0 \r\n\r\n 2 \r\n"));
-        QCOMPARE(entries(at("inbox")), QStringList{});
-        QVERIFY(!engine_->processing());
     }
 
     void errorFilingFailureKeepsInboxFile()
@@ -146,7 +118,8 @@ private slots:
         QVERIFY(engine_->processing());
         // Still in the inbox; a description of only removed characters then files it into no subfolder.
         engine_->base().ErrorHandle(FilingError(75, "?/\\:*<>\"", 5));
-        QCOMPARE(entries(at("errors")), (QStringList{"Disk full", "song.mp3", "song.mp3.txt"}));
+        QVERIFY(!engine_->processing());
+        QCOMPARE(entries(at("errors")), (QStringList{".tovrel-partial", "Disk full", "song.mp3", "song.mp3.txt"}));
         QCOMPARE(readFile(at("errors/song.mp3")), bytes);
     }
 
@@ -177,14 +150,196 @@ private slots:
         QCOMPARE(readFile(at("outbox/What_Band__/Live_/x.mp3")), bytes);
     }
 
-    void changedSourceIsNotDeleted()
+    // The outbox tree and the errors folder never replace a file: a taken name
+    // gives "name (2).mp3" and on; the same bytes make the inbox file a duplicate.
+    // Each existing entry is "name" (a copy of the new file), "name=text" (other
+    // bytes) or "name/" (a folder).
+    void neverReplacesAnotherFile_data()
     {
-        TestSupport::writeFile(at("inbox/growing.mp3"), "first part");
-        SafeMove growing(at("inbox/growing.mp3"));
-        TestSupport::writeFile(at("inbox/growing.mp3"), "first part, second part");
-        growing.copyTo(at("outbox/growing.mp3"));
-        QVERIFY(!growing.removeSourceIfUnchanged());
-        QCOMPARE(readFile(at("inbox/growing.mp3")), QByteArray("first part, second part"));
+        QTest::addColumn<bool>("toErrors");
+        QTest::addColumn<QStringList>("existing");
+        QTest::addColumn<int>("outcome");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QStringList>("after");
+        QTest::addColumn<QString>("file");
+        const int filed = int(MoveResult::Outcome::Filed), duplicate = int(MoveResult::Outcome::Duplicate);
+        const auto row = [](const char* tag, bool toErrors, const QStringList& existing, int outcome,
+                            const QString& name, const QStringList& after, const QString& file = "x.mp3") {
+            QTest::newRow(tag) << toErrors << existing << outcome << name << after << file;
+        };
+        row("free", false, {}, filed, "x.mp3", {"x.mp3"});
+        row("other song", false, {"x.mp3=disc one"}, filed, "x (2).mp3", {"x (2).mp3", "x.mp3"});
+        row("several taken", false, {"x.mp3=a", "x (2).mp3=b", "x (3).mp3/"}, filed, "x (4).mp3",
+            {"x (2).mp3", "x (3).mp3", "x (4).mp3", "x.mp3"});
+        row("same song", false, {"x.mp3"}, duplicate, "x.mp3", {"x.mp3"});
+        row("same song second", false, {"x.mp3=a", "x (2).mp3"}, duplicate, "x (2).mp3", {"x (2).mp3", "x.mp3"});
+        row("errors, other file", true, {"x.mp3=a", "x.mp3.txt=log"}, filed, "x (2).mp3",
+            {"x (2).mp3", "x (2).mp3.txt", "x.mp3", "x.mp3.txt"});
+        row("errors, log alone", true, {"x.mp3.txt=log"}, filed, "x (2).mp3",
+            {"x (2).mp3", "x (2).mp3.txt", "x.mp3.txt"});
+        row("errors, same file", true, {"x.mp3", "x.mp3.txt=log"}, duplicate, "x.mp3", {"x.mp3", "x.mp3.txt"});
+        // 255 bytes: 125 two-byte letters, "x" and ".mp3". With " (2)" the stem may keep 247 bytes, cut before a
+        // letter.
+        const QString longest = QString(125, QChar(0xE9)) + "x.mp3", cut = QString(123, QChar(0xE9)) + " (2).mp3";
+        row("longest name", false, {longest + "=other"}, filed, cut, {cut, longest}, longest);
+    }
+
+    void neverReplacesAnotherFile()
+    {
+        QFETCH(bool, toErrors);
+        QFETCH(QStringList, existing);
+        const QString folder = at(toErrors ? "errors/File not found/" : "outbox/Artist/Album/");
+        QFETCH(QString, file);
+        const QByteArray bytes = drop(file, "Artist", "Album");
+        QDir().mkpath(folder);
+        for (const QString& entry : existing) {
+            const QString name = entry.section('=', 0, 0);
+            if (name.endsWith('/'))
+                QDir().mkpath(folder + name);
+            else
+                TestSupport::writeFile(folder + name, entry.contains('=') ? entry.section('=', 1).toUtf8() : bytes);
+        }
+        const MoveResult moved =
+            toErrors ? engine_->base().ErrorHandle(FilingError(53, "File not found", 2)) : engine_->process();
+        QTEST(int(moved.outcome), "outcome");
+        QTEST(moved.name, "name");
+        QVERIFY(moved.sourceRemoved);
+        QTEST(entries(folder), "after");
+        QCOMPARE(readFile(folder + moved.name), bytes);
+        if (toErrors && moved.outcome == MoveResult::Outcome::Filed)
+            QCOMPARE(readFile(folder + moved.name + ".txt"),
+                     QByteArray(" 53 \r\nFile not found\r\n 0 \r\n\r\n 2 \r\n"));
+        QCOMPARE(entries(at("inbox")), QStringList{});
+        QCOMPARE(entries(at(toErrors ? "errors/.tovrel-partial" : "outbox/.tovrel-partial")), QStringList{});
+    }
+
+    // A name that is not UTF-8 is listed, filed and removed byte for byte, and
+    // the copy keeps the permission bits and times of the original.
+    void keepsNameBytesPermissionsAndTimes()
+    {
+        const QByteArray name = "caf\xe9 \xf0\x9f\x8e\xb5.mp3";
+        const QByteArray inbox = QFile::encodeName(at("inbox/"));
+        const QByteArray bytes = Mp3Fixture::build({"Artist", "Album", "Song", "1"});
+        const int fd = ::open(inbox + name, O_WRONLY | O_CREAT, 0640);
+        QVERIFY(fd >= 0 && ::write(fd, bytes.constData(), size_t(bytes.size())) == bytes.size() && ::close(fd) == 0);
+        ::chmod(inbox + name, 0640); // whatever the umask
+        const struct timespec times[2] = {{988000000, 5}, {988000000, 123456789}};
+        QVERIFY(::utimensat(AT_FDCWD, inbox + name, times, 0) == 0);
+        QVERIFY(engine_->getnextfile());
+        QCOMPARE(FileName::forDisplay(engine_->currentinfile()), QString::fromUtf8("caf\uFFFD \U0001F3B5.mp3"));
+        QCOMPARE(engine_->process().outcome, MoveResult::Outcome::Filed);
+        struct stat filed;
+        QVERIFY(::stat(QFile::encodeName(at("outbox/Artist/Album/")) + name, &filed) == 0);
+        QCOMPARE(filed.st_mode & 07777, 0640u);
+        QCOMPARE(filed.st_mtim.tv_sec, 988000000);
+        QCOMPARE(filed.st_mtim.tv_nsec, 123456789);
+        QCOMPARE(entries(at("inbox")), QStringList{});
+        QVERIFY(::unlink(QFile::encodeName(at("outbox/Artist/Album/")) + name) == 0); // QDir cannot name it
+    }
+
+    void namesKeepEveryByte_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<int>("marks"); // replacement marks when shown
+        QTest::newRow("ascii") << QByteArray("Song 1.mp3") << 0;
+        QTest::newRow("utf-8") << QByteArray("\xc3\xa9t\xc3\xa9 \xe2\x82\xac \xf0\x9f\x8e\xb5") << 0;
+        QTest::newRow("latin-1") << QByteArray("caf\xe9") << 1;
+        QTest::newRow("overlong") << QByteArray("\xc0\xaf\xe0\x80\xaf") << 5;
+        QTest::newRow("surrogate") << QByteArray("\xed\xa0\x80\xed\xb2\x80") << 6;
+        QTest::newRow("cut short") << QByteArray("a\xe2\x82") << 2;
+        QTest::newRow("stray bytes") << QByteArray("\x80\xbf\xff\xfe") << 4;
+        QTest::newRow("after a pair") << QByteArray("\xf0\x90\x82\x80\x80") << 1;
+    }
+
+    void namesKeepEveryByte()
+    {
+        QFETCH(QByteArray, bytes);
+        const QString name = FileName::decode(bytes);
+        QCOMPARE(FileName::encode(name), bytes);
+        QTEST(int(FileName::forDisplay(name).count(QChar::ReplacementCharacter)), "marks");
+    }
+
+    // A file that another program opens for writing, replaces or truncates
+    // during the copy stays as that program left it, and no copy is left behind.
+    void abandonsTheCopyWhenTheSourceChanges_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<int>("chunks"); // seen by the hook: a writer stops the copy at the next chunk
+        QTest::newRow("opened for writing") << "opened for writing" << 1;
+        QTest::newRow("truncated") << "truncated" << 1;
+        QTest::newRow("cancelled") << "cancelled" << 1;
+        QTest::newRow("renamed over") << "renamed over" << 1; // the file replaced loses its name: a new change time
+        QTest::newRow("name taken meanwhile") << "name taken meanwhile" << 3;
+    }
+
+    void abandonsTheCopyWhenTheSourceChanges()
+    {
+        QFETCH(QString, change);
+        const QString source = at("inbox/big.mp3");
+        QByteArray bytes(20 << 20, 'a');
+        TestSupport::writeFile(source, bytes);
+        TestSupport::writeFile(at("inbox/other"), "another file");
+        QProcess editor;
+        SafeMove move(source);
+        const auto edit = [&](const QString& script) {
+            // The editor waits until the copy lets go of the file, then writes.
+            editor.start("sh", {"-c", script, source});
+            for (int wait = 0; wait < 500 && !readFile("/proc/locks").contains("BREAKING"); ++wait)
+                QTest::qWait(10);
+        };
+        int chunks = 0;
+        const auto hook = [&](qint64, qint64) {
+            if (++chunks > 1)
+                return true;
+            if (change == "opened for writing") {
+                edit("echo edited >> \"$0\"");
+                bytes += "edited\n";
+            } else if (change == "truncated") {
+                edit(": > \"$0\"; echo new >> \"$0\"");
+                bytes = "new\n";
+            } else if (change == "name taken meanwhile") {
+                TestSupport::writeFile(at("outbox/big.mp3"), "another song");
+            } else if (change == "renamed over") {
+                ::rename(QFile::encodeName(at("inbox/other")), QFile::encodeName(source));
+                bytes = "another file";
+            }
+            return change != "cancelled";
+        };
+        const MoveResult moved = move.moveTo({at("outbox/"), at("outbox/"), "big.mp3", {}}, hook);
+        QTEST(chunks, "chunks");
+        QVERIFY(!editor.isOpen() || editor.waitForFinished(5000));
+        if (change == "name taken meanwhile") { // the rename refuses to replace it
+            QCOMPARE(moved.name, "big (2).mp3");
+            QCOMPARE(readFile(at("outbox/big (2).mp3")), bytes);
+            QCOMPARE(readFile(at("outbox/big.mp3")), "another song");
+            return;
+        }
+        QCOMPARE(moved.outcome, MoveResult::Outcome::Abandoned);
+        QCOMPARE(readFile(source), bytes);
+        QCOMPARE(entries(at("outbox")), QStringList{".tovrel-partial"});
+        QCOMPARE(entries(at("outbox/.tovrel-partial")), QStringList{});
+    }
+
+    // At start only the program's own leftovers go: partial copies of ended
+    // runs, and inbox files caught in their removal come back.
+    void removesOnlyItsOwnLeftovers()
+    {
+        const QStringList kept{"outbox/.tovrel-partial/1-mine", "outbox/.tovrel-partial/notes.txt",
+                               "outbox/.tovrel-40000-x", "outbox/Artist/.tovrel-partial-40000-x",
+                               "errors/.tovrel-partial/40000-Upper"};
+        for (const QString& path :
+             kept + QStringList{"outbox/.tovrel-partial/40000-x", "errors/.tovrel-partial/40001-y"})
+            TestSupport::writeFile(at(path), "partial");
+        ::rename(QFile::encodeName(at("outbox/.tovrel-partial/1-mine")),
+                 QFile::encodeName(at("outbox/.tovrel-partial/")) + QByteArray::number(::getpid()) + "-mine");
+        TestSupport::writeFile(at("inbox/.tovrel-removing/song.mp3"), "being removed");
+        engine_->removeLeftovers();
+        QCOMPARE(entries(at("outbox/.tovrel-partial")),
+                 (QStringList{QString::number(::getpid()) + "-mine", "notes.txt"}));
+        QCOMPARE(entries(at("errors/.tovrel-partial")), QStringList{"40000-Upper"});
+        for (const QString& path : kept.mid(2))
+            QVERIFY2(QFileInfo::exists(at(path)), qPrintable(path));
+        QCOMPARE(entries(at("inbox")), QStringList{"song.mp3"});
     }
 };
 

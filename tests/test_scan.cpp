@@ -10,6 +10,10 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <cstdio>
+#include <sys/stat.h>
+#include <unistd.h>
+
 using TestSupport::HeldFile;
 using TestSupport::writeFile;
 
@@ -111,6 +115,52 @@ private slots:
         QCOMPARE(p_->InboxFiles(files), QStringLiteral("9999.mp3")); // last by name
     }
 
+    // Seen by an ordinary account: a file it could not remove after the copy is
+    // not taken, nor is another account's file that changed just now (its
+    // writer cannot be seen); the first in line says why.
+    void holdsWhatItCannotRemoveOrSeeWritten_data()
+    {
+        QTest::addColumn<int>("folderMode");
+        QTest::addColumn<bool>("ownFile");
+        QTest::addColumn<QString>("answer");
+        const QString cannotRemove = "a.mp3 cannot be removed from the inbox, so it is left alone.";
+        QTest::newRow("read-only inbox") << 0755 << false << "Cannot Process files yet.  " + cannotRemove + " 1";
+        QTest::newRow("another's file, shared folder")
+            << 01777 << false << "Cannot Process files yet.  " + cannotRemove + " 1";
+        QTest::newRow("own file, shared folder") << 01777 << true << "chosen a.mp3 0";
+        QTest::newRow("another's file just written")
+            << 0777 << false << "Cannot Process files yet.  a.mp3 waits until it has not changed for a few seconds. 1";
+    }
+
+    void holdsWhatItCannotRemoveOrSeeWritten()
+    {
+        QFETCH(int, folderMode);
+        QFETCH(bool, ownFile);
+        if (::geteuid() != 0)
+            QSKIP("needs root to act as another user");
+        QTemporaryDir shared("/tmp/tovrel-held-XXXXXX");
+        QDir(shared.path()).mkpath("inbox");
+        QDir(shared.path()).mkpath("outbox");
+        const QByteArray inbox = QFile::encodeName(shared.filePath("inbox"));
+        writeFile(shared.filePath("inbox/a.mp3"));
+        for (const auto& [path, mode] : {std::pair{QFile::encodeName(shared.path()), 0755},
+                                         {QFile::encodeName(shared.filePath("outbox")), 0777},
+                                         {inbox, folderMode},
+                                         {inbox + "/a.mp3", 0644}})
+            QVERIFY(::chmod(path, mode_t(mode)) == 0);
+        if (ownFile)
+            QVERIFY(::chown(inbox + "/a.mp3", 65534, 65534) == 0);
+        QProcess probe;
+        probe.start("setpriv",
+                    {"--reuid=65534", "--regid=65534", "--clear-groups", "--inh-caps=-all",
+                     QCoreApplication::applicationFilePath(), "heldProbe", inbox, shared.filePath("outbox")});
+        QVERIFY(probe.waitForFinished(10000));
+        const QString answer = QString::fromUtf8(probe.readAllStandardOutput()).trimmed();
+        if (answer.isEmpty())
+            QSKIP("the test executable cannot be run as another user from this folder");
+        QTEST(answer, "answer");
+    }
+
     void aMissingInboxFailsAsAMissingPath()
     {
         p_->setInboxpath(dir_->filePath("gone/"));
@@ -118,5 +168,22 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestScan)
+// Run as "test_scan heldProbe INBOX OUTBOX", the executable chooses the next
+// file and answers the choice or the status, then the count of held files.
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    if (argc == 4 && qstrcmp(argv[1], "heldProbe") == 0) {
+        processor engine;
+        engine.setInboxpath(QFile::decodeName(argv[2]) + "/");
+        engine.setOutboxpath(QFile::decodeName(argv[3]) + "/");
+        const bool chosen = engine.getnextfile();
+        engine.updatestats();
+        std::printf("%s %d\n", qPrintable(chosen ? "chosen " + engine.currentinfile() : engine.ServiceStatus()),
+                    engine.inboxlockcount());
+        return 0;
+    }
+    TestScan scan;
+    return QTest::qExec(&scan, argc, argv);
+}
 #include "test_scan.moc"

@@ -148,7 +148,8 @@ private slots:
         QVERIFY(!form.findChild<QTimer*>("Timer")->isActive());
     }
 
-    // One file per tick; one that cannot be filed goes to the errors folder, and the next tick goes on.
+    // One file per tick; one that cannot be filed goes to the errors folder, and the next tick goes on. The status
+    // line tells a duplicate and a file filed under another name.
     void pollingShowsTheInboxAndFilesOneFilePerTick()
     {
         Folders folders("False");
@@ -165,6 +166,11 @@ private slots:
         QCOMPARE(tick(form), QStringList({"Processing 3.mp3 | 0 0 0 0", header}));
         QCOMPARE(tick(form), QStringList({"No files in inbox.   | 0 0 0 0", header}));
         QCOMPARE(TestSupport::readFile(folders.errors + "/Invalid file format/2.mp3"), QByteArray("not audio at all"));
+        // The same song again is a duplicate; another song of the same name gets a name of its own.
+        QVERIFY(Mp3Fixture::write(folders.inbox + "/1.mp3", "Alpha", "First", "Song", 1));
+        QCOMPARE(tick(form).first(), "1.mp3 is already in the outbox as 1.mp3: removed from the inbox. | 0 0 0 0");
+        QVERIFY(Mp3Fixture::write(folders.inbox + "/1.mp3", "Alpha", "First", "Other song", 1));
+        QCOMPARE(tick(form).first(), "1.mp3 was filed as 1 (2).mp3: another file had its name. | 0 0 0 0");
     }
 
     void unwritableDestinationLetsTheFileWait_data()

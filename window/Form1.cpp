@@ -4,8 +4,10 @@
 #include "config/MessageBox.h"
 #include "config/Options.h"
 #include "config/SettingsStore.h"
+#include "engine/FileName.h"
 #include "engine/FilingError.h"
 #include "engine/SafeMove.h"
+#include "engine/commonold.h"
 #include "engine/processor.h"
 #include "window/FilledCircle.h"
 #include "window/ProcessPriority.h"
@@ -14,7 +16,6 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -67,6 +68,28 @@ QString withTrailingSlash(QString path)
     if (!path.endsWith(QLatin1Char('/')))
         path += QLatin1Char('/');
     return path;
+}
+
+// What the status line says after a move, when "Processing" does not say it all.
+QString describeMove(const QString& name, const MoveResult& moved, const QString& where)
+{
+    switch (moved.outcome) {
+    case MoveResult::Outcome::Abandoned:
+        return name + QStringLiteral(" changed while it was filed, so it stays in the inbox.");
+    case MoveResult::Outcome::Duplicate:
+        return name + QStringLiteral(" is already in ") + where + QStringLiteral(" as ") +
+               FileName::forDisplay(moved.name) +
+               (moved.sourceRemoved ? QStringLiteral(": removed from the inbox.")
+                                    : QStringLiteral(", but it could not be removed from the inbox."));
+    case MoveResult::Outcome::Filed:
+        if (!moved.sourceRemoved)
+            return name + QStringLiteral(" was filed, but it could not be removed from the inbox.");
+        if (FileName::forDisplay(moved.name) != name && where == QLatin1String("the outbox"))
+            return name + QStringLiteral(" was filed as ") + FileName::forDisplay(moved.name) +
+                   QStringLiteral(": another file had its name.");
+        return {};
+    }
+    return {};
 }
 
 // A failure as the status line tells it; one of a destination folder names it.
@@ -204,7 +227,11 @@ void Form1::loadsettings()
     process->setInboxpath(withTrailingSlash(SettingsStore::read(Setting::InboxPath)));
     process->setOutboxpath(withTrailingSlash(SettingsStore::read(Setting::OutboxPath)));
     process->setErrorspath(withTrailingSlash(SettingsStore::read(Setting::ErrorsPath)));
-    if (foldersAreUsable() || closing_)
+    if (foldersAreUsable()) {
+        process->removeLeftovers();
+        return;
+    }
+    if (closing_)
         return;
     MessageBox::show(this, QStringLiteral("Directories are invalid, please reconfigure!"));
     if (closing_) // the program was asked to end while the message was shown
@@ -261,7 +288,7 @@ void Form1::main()
     try {
         if (process->serviceon() && !process->processing()) {
             if (process->getnextfile()) {
-                txtstatus->setText(QStringLiteral("Processing ") + process->currentinfile());
+                txtstatus->setText(QStringLiteral("Processing ") + FileName::forDisplay(process->currentinfile()));
                 fileCurrentFile();
             } else {
                 txtstatus->setText(process->ServiceStatus());
@@ -284,9 +311,11 @@ void Form1::main()
 // folder is wrong, and a later step tries again.
 void Form1::fileCurrentFile()
 {
-    const QString name = process->currentinfile();
+    const QString name = FileName::forDisplay(process->currentinfile());
     try {
-        process->process();
+        const QString moved = describeMove(name, process->process(), QStringLiteral("the outbox"));
+        if (!moved.isEmpty())
+            txtstatus->setText(moved);
         return;
     } catch (const std::exception& failure) {
         const auto* filingError = dynamic_cast<const FilingError*>(&failure);
@@ -298,11 +327,13 @@ void Form1::fileCurrentFile()
         const FilingError error = filingError ? *filingError : FilingError::fromErrno(0);
         const QString cannotFile = QStringLiteral("Cannot file ") + name + QStringLiteral(": ") + describe(failure);
         try {
-            process->base().ErrorHandle(error);
-            txtstatus->setText(cannotFile + QStringLiteral(". Moved to the errors folder."));
+            const MoveResult moved = process->base().ErrorHandle(error);
+            const QString how = describeMove(name, moved, QStringLiteral("the errors folder"));
+            txtstatus->setText(cannotFile + QStringLiteral(". ") +
+                               (how.isEmpty() ? QStringLiteral("Moved to the errors folder.") : how));
         } catch (const std::exception& errorFilingFailure) {
             // The file may have moved before the log failed: say where it is.
-            if (QFileInfo::exists(process->inboxpath() + name)) {
+            if (commonold::FileExists(process->inboxpath() + process->currentinfile())) {
                 process->base().letCurrentFileWait();
                 txtstatus->setText(cannotFile + QStringLiteral(". Left in the inbox: ") + describe(errorFilingFailure) +
                                    QLatin1Char('.'));
@@ -323,7 +354,7 @@ void Form1::showInbox()
     lstInboxFiles->addItem(QStringLiteral("Files in ") + process->inboxpath() + QStringLiteral(". . . ."));
     const int count = process->inboxcount();
     for (int index = 1; index <= count; ++index)
-        lstInboxFiles->addItem(process->InboxFiles(index));
+        lstInboxFiles->addItem(FileName::forDisplay(process->InboxFiles(index)));
     txtInboxCount->setText(QString::number(process->inboxcount()));
     txtInboxLockCount->setText(QString::number(process->inboxlockcount()));
     txtTooBigCount->setText(QString::number(process->toobigcount()));
