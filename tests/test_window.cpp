@@ -178,20 +178,17 @@ private slots:
         QTest::addColumn<QString>("blocker");
         QTest::addColumn<QString>("status");   // of the first step; %1 is the temporary root
         QTest::addColumn<bool>("othersFiled"); // whether a file bound elsewhere is filed meanwhile
-        QTest::newRow("a file where a folder should be")
-            << "file"
-            << "1.mp3 waits in the inbox: cannot write to %1/outbox/Artist (File already exists)." << true;
-        QTest::newRow("read-only outbox")
-            << "read-only"
-            << "1.mp3 waits in the inbox: cannot write to %1/outbox/ (Permission denied)." << false;
-        QTest::newRow("outbox out of inodes")
-            << "no inodes"
-            << "1.mp3 waits in the inbox: cannot write to %1/outbox/ (Disk full)." << false;
-        QTest::newRow("read-only errors folder")
-            << "read-only errors"
-            << "Cannot file 1.mp3: Invalid file format. Left in the inbox: cannot write to "
-               "%1/errors/ (Permission denied)."
-            << true;
+        const auto row = [](const char* tag, const char* blocker, const QString& status, bool othersFiled) {
+            QTest::newRow(tag) << blocker << status << othersFiled;
+        };
+        const QString waits = "1.mp3 waits in the inbox: cannot write to %1/outbox/";
+        row("a file where a folder should be", "file", waits + "Artist (File already exists).", true);
+        row("read-only outbox", "read-only", waits + " (Permission denied).", false);
+        row("outbox out of inodes", "no inodes", waits + " (Disk full).", false);
+        row("read-only errors folder", "read-only errors",
+            "Cannot file 1.mp3: Invalid file format. Left in the inbox: cannot write to %1/errors/ (Permission "
+            "denied).",
+            true);
     }
 
     // A destination that cannot take a file is not the file's fault: it waits in the inbox, untouched, while the
@@ -200,9 +197,8 @@ private slots:
     {
         QFETCH(QString, blocker);
         Folders folders;
-        for (const QString& folder : {folders.inbox, folders.outbox, folders.errors})
-            QVERIFY(QDir().mkpath(folder));
         const QString mountPoint = blocker == "read-only errors" ? folders.errors : folders.outbox;
+        QVERIFY(QDir().mkpath(mountPoint));
         const auto mountTmpfs = [&](unsigned long flags, const char* options) {
             return ::mount("tmpfs", QFile::encodeName(mountPoint), "tmpfs", flags, options) == 0;
         };
