@@ -121,7 +121,8 @@ private slots:
     void unwritableSettingsFolderIsReported()
     {
         const QString folder = QFileInfo(SettingsStore::filePath()).absolutePath();
-        if (::geteuid() != 0 || ::mount("tmpfs", QFile::encodeName(folder), "tmpfs", MS_RDONLY, "") != 0)
+        if (::geteuid() != 0 || !QDir().mkpath(folder) ||
+            ::mount("tmpfs", QFile::encodeName(folder), "tmpfs", MS_RDONLY, "") != 0)
             QSKIP("needs root to mount a read-only folder");
         const auto unmount = qScopeGuard([&] { ::umount(QFile::encodeName(folder)); });
         processor process;
