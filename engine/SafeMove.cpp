@@ -252,6 +252,12 @@ MoveResult SafeMove::moveTo(const Destination& to, const Progress& progress)
     const Closer closeDestination{destinationFd};
     const QByteArray wanted = FileName::encode(to.name);
     const QByteArray companion = FileName::encode(to.companion);
+    // The destination is the source itself (one folder given as both inbox and
+    // outbox): it must not be taken for its own duplicate and removed.
+    struct stat here, there;
+    if (wanted == name_ && ::fstat(folderFd_, &here) == 0 && ::fstat(destinationFd, &there) == 0 &&
+        here.st_dev == there.st_dev && here.st_ino == there.st_ino)
+        blame(to.folder, EEXIST);
     // Names taken by other files are passed over before anything is copied.
     int number = 1;
     try {

@@ -1,6 +1,7 @@
 #include "Mp3Fixture.h"
 #include "TestSupport.h"
 
+#include "config/SettingsStore.h"
 #include "engine/FileName.h"
 #include "engine/FilingError.h"
 #include "engine/FolderFormat.h"
@@ -192,6 +193,17 @@ private slots:
                      QByteArray(" 53 \r\nFile not found\r\n 0 \r\n\r\n 2 \r\n"));
         QCOMPARE(entries(at("inbox")), QStringList{});
         QCOMPARE(entries(at(toErrors ? "errors/.tovrel-partial" : "outbox/.tovrel-partial")), QStringList{});
+    }
+
+    // One folder as inbox and outbox, with an empty format: the file is not its own duplicate; it stays and waits.
+    void destinationThatIsTheSourceKeepsTheFile()
+    {
+        SettingsStore::write(Setting::FileFormat, "");
+        engine_->loadsettings();
+        engine_->setOutboxpath(at("inbox/./"));
+        const QByteArray bytes = drop("x.mp3", "Artist", "Album");
+        QCOMPARE(TestSupport::failureOf([&] { engine_->process(); }).folder(), at("inbox/./"));
+        QCOMPARE(readFile(at("inbox/x.mp3")), bytes);
     }
 
     // A name that is not UTF-8 is listed, filed and removed byte for byte, and
