@@ -1,16 +1,21 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that are missing, builds, and then:
-#   ./build.sh run     starts the program
-#   ./build.sh test    runs every test
-#   ./build.sh bench   runs the benchmarks
-#   ./build.sh         only builds
+#   ./build.sh run       builds the program only and starts it
+#   ./build.sh test      builds everything and runs every test
+#   ./build.sh bench     builds everything and runs the benchmarks
+#   ./build.sh package   builds the program only and makes build/tovrel_<version>_<arch>.deb
+#   ./build.sh           builds everything
 set -euo pipefail
 cd "$(dirname "$0")"
 
 packages=(build-essential cmake ninja-build pkg-config qt6-base-dev libtag1-dev)
-# The tray test runs a private X server with a notification area and clicks the icon.
-# The filing test formats a FAT image (mkfs.vfat) to mount as the outbox.
-[ "${1:-}" = test ] && packages+=(xvfb xauth trayer xdotool dosfstools)
+case "${1:-}" in
+# The tray test runs a private X server with a notification area and clicks the icon;
+# the package test builds the package and validates what desktops read from it;
+# the filing test formats a FAT image (mkfs.vfat) to mount as the outbox.
+test) packages+=(xvfb xauth trayer xdotool dosfstools dpkg-dev file desktop-file-utils appstream) ;;
+package) packages+=(dpkg-dev file) ;; # dpkg-shlibdeps finds what the package depends on
+esac
 
 missing=()
 for package in "${packages[@]}"; do
@@ -25,18 +30,24 @@ if ((${#missing[@]})); then
 fi
 
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j2
 
 case "${1:-}" in
 run)
-    if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
-        echo "No display: Tovrel runs its service on Qt's offscreen platform (stop it with Ctrl+C or kill)."
-        export QT_QPA_PLATFORM=offscreen
-    fi
+    cmake --build build -j2 --target tovrel
     exec build/window/tovrel
     ;;
-test) cd build && exec ctest --output-on-failure -j2 ;;
-bench) for benchmark in build/bench/bench_filing build/bench/bench_scan; do "$benchmark"; done ;;
-"") ;;
-*) echo "usage: $0 [run|test|bench]" >&2; exit 2 ;;
+package)
+    cmake --build build -j2 --target tovrel
+    cd build && exec cpack -G DEB
+    ;;
+test)
+    cmake --build build -j2
+    cd build && exec ctest --output-on-failure -j2
+    ;;
+bench)
+    cmake --build build -j2
+    for benchmark in build/bench/bench_filing build/bench/bench_scan; do "$benchmark"; done
+    ;;
+"") cmake --build build -j2 ;;
+*) echo "usage: $0 [run|test|bench|package]" >&2; exit 2 ;;
 esac

@@ -1,12 +1,15 @@
 #include "config/Options.h"
 
+#include "config/Autostart.h"
 #include "config/Controls.h"
 #include "config/MessageBox.h"
 #include "config/SettingsStore.h"
 #include "config/advanced.h"
+#include "engine/FilingError.h"
 #include "engine/commonold.h"
 #include "engine/processor.h"
 
+#include <QCheckBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QLabel>
@@ -41,6 +44,8 @@ void Options::createControls()
     OptStopped = addControl<QRadioButton>(this, "OptStopped", twips(1920, 2760, 975, 255), QStringLiteral("Stopped"));
     cmdadvanced =
         addControl<QPushButton>(this, "cmdadvanced", twips(4080, 2400, 1455, 495), QStringLiteral("Advanced"));
+    chkAutostart = addControl<QCheckBox>(this, "chkAutostart", twips(1920, 3030, 3135, 255),
+                                         QStringLiteral("Start when I log in"));
     cmdOK = addControl<QPushButton>(this, "cmdOK", twips(1920, 3360, 1095, 375), QStringLiteral("OK"));
     cmdCancel = addControl<QPushButton>(this, "cmdCancel", twips(3240, 3360, 1335, 375), QStringLiteral("Cancel"));
 
@@ -48,7 +53,7 @@ void Options::createControls()
     for (QPushButton* button : {cmdinbrowse, cmdoutbrowse, cmdErrorBrowse, cmdadvanced, cmdOK, cmdCancel})
         button->setAutoDefault(false);
     chainTabOrder({txtinboxpath, txtoutboxpath, cmdOK, cmdCancel, cmdinbrowse, cmdoutbrowse, optStarted, OptStopped,
-                   txtErrorsPath, cmdErrorBrowse, cmdadvanced});
+                   chkAutostart, txtErrorsPath, cmdErrorBrowse, cmdadvanced});
 
     connect(cmdinbrowse, &QPushButton::clicked, this, [this] { chooseFolder(txtinboxpath); });
     connect(cmdoutbrowse, &QPushButton::clicked, this, [this] { chooseFolder(txtoutboxpath); });
@@ -68,6 +73,7 @@ void Options::loadSettings()
     txtoutboxpath->setText(SettingsStore::readAsDialog(Setting::OutboxPath));
     txtErrorsPath->setText(SettingsStore::readAsDialog(Setting::ErrorsPath));
     cmdadvanced->setVisible(process_.advanced);
+    chkAutostart->setChecked(Autostart::isEnabled());
 }
 
 void Options::chooseFolder(QLineEdit* box)
@@ -92,6 +98,8 @@ void Options::save()
         MessageBox::show(this, QStringLiteral("Can't have the same path for two locations."));
         return;
     }
+    if (!applyAutostart())
+        return;
     const bool saved = SettingsStore::write(Setting::State, optStarted->isChecked() ? QStringLiteral("True")
                                                                                     : QStringLiteral("False")) &&
                        SettingsStore::write(Setting::InboxPath, txtinboxpath->text()) &&
@@ -102,6 +110,22 @@ void Options::save()
         return;
     }
     accept();
+}
+
+// A start at login that cannot be set up is said before anything is written,
+// and the dialog stays open.
+bool Options::applyAutostart()
+{
+    if (chkAutostart->isChecked() == Autostart::isEnabled())
+        return true;
+    try {
+        Autostart::setEnabled(chkAutostart->isChecked());
+        return true;
+    } catch (const FilingError& failure) {
+        MessageBox::show(this, QStringLiteral("Cannot change the start at login (%1): %2")
+                                   .arg(failure.description(), Autostart::filePath()));
+        return false;
+    }
 }
 
 void Options::openAdvanced()

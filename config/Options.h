@@ -2,6 +2,7 @@
 
 #include <QDialog>
 
+class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -27,6 +28,7 @@ private:
     void loadSettings();
     void chooseFolder(QLineEdit* box);
     void save();
+    bool applyAutostart();
     void openAdvanced();
 
     processor& process_;
@@ -43,6 +45,8 @@ private:
     QRadioButton* optStarted;
     QRadioButton* OptStopped;
     QPushButton* cmdadvanced;
+    // Shows whether the program starts at login, and changes that on OK.
+    QCheckBox* chkAutostart;
     QPushButton* cmdOK;
     QPushButton* cmdCancel;
 };

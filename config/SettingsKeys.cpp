@@ -1,5 +1,7 @@
 #include "config/SettingsKeys.h"
 
+#include "config/DefaultFolders.h"
+
 #include <QCoreApplication>
 
 namespace {
@@ -28,11 +30,11 @@ QString settingDefault(Setting setting)
     case Setting::State:
         return QStringLiteral("true");
     case Setting::InboxPath:
-        return programFolder() + QStringLiteral("/inbox");
+        return DefaultFolders::base() + QStringLiteral("/inbox");
     case Setting::OutboxPath:
-        return programFolder() + QStringLiteral("/outbox");
+        return DefaultFolders::base() + QStringLiteral("/outbox");
     case Setting::ErrorsPath:
-        return programFolder() + QStringLiteral("/errors");
+        return DefaultFolders::base() + QStringLiteral("/errors");
     case Setting::FileFormat:
         return QStringLiteral("%ar\\%al");
     }

@@ -21,7 +21,7 @@ struct SettingKey {
 const SettingKey& settingKey(Setting setting);
 
 // The value a reader uses when the key is absent. The three folders default to
-// the folder that holds the executable followed by "/inbox", "/outbox", "/errors".
+// DefaultFolders::base() followed by "/inbox", "/outbox", "/errors".
 QString settingDefault(Setting setting);
 
 // The program folder: the executable's folder, without a trailing "/".

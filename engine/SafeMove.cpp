@@ -263,7 +263,8 @@ MoveResult SafeMove::moveTo(const Destination& to, const Progress& progress)
     try {
         for (Slot slot; (slot = slotAt(destinationFd, numbered(wanted, number), companion)) != Slot::Free; ++number) {
             if (slot == Slot::Same)
-                return {MoveResult::Outcome::Duplicate, FileName::decode(numbered(wanted, number)), removeSource()};
+                return {MoveResult::Outcome::Duplicate, FileName::decode(numbered(wanted, number)), removeSource(),
+                        to.folder};
             if (number >= kMostNumbers)
                 throwErrno(EEXIST);
         }
@@ -287,14 +288,14 @@ MoveResult SafeMove::moveTo(const Destination& to, const Progress& progress)
             if (renameNoReplace(copy.folderFd, copy.name, destinationFd, name) == 0) {
                 copy.placed();
                 ::fsync(destinationFd);
-                return {MoveResult::Outcome::Filed, FileName::decode(name), removeSource()};
+                return {MoveResult::Outcome::Filed, FileName::decode(name), removeSource(), to.folder};
             }
             if (errno == EXDEV && !inDestination)
                 break; // the folders are different file systems after all: copy again, into the destination
             if (errno != EEXIST)
                 blame(to.folder);
             if (slotAt(destinationFd, name, {}) == Slot::Same)
-                return {MoveResult::Outcome::Duplicate, FileName::decode(name), removeSource()};
+                return {MoveResult::Outcome::Duplicate, FileName::decode(name), removeSource(), to.folder};
         }
         if (number > kMostNumbers)
             blame(to.folder, EEXIST);

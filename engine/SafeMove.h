@@ -16,6 +16,7 @@ struct MoveResult {
     Outcome outcome = Outcome::Abandoned;
     QString name;               // in the destination folder, as FileName carries it
     bool sourceRemoved = false; // the source is gone (Filed or Duplicate)
+    QString folder;             // where `name` is, ending in "/"
 };
 
 // Moves a file so that no byte is lost on the way. The source stays open under

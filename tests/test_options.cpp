@@ -1,6 +1,7 @@
 #include "DialogDriver.h"
 #include "TestSupport.h"
 
+#include "config/Autostart.h"
 #include "config/Options.h"
 #include "config/SettingsStore.h"
 #include "engine/processor.h"
@@ -138,6 +139,50 @@ private slots:
         QVERIFY(dialog.isVisible());
         QCOMPARE(folders(&dialog), typed);
         QCOMPARE(SettingsStore::readAsDialog(Setting::InboxPath), QCoreApplication::applicationDirPath() + "/inbox");
+    }
+
+    // The check box shows whether the login entry is there; OK creates or removes it, Cancel leaves it alone. An entry
+    // that cannot be made is said, the dialog stays open, and nothing is stored.
+    void startAtLoginFollowsTheCheckBoxOnOk()
+    {
+        processor process;
+        const QString entry = Autostart::filePath();
+        QCOMPARE(entry, qEnvironmentVariable("XDG_CONFIG_HOME") + "/autostart/tovrel.desktop");
+        QFile::remove(entry);
+        for (const bool wanted : {true, false}) {
+            for (const QString button : {"cmdCancel", "cmdOK"}) {
+                Options dialog(process);
+                QCOMPARE(control<QCheckBox>(&dialog, "chkAutostart")->isChecked(), !wanted);
+                control<QCheckBox>(&dialog, "chkAutostart")->setChecked(wanted);
+                click(&dialog, qPrintable(button));
+                QCOMPARE(QFileInfo::exists(entry), button == "cmdOK" ? wanted : !wanted);
+            }
+        }
+        Autostart::setEnabled(true);
+        QVERIFY(TestSupport::readFile(entry).contains(
+            "\nExec=" + Autostart::execLine(QCoreApplication::applicationFilePath()).toUtf8() + "\n"));
+        if (const QString validator = QStandardPaths::findExecutable("desktop-file-validate"); !validator.isEmpty())
+            QCOMPARE(QProcess::execute(validator, {entry}), 0);
+        QFile::remove(entry);
+        TestSupport::clearSettings();
+        QDir(QFileInfo(entry).absolutePath()).removeRecursively();
+        TestSupport::writeFile(QFileInfo(entry).absolutePath(), "a file where the folder should be");
+        const auto removeFile = qScopeGuard([&] { QFile::remove(QFileInfo(entry).absolutePath()); });
+        Options dialog(process);
+        dialog.show();
+        control<QCheckBox>(&dialog, "chkAutostart")->setChecked(true);
+        QString seen;
+        whenModalsOpen({[&](QWidget* message) { seen = answerMessage(message); }});
+        click(&dialog, "cmdOK");
+        QCOMPARE(seen, "Cannot change the start at login (File already exists): " + entry + " | Valdrome Kestu Tovrel");
+        QVERIFY(dialog.isVisible() && stored().isEmpty());
+    }
+
+    // Desktop entries read Exec as quoted arguments with their own escapes.
+    void autostartEntryQuotesTheProgram()
+    {
+        QCOMPARE(Autostart::execLine("/usr/bin/tovrel"), "/usr/bin/tovrel --minimized");
+        QCOMPARE(Autostart::execLine("/My Music/b$c\\d\"e%f"), "\"/My Music/b\\\\$c\\\\\\\\d\\\\\"e%%f\" --minimized");
     }
 };
 

@@ -1,6 +1,7 @@
 // The settings store and the processor's folder format.
 #include "TestSupport.h"
 
+#include "config/DefaultFolders.h"
 #include "config/SettingsStore.h"
 #include "engine/processor.h"
 
@@ -57,6 +58,22 @@ private slots:
         SettingsStore::write(Setting::FileFormat, ""); // stored empty: the default no longer applies
         p.loadsettings();
         QCOMPARE(p.folderFormat(), QString());
+    }
+
+    // A program that runs where it was built keeps its folders beside it; an installed one (a "bin" folder beside
+    // the "share" folder that holds its desktop entry) keeps them in the user's music folder.
+    void defaultFolders()
+    {
+        QTemporaryDir root;
+        const QString bin = root.filePath("bin"),
+                      userDirs = qEnvironmentVariable("XDG_CONFIG_HOME") + "/user-dirs.dirs";
+        QVERIFY(QDir().mkpath(bin));
+        QCOMPARE(DefaultFolders::baseFor(bin), bin);
+        TestSupport::writeFile(root.filePath("share/applications/tovrel.desktop"));
+        QCOMPARE(DefaultFolders::baseFor(bin), QDir::homePath() + "/Music/Tovrel");
+        TestSupport::writeFile(userDirs, "XDG_MUSIC_DIR=\"$HOME/Songs\"\n");
+        QCOMPARE(DefaultFolders::baseFor(bin), QDir::homePath() + "/Songs/Tovrel");
+        QFile::remove(userDirs);
     }
 };
 

@@ -96,6 +96,27 @@ private slots:
         QVERIFY(form_->isVisible() && !form_->isMinimized());
     }
 
+    // The program itself, started minimized where there is a tray, shows only its icon until it is started again.
+    void minimizedStartShowsOnlyTheIconUntilStartedAgain()
+    {
+        QProcess program;
+        program.start(QStringLiteral(TOVREL_PATH), {"--minimized"});
+        const auto windows = [&](const QStringList& only) {
+            QProcess search; // names the program's windows, one a line
+            search.start("xdotool",
+                         QStringList{"search", "--all", "--pid", QString::number(program.processId())} + only);
+            return search.waitForFinished() ? search.readAllStandardOutput().count('\n') : -1;
+        };
+        const QStringList shown{"--onlyvisible", "--name", kApplicationTitle};
+        QTRY_VERIFY_WITH_TIMEOUT(windows({}) > 0, 10000); // its icon, at least
+        QTest::qWait(500);
+        QCOMPARE(windows(shown), 0);
+        QCOMPARE(QProcess::execute(QStringLiteral(TOVREL_PATH), {}), 0);
+        QTRY_COMPARE(windows(shown), 1);
+        program.terminate();
+        QVERIFY(program.waitForFinished(10000));
+    }
+
     // Last: the icon goes at once, the window right after.
     void exitRemovesTheIconAtOnce()
     {

@@ -3,6 +3,7 @@
 #include "TestSupport.h"
 
 #include "config/SettingsStore.h"
+#include "engine/History.h"
 #include "engine/processor.h"
 #include "window/FilledCircle.h"
 #include "window/Form1.h"
@@ -68,7 +69,11 @@ class TestWindow : public QObject {
     Q_OBJECT
 
 private slots:
-    void init() { TestSupport::clearSettings(); }
+    void init()
+    {
+        TestSupport::clearSettings();
+        QFile::remove(History().filePath());
+    }
 
     // Every start also puts the process back at the normal priority, every thread of it.
     void emptyStoreStartsOnWithTheDefaultFoldersUntilExit()
@@ -171,6 +176,16 @@ private slots:
         QCOMPARE(tick(form).first(), "1.mp3 is already in the outbox as 1.mp3: removed from the inbox. | 0 0 0 0");
         QVERIFY(Mp3Fixture::write(folders.inbox + "/1.mp3", "Alpha", "First", "Other song", 1));
         QCOMPARE(tick(form).first(), "1.mp3 was filed as 1 (2).mp3: another file had its name. | 0 0 0 0");
+        QStringList history;
+        for (const QString& line : QString::fromUtf8(TestSupport::readFile(History().filePath())).split('\n'))
+            history << line.section('\t', 1);
+        const QString first = folders.outbox + "/Alpha/First/";
+        QCOMPARE(
+            history,
+            QStringList({"filed\t1.mp3\t" + first + "1.mp3",
+                         "error\t2.mp3\t" + folders.errors + "/Invalid file format/2.mp3 (Invalid file format)",
+                         "filed\t3.mp3\t" + folders.outbox + "/Beta/Second/3.mp3",
+                         "duplicate\t1.mp3\tsame as " + first + "1.mp3", "filed\t1.mp3\t" + first + "1 (2).mp3", ""}));
     }
 
     void unwritableDestinationLetsTheFileWait_data()
@@ -237,6 +252,8 @@ private slots:
         Folders folders;
         QCOMPARE(QProcess::execute(QCoreApplication::applicationFilePath(), {"--close"}), 0);
         QCOMPARE(QProcess::execute(QCoreApplication::applicationFilePath(), {"--exit"}), 0);
+        // Without a notification area, a start asked to hide the window shows it all the same.
+        QCOMPARE(QProcess::execute(QCoreApplication::applicationFilePath(), {"--minimized"}), 0);
     }
 };
 
@@ -249,6 +266,16 @@ int main(int argc, char* argv[])
             how == "--close" ? void(form->close()) : form->findChild<QAction*>("mExit")->trigger();
         });
         return RunProgram(app);
+    }
+    if (app.arguments().value(1) == "--minimized") {
+        QTimer::singleShot(200, [] {
+            const QWidgetList windows = QApplication::topLevelWidgets();
+            const bool shown = std::any_of(windows.begin(), windows.end(), [](QWidget* window) {
+                return qobject_cast<Form1*>(window) && window->isVisible();
+            });
+            QCoreApplication::exit(shown ? 0 : 3);
+        });
+        return RunProgram(app, true);
     }
     TestWindow test;
     return QTest::qExec(&test, argc, argv);

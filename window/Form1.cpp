@@ -1,6 +1,7 @@
 #include "window/Form1.h"
 
 #include "config/Controls.h"
+#include "config/DefaultFolders.h"
 #include "config/MessageBox.h"
 #include "config/Options.h"
 #include "config/SettingsStore.h"
@@ -9,6 +10,7 @@
 #include "engine/SafeMove.h"
 #include "engine/commonold.h"
 #include "engine/processor.h"
+#include "window/ErrorNotices.h"
 #include "window/FilledCircle.h"
 #include "window/ProcessPriority.h"
 #include "window/TerminationSignals.h"
@@ -106,8 +108,9 @@ QString describe(const std::exception& failure)
 
 } // namespace
 
-Form1::Form1(TerminationSignals* termination) : Images(drawImages())
+Form1::Form1(TerminationSignals* termination) : Images(drawImages()), errorNotices_(new ErrorNotices(5000, this))
 {
+    connect(errorNotices_, &ErrorNotices::notice, this, &Form1::showNotice);
     createControls();
     createMenu();
     if (termination)
@@ -206,6 +209,7 @@ void Form1::startUp()
     Timer->stop();
     process = std::make_unique<processor>();
     process->base().setIndicators(this);
+    DefaultFolders::prepare();
     loadsettings();
     if (closing_) // asked to end during the folder recovery
         return;
@@ -313,9 +317,11 @@ void Form1::fileCurrentFile()
 {
     const QString name = FileName::forDisplay(process->currentinfile());
     try {
-        const QString moved = describeMove(name, process->process(), QStringLiteral("the outbox"));
-        if (!moved.isEmpty())
-            txtstatus->setText(moved);
+        const MoveResult moved = process->process();
+        history_.record(process->currentinfile(), moved);
+        const QString how = describeMove(name, moved, QStringLiteral("the outbox"));
+        if (!how.isEmpty())
+            txtstatus->setText(how);
         return;
     } catch (const std::exception& failure) {
         const auto* filingError = dynamic_cast<const FilingError*>(&failure);
@@ -331,6 +337,9 @@ void Form1::fileCurrentFile()
             const QString how = describeMove(name, moved, QStringLiteral("the errors folder"));
             txtstatus->setText(cannotFile + QStringLiteral(". ") +
                                (how.isEmpty() ? QStringLiteral("Moved to the errors folder.") : how));
+            history_.record(process->currentinfile(), moved, describe(failure));
+            if (moved.outcome != MoveResult::Outcome::Abandoned)
+                errorNotices_->fileErrorFiled();
         } catch (const std::exception& errorFilingFailure) {
             // The file may have moved before the log failed: say where it is.
             if (commonold::FileExists(process->inboxpath() + process->currentinfile())) {

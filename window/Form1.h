@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/History.h"
 #include "engine/ServiceIndicators.h"
 
 #include <QList>
@@ -9,6 +10,7 @@
 
 #include <memory>
 
+class ErrorNotices;
 class FilledCircle;
 class QAction;
 class QLabel;
@@ -56,6 +58,9 @@ public:
     void ShellTrayRemove();
     // Routes the icon's clicks to the window.
     void SubClass();
+    bool trayIconShown() const;
+    // Shows the window at its normal size, in front ("Show", or a second start).
+    void showFromTray();
 
     // True from the moment a close was asked for: the window is going away,
     // and the program ends with it.
@@ -79,10 +84,9 @@ private:
     void showInbox();
     void connectPriorities();
     void exitProgram();
-    void showFromTray();
     void UnSubClass();
     void TrayWindowProc(QSystemTrayIcon::ActivationReason reason);
-    bool trayIconShown() const;
+    void showNotice(const QString& text);
 
     void setStartEnabled(bool enabled) override;
     void setStopEnabled(bool enabled) override;
@@ -127,5 +131,8 @@ private:
 
     // The notification-area icon; none until ShellTrayAdd found a place for it.
     QSystemTrayIcon* TrayIconData = nullptr;
+    // What happened to each file, and the notices of files in the errors folder.
+    History history_;
+    ErrorNotices* errorNotices_;
     bool closing_ = false;
 };

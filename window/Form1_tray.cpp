@@ -84,3 +84,10 @@ void Form1::changeEvent(QEvent* event)
         setWindowState(windowState() & ~Qt::WindowMinimized);
     });
 }
+
+// Notices need the icon; without one the status line and the history tell.
+void Form1::showNotice(const QString& text)
+{
+    if (trayIconShown())
+        TrayIconData->showMessage(kApplicationTitle, text, QSystemTrayIcon::Warning);
+}

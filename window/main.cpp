@@ -1,9 +1,21 @@
+#include "window/CommandLine.h"
 #include "window/Program.h"
 
 #include <QApplication>
 
+#include <cstdio>
+
 int main(int argc, char* argv[])
 {
+    QStringList arguments;
+    for (int index = 0; index < argc; ++index)
+        arguments << QString::fromLocal8Bit(argv[index]);
+    const CommandLine commandLine(arguments);
+    if (commandLine.endsProgram()) {
+        std::fputs(commandLine.output().toLocal8Bit().constData(), commandLine.outputIsError() ? stderr : stdout);
+        return commandLine.exitStatus();
+    }
+    UseOffscreenWithoutDisplay();
     QApplication app(argc, argv);
-    return RunProgram(app);
+    return RunProgram(app, commandLine.minimized());
 }

@@ -1,0 +1,68 @@
+#include "engine/History.h"
+
+#include "engine/FileName.h"
+#include "engine/SafeMove.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+namespace {
+
+// File names may hold tabs and line breaks; escaped, every entry stays one line
+// of tab-separated fields.
+QString oneField(const QString& name)
+{
+    QString text = FileName::forDisplay(name);
+    text.replace(QLatin1Char('\\'), QLatin1String("\\\\"));
+    text.replace(QLatin1Char('\t'), QLatin1String("\\t"));
+    text.replace(QLatin1Char('\n'), QLatin1String("\\n"));
+    text.replace(QLatin1Char('\r'), QLatin1String("\\r"));
+    return text;
+}
+
+} // namespace
+
+History::History(const QString& folder) : folder_(folder), filePath_(folder + QStringLiteral("/history.log")) {}
+
+QString History::defaultFolder()
+{
+    QString state = qEnvironmentVariable("XDG_STATE_HOME");
+    if (!QDir::isAbsolutePath(state))
+        state = QDir::homePath() + QStringLiteral("/.local/state");
+    return state + QStringLiteral("/tovrel");
+}
+
+void History::record(const QString& inboxName, const MoveResult& moved, const QString& why)
+{
+    if (moved.outcome == MoveResult::Outcome::Abandoned)
+        return;
+    const bool duplicate = moved.outcome == MoveResult::Outcome::Duplicate;
+    QString detail = (duplicate ? QStringLiteral("same as ") : QString()) + oneField(moved.folder + moved.name);
+    if (!why.isEmpty())
+        detail += QStringLiteral(" (") + why + QLatin1Char(')');
+    if (!moved.sourceRemoved)
+        detail += QStringLiteral("; could not be removed from the inbox");
+    const char* what = !why.isEmpty() ? "error" : duplicate ? "duplicate" : "filed";
+    append(QLatin1String(what) + QLatin1Char('\t') + oneField(inboxName) + QLatin1Char('\t') + detail);
+}
+
+void History::append(const QString& line)
+{
+    QDir().mkpath(folder_);
+    rotateWhenFull();
+    QFile log(filePath_);
+    if (log.open(QIODevice::WriteOnly | QIODevice::Append))
+        log.write((QDateTime::currentDateTime().toString(Qt::ISODate) + QLatin1Char('\t') + line + QLatin1Char('\n'))
+                      .toUtf8());
+}
+
+void History::rotateWhenFull()
+{
+    if (QFileInfo(filePath_).size() < kRotateAtBytes)
+        return;
+    const QString older = filePath_ + QStringLiteral(".1");
+    QFile::remove(older);
+    QFile::rename(filePath_, older);
+}

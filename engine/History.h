@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QString>
+
+struct MoveResult;
+
+// What happened to each file the service took from the inbox, one line per
+// file in history.log: the time, what happened (filed, duplicate, error), the
+// inbox name, and where the file went (with why, for the errors folder). The
+// log is kept bounded: past about a megabyte it becomes history.log.1,
+// replacing the older one. A log that cannot be written is skipped; it never
+// stops the filing.
+class History {
+public:
+    // The log in `folder`; by default $XDG_STATE_HOME/tovrel
+    // (~/.local/state/tovrel when that is unset or not an absolute path).
+    explicit History(const QString& folder = defaultFolder());
+
+    static QString defaultFolder();
+    QString filePath() const { return filePath_; }
+
+    // One line for what a move did with the inbox file `inboxName`; `why`, when
+    // given, is the failure that sent it to the errors folder. A move that was
+    // abandoned left the file in the inbox, and writes no line.
+    void record(const QString& inboxName, const MoveResult& moved, const QString& why = {});
+
+    static constexpr qint64 kRotateAtBytes = 1024 * 1024;
+
+private:
+    void append(const QString& line);
+    void rotateWhenFull();
+
+    QString folder_;
+    QString filePath_;
+};
