@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QFont>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QRect>
 #include <QSize>
@@ -48,6 +49,21 @@ Control* addControl(QWidget* parent, const char* name, const QRect& place, Args&
     if constexpr (std::is_base_of_v<QLabel, Control>)
         control->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     return control;
+}
+
+// A caption that the machine's font makes wider than its box (the layouts were
+// drawn for a narrower font) is set closer together until it fits, rather than
+// cut off or run into the control beside it; it stands against the box's right
+// edge, a little apart from the control it names.
+inline void fitCaptionRight(QLabel* label)
+{
+    label->setAlignment(Qt::AlignRight | Qt::AlignTop);
+    label->setContentsMargins(0, 0, 2, 0);
+    QFont font = label->font();
+    const int room = label->contentsRect().width();
+    for (int stretch = 95; stretch >= 75 && QFontMetrics(font).horizontalAdvance(label->text()) > room; stretch -= 5)
+        font.setStretch(stretch);
+    label->setFont(font);
 }
 
 // Keyboard focus moves through `controls` in the order given.

@@ -12,6 +12,7 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -55,9 +56,9 @@ void Options::createControls()
     chainTabOrder({txtinboxpath, txtoutboxpath, cmdOK, cmdCancel, cmdinbrowse, cmdoutbrowse, optStarted, OptStopped,
                    chkAutostart, txtErrorsPath, cmdErrorBrowse, cmdadvanced});
 
-    connect(cmdinbrowse, &QPushButton::clicked, this, [this] { chooseFolder(txtinboxpath); });
-    connect(cmdoutbrowse, &QPushButton::clicked, this, [this] { chooseFolder(txtoutboxpath); });
-    connect(cmdErrorBrowse, &QPushButton::clicked, this, [this] { chooseFolder(txtErrorsPath); });
+    connect(cmdinbrowse, &QPushButton::clicked, this, [this] { chooseFolder(txtinboxpath, Label1); });
+    connect(cmdoutbrowse, &QPushButton::clicked, this, [this] { chooseFolder(txtoutboxpath, Label2); });
+    connect(cmdErrorBrowse, &QPushButton::clicked, this, [this] { chooseFolder(txtErrorsPath, Label4); });
     connect(cmdOK, &QPushButton::clicked, this, &Options::save);
     connect(cmdCancel, &QPushButton::clicked, this, &QDialog::reject);
     connect(cmdadvanced, &QPushButton::clicked, this, &Options::openAdvanced);
@@ -76,10 +77,17 @@ void Options::loadSettings()
     chkAutostart->setChecked(Autostart::isEnabled());
 }
 
-void Options::chooseFolder(QLineEdit* box)
+// The chooser opens at the folder in the box, or at the nearest folder above it
+// that exists (the home folder for a relative path), and is titled after the box.
+void Options::chooseFolder(QLineEdit* box, const QLabel* label)
 {
-    const QString folder =
-        QFileDialog::getExistingDirectory(this, QStringLiteral("This is the title"), QDir::homePath());
+    QString start = QDir::cleanPath(withHomeFolder(box->text()));
+    if (QDir::isRelativePath(start))
+        start = QDir::homePath();
+    while (!QFileInfo(start).isDir())
+        start = QFileInfo(start).path();
+    const QString title = label->text().remove(QLatin1Char(':'));
+    const QString folder = QFileDialog::getExistingDirectory(this, title, start);
     if (!folder.isEmpty())
         box->setText(folder);
 }

@@ -26,7 +26,7 @@ public:
 private:
     void createControls();
     void loadSettings();
-    void chooseFolder(QLineEdit* box);
+    void chooseFolder(QLineEdit* box, const QLabel* label);
     void save();
     bool applyAutostart();
     void openAdvanced();

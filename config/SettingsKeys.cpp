@@ -3,6 +3,7 @@
 #include "config/DefaultFolders.h"
 
 #include <QCoreApplication>
+#include <QDir>
 
 namespace {
 const SettingKey kKeys[] = {
@@ -39,4 +40,11 @@ QString settingDefault(Setting setting)
         return QStringLiteral("%ar\\%al");
     }
     return QString();
+}
+
+QString withHomeFolder(const QString& path)
+{
+    if (path == QLatin1String("~") || path.startsWith(QLatin1String("~/")))
+        return QDir::homePath() + path.mid(1);
+    return path;
 }

@@ -26,3 +26,7 @@ QString settingDefault(Setting setting);
 
 // The program folder: the executable's folder, without a trailing "/".
 QString programFolder();
+
+// A folder setting as the file system knows it: a leading "~/" (or "~" alone)
+// is the user's home folder, as in a shell. The setting itself keeps the "~".
+QString withHomeFolder(const QString& path);

@@ -26,7 +26,8 @@ void advanced::createControls()
     txtFileFormat =
         addControl<QLineEdit>(this, "txtFileFormat", twips(1920, 120, 2895, 495), QStringLiteral("*t - *s"));
     Label2 = addControl<QLabel>(this, "Label2", twips(600, 840, 4095, 495),
-                                QStringLiteral("%ar  = Artist %al = Album *s = Song %t = Track Number."));
+                                QStringLiteral("%ar = Artist  %al = Album  %s = Song  %t = Track Number.  "
+                                               "\\ or / starts a new folder level."));
     Label2->setWordWrap(true);
     cmdOK = addControl<QPushButton>(this, "cmdOK", twips(600, 1680, 1815, 495), QStringLiteral("OK"));
     cmdCancel = addControl<QPushButton>(this, "cmdCancel", twips(2520, 1680, 1935, 495), QStringLiteral("Cancel"));
@@ -39,9 +40,9 @@ void advanced::createControls()
     connect(cmdCancel, &QPushButton::clicked, this, &QDialog::reject);
 }
 
-QString advanced::withoutForbiddenCharacters(QString format)
+QString advanced::cleanedFormat(QString format)
 {
-    QStringList levels = format.split(QLatin1Char('\\'));
+    QStringList levels = format.replace(QLatin1Char('/'), QLatin1Char('\\')).split(QLatin1Char('\\'));
     for (QString& level : levels)
         level = commonold::CleanName(level);
     return levels.join(QLatin1Char('\\'));
@@ -49,7 +50,7 @@ QString advanced::withoutForbiddenCharacters(QString format)
 
 void advanced::save()
 {
-    if (!SettingsStore::write(Setting::FileFormat, withoutForbiddenCharacters(txtFileFormat->text()))) {
+    if (!SettingsStore::write(Setting::FileFormat, cleanedFormat(txtFileFormat->text()))) {
         MessageBox::show(this, SettingsStore::cannotSaveMessage());
         return;
     }

@@ -16,9 +16,10 @@ class advanced : public QDialog {
 public:
     explicit advanced(processor& process, QWidget* parent = nullptr);
 
-    // The format without the characters no folder name may hold. Backslashes
-    // stay: they separate the folder levels.
-    static QString withoutForbiddenCharacters(QString format);
+    // The format as it is stored: "/" starts a new folder level as "\" does
+    // and is stored as "\"; each level loses the characters no folder name may
+    // hold.
+    static QString cleanedFormat(QString format);
 
 private:
     void createControls();

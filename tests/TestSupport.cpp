@@ -6,6 +6,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <unistd.h>
+
 namespace TestSupport {
 
 void writeFile(const QString& path, const QByteArray& bytes)
@@ -20,6 +22,13 @@ QByteArray readFile(const QString& path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QStringList asOrdinaryAccount()
+{
+    if (::geteuid() != 0)
+        return {};
+    return {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--inh-caps=-all"};
 }
 
 void clearSettings()

@@ -24,6 +24,10 @@ template <typename Action> FilingError failureOf(Action action)
     return {0, QString()};
 }
 
+// A command prefix that runs a program as the ordinary account nobody, when
+// this process is root (as in CI); empty otherwise, when it is one already.
+QStringList asOrdinaryAccount();
+
 // Removes the settings file, so the store starts empty.
 void clearSettings();
 

@@ -77,7 +77,7 @@ private slots:
         const QString file = shared.filePath("root.mp3");
         TestSupport::writeFile(file);
         ::chmod(QFile::encodeName(file).constData(), 0644);
-        const QStringList asNobody{"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--inh-caps=-all"};
+        const QStringList asNobody = TestSupport::asOrdinaryAccount();
         auto checkAsNobody = [&] {
             QProcess checker;
             checker.start(asNobody.first(), asNobody.mid(1) + QStringList{QCoreApplication::applicationFilePath(),

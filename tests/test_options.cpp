@@ -4,6 +4,7 @@
 #include "config/Autostart.h"
 #include "config/Options.h"
 #include "config/SettingsStore.h"
+#include "config/advanced.h"
 #include "engine/processor.h"
 
 #include <QtTest>
@@ -63,19 +64,76 @@ private slots:
             click(&dialog, "cmdOK");
         }
         QCOMPARE(seen, QStringList(3, "Can't have the same path for two locations. | Valdrome Kestu Tovrel"));
-        whenModalsOpen({[](QWidget* chooser) { static_cast<QDialog*>(chooser)->accept(); }});
+        QString opened; // the chooser opens at the nearest folder that exists, titled after its box
+        whenModalsOpen({[&](QWidget* chooser) {
+            opened = chooser->windowTitle() + " " + static_cast<QFileDialog*>(chooser)->directory().path();
+            static_cast<QDialog*>(chooser)->accept();
+        }});
+        control(&dialog, "txtinboxpath")->setText(QDir::tempPath() + "/no/such");
         click(&dialog, "cmdinbrowse");
+        QCOMPARE(opened, "Inbox Path " + QDir::tempPath());
         whenModalsOpen({[](QWidget* chooser) { static_cast<QDialog*>(chooser)->reject(); }});
         click(&dialog, "cmdErrorBrowse");
-        QCOMPARE(folders(&dialog), QStringList({QDir::homePath(), "/m", "/m"}));
-        whenModalsOpen({[](QWidget* advanced) {
-            control(advanced, "txtFileFormat")->setText("%ar\\?/*:><\"%al\\%t - %s");
-            click(advanced, "cmdOK");
-        }});
-        click(&dialog, "cmdadvanced");
-        QCOMPARE(process.folderFormat(), QStringLiteral("%ar\\%al\\%t - %s"));
+        QCOMPARE(folders(&dialog), QStringList({QDir::tempPath(), "/m", "/m"}));
         click(&dialog, "cmdCancel");
-        QCOMPARE(stored(), QStringList{"Advanced/FileFormat=%ar\\%al\\%t - %s"});
+        QVERIFY(!QFile::exists(SettingsStore::filePath()));
+    }
+
+    // The folder format as typed in Advanced (then Options cancelled: the format stays stored) or written into the
+    // settings file by hand, the line in the file, and the format the filing and the dialog then use.
+    void folderFormatForms_data()
+    {
+        QTest::addColumn<QString>("typed"); // "by hand": written into the file
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("format");
+        QTest::newRow("typed /") << "%ar/%al"
+                                 << "FileFormat=%ar\\\\%al"
+                                 << "%ar\\%al";
+        QTest::newRow("typed, cleaned") << "%ar\\?*:><\"%al/%t - %s"
+                                        << "FileFormat=%ar\\\\%al\\\\%t - %s"
+                                        << "%ar\\%al\\%t - %s";
+        QTest::newRow("typed, quoted") << "%ar; %al"
+                                       << "FileFormat=\"%ar; %al\""
+                                       << "%ar; %al";
+        QTest::newRow("typed @") << "@%ar"
+                                 << "FileFormat=@@%ar"
+                                 << "@%ar";
+        QTest::newRow("typed empty") << ""
+                                     << "FileFormat="
+                                     << "";
+        QTest::newRow("by hand, single") << "by hand"
+                                         << "FileFormat=%ar\\%al"
+                                         << "%ar\\%al";
+        QTest::newRow("by hand, doubled") << "by hand"
+                                          << "fileformat = %ar\\\\%al\\%t - %s"
+                                          << "%ar\\%al\\%t - %s";
+        QTest::newRow("by hand, quoted") << "by hand"
+                                         << "FileFormat=\"%ar\\\\%al\""
+                                         << "%ar\\%al";
+    }
+    void folderFormatForms()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, line);
+        QFETCH(QString, format);
+        processor process;
+        const QByteArray file = "[Advanced]\n" + line.toUtf8() + "\n";
+        if (typed == "by hand") {
+            TestSupport::writeFile(SettingsStore::filePath(), file);
+            process.loadsettings();
+        } else {
+            Options options(process);
+            whenModalsOpen({[&](QWidget* advanced) {
+                control(advanced, "txtFileFormat")->setText(typed);
+                click(advanced, "cmdOK");
+            }});
+            click(&options, "cmdadvanced");
+            click(&options, "cmdCancel");
+            QCOMPARE(TestSupport::readFile(SettingsStore::filePath()), file);
+        }
+        QCOMPARE(process.folderFormat(), format);
+        const advanced reopened(process);
+        QCOMPARE(control(&reopened, "txtFileFormat")->text(), format);
     }
 
     void showsStoredValuesAndOkWritesThemAsTyped()

@@ -48,18 +48,6 @@ private slots:
         QCOMPARE(file.childKeys(), QStringList{"inboxpath"});
     }
 
-    void processorReloadsTheFolderFormatAsWritten()
-    {
-        processor p;
-        SettingsStore::write("advanced", "FileFormat", "%ar\\%al\\%t - %s");
-        QCOMPARE(p.folderFormat(), QStringLiteral("%ar\\%al"));
-        p.loadsettings();
-        QCOMPARE(p.folderFormat(), QStringLiteral("%ar\\%al\\%t - %s"));
-        SettingsStore::write(Setting::FileFormat, ""); // stored empty: the default no longer applies
-        p.loadsettings();
-        QCOMPARE(p.folderFormat(), QString());
-    }
-
     // A program that runs where it was built keeps its folders beside it; an installed one (a "bin" folder beside
     // the "share" folder that holds its desktop entry) keeps them in the user's music folder.
     void defaultFolders()

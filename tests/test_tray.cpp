@@ -1,13 +1,16 @@
-// The tray icon on a real X display with a notification area: run under
-// xvfb-run, with trayer as the tray host and xdotool to click the icon as a
-// user would.
+// The tray icon and the window on a real X display, as a desktop user meets
+// them: run under xvfb-run with openbox as the window manager, trayer as the
+// tray host, and xdotool to click and minimize as a user would.
 #include "TestSupport.h"
 
 #include "config/SettingsStore.h"
 #include "window/Form1.h"
 
 #include <QAction>
+#include <QLineEdit>
 #include <QMenu>
+#include <QPushButton>
+#include <QScreen>
 #include <QSystemTrayIcon>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -30,57 +33,76 @@ void click(const QSystemTrayIcon& icon, int button)
                                   QString::number(button)});
 }
 
+QString xOutput(const QString& program, const QStringList& arguments)
+{
+    QProcess query;
+    query.start(program, arguments);
+    query.waitForFinished();
+    return QString::fromLatin1(query.readAllStandardOutput());
+}
+
+// What the screen shows where `frame` is.
+QImage onScreen(const QRect& frame)
+{
+    return QGuiApplication::primaryScreen()
+        ->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height())
+        .toImage()
+        .convertToFormat(QImage::Format_RGB32);
+}
+
 } // namespace
 
 class TestTray : public QObject {
     Q_OBJECT
 
     QTemporaryDir root_;
-    QProcess trayHost_;
+    QProcess windowManager_, trayHost_;
     std::unique_ptr<Form1> form_;
     QSystemTrayIcon* icon_ = nullptr;
     QMenu* menu_ = nullptr;
+    QImage emptyScreen_;
+
+    void trigger(const char* item) { form_->findChild<QAction*>(item)->trigger(); }
 
 private slots:
+    // The tray host starts after the program, as a panel often does at login.
     void initTestCase()
     {
-        trayHost_.start("trayer", {"--edge", "top", "--align", "right", "--widthtype", "request", "--height", "32"});
-        QVERIFY(trayHost_.waitForStarted());
-        QTRY_VERIFY_WITH_TIMEOUT(QSystemTrayIcon::isSystemTrayAvailable(), 10000);
-
+        windowManager_.start("openbox", {});
+        QTRY_VERIFY(xOutput("xprop", {"-root", "_NET_SUPPORTING_WM_CHECK"}).contains("window id"));
+        emptyScreen_ = onScreen(QGuiApplication::primaryScreen()->geometry());
         TestSupport::clearSettings();
-        SettingsStore::write(Setting::State, "False");
         for (const Setting folder : {Setting::InboxPath, Setting::OutboxPath, Setting::ErrorsPath})
             SettingsStore::write(folder, root_.filePath(QString::number(int(folder))));
         form_ = std::make_unique<Form1>();
         form_->show();
+        QVERIFY(QTest::qWaitForWindowActive(form_.get()));
         icon_ = form_->findChild<QSystemTrayIcon*>();
+        QVERIFY(!icon_ || !icon_->isVisible());
         menu_ = form_->findChild<QMenu*>("mService");
-        QVERIFY(icon_);
-        QTRY_VERIFY(!icon_->geometry().isEmpty());
     }
 
     void cleanupTestCase()
     {
         form_.reset();
-        trayHost_.kill();
-        trayHost_.waitForFinished();
+        for (QProcess* process : {&trayHost_, &windowManager_}) {
+            process->kill();
+            process->waitForFinished();
+        }
     }
 
-    void iconShowsTheTitleAndTheSwitch()
+    void iconAppearsWithTheTrayShowsTheSwitchAndOpensTheMenu()
     {
-        QVERIFY(icon_->isVisible());
+        trayHost_.start("trayer", {"--edge", "top", "--align", "right", "--widthtype", "request", "--height", "32"});
+        QTRY_VERIFY_WITH_TIMEOUT((icon_ = form_->findChild<QSystemTrayIcon*>()) && icon_->isVisible(), 10000);
+        QTRY_VERIFY(!icon_->geometry().isEmpty());
         QCOMPARE(icon_->toolTip(), kApplicationTitle);
+        QCOMPARE(topColour(icon_->icon()), kGreen); // the service started on
+        trigger("mStop");
         QCOMPARE(topColour(icon_->icon()), kRed);
-        form_->findChild<QAction*>("mStart")->trigger();
+        trigger("mStart");
         QCOMPARE(topColour(icon_->icon()), kGreen);
-        form_->findChild<QAction*>("mStop")->trigger();
-        QCOMPARE(topColour(icon_->icon()), kRed);
-    }
-
-    void rightButtonOpensTheMenuLeftButtonDoesNot()
-    {
-        click(*icon_, 1);
+        click(*icon_, 1); // the left button does nothing, the right one opens the menu
         QTest::qWait(300);
         QVERIFY(!menu_->isVisible());
         click(*icon_, 3);
@@ -88,12 +110,28 @@ private slots:
         menu_->hide();
     }
 
-    void minimizingHidesTheWindowUntilShow()
+    // Minimized by the window manager, the window leaves the screen and the
+    // taskbar (the window manager's client list); "Show" brings it back drawn
+    // and active. It cannot be maximized, and Stop leaves the focus on no text box.
+    void minimizingWithdrawsTheWindowUntilShow()
     {
-        form_->showMinimized();
+        const QString window = QString::number(form_->winId());
+        const QRect frame = form_->frameGeometry();
+        QProcess::execute("xdotool", {"windowminimize", window});
         QTRY_VERIFY(!form_->isVisible());
-        form_->findChild<QAction*>("mShow")->trigger();
-        QVERIFY(form_->isVisible() && !form_->isMinimized());
+        QTRY_COMPARE(onScreen(frame), emptyScreen_.copy(frame));
+        QVERIFY(!xOutput("xprop", {"-root", "_NET_CLIENT_LIST"}).contains(QString::number(form_->winId(), 16)));
+        trigger("mShow");
+        QVERIFY(QTest::qWaitForWindowActive(form_.get()));
+        QTRY_COMPARE(onScreen(form_->geometry()).pixelColor(2, 2), form_->palette().window().color());
+
+        auto* stop = form_->findChild<QPushButton*>("cmdStop");
+        stop->setFocus();
+        stop->click();
+        QVERIFY(form_->focusWidget() && !qobject_cast<QLineEdit*>(form_->focusWidget()));
+        form_->showMaximized();
+        QTest::qWait(300);
+        QCOMPARE(form_->frameGeometry().size(), frame.size());
     }
 
     // The program itself, started minimized where there is a tray, shows only its icon until it is started again.
@@ -120,7 +158,7 @@ private slots:
     // Last: the icon goes at once, the window right after.
     void exitRemovesTheIconAtOnce()
     {
-        form_->findChild<QAction*>("mExit")->trigger();
+        trigger("mExit");
         QVERIFY(!icon_->isVisible());
         QVERIFY(form_->isVisible());
         QTRY_VERIFY(!form_->isVisible());

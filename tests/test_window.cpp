@@ -14,6 +14,7 @@
 
 #include <sched.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace DialogDriver;
@@ -101,6 +102,12 @@ private slots:
         QTRY_COMPARE(control(&form, "txtInboxCount")->text(), QStringLiteral("0")); // the window's own timer
         click(&form, "PriorityLow");
         QCOMPARE(policiesOfEveryThread(), QSet<int>{SCHED_IDLE});
+        for (const char* name : {"Label2", "Label3", "Label4", "Label5"}) { // each caption whole, beside its box
+            const auto* caption = control<QLabel>(&form, name);
+            QVERIFY(caption->fontMetrics().horizontalAdvance(caption->text()) <= caption->contentsRect().width());
+            for (const QLineEdit* box : form.findChildren<QLineEdit*>())
+                QVERIFY(!caption->geometry().intersects(box->geometry()));
+        }
         form.findChild<QAction*>("mExit")->trigger();
         QVERIFY(!form.isClosing()); // the close request is handled after the command
         QTRY_VERIFY(form.isClosing());
@@ -109,8 +116,8 @@ private slots:
 
     // An empty folder (it would be the root folder) is refused, and only a folder's last level is created: until all
     // are usable, the user is sent back to Options. After Options the stored state decides. Without a notification
-    // area the window stays reachable. Closing it closes Options too.
-    void unusableFolderConfigureNoNotificationAreaAndCloseWithOptionsOpen()
+    // area the window stays reachable.
+    void unusableFolderConfigureAndNoNotificationArea()
     {
         Folders folders("False");
         SettingsStore::write(Setting::InboxPath, "");
@@ -122,7 +129,10 @@ private slots:
                 click(options, "cmdOK");
             };
         };
-        whenModalsOpen({answer, setInbox(folders.root.path() + "/missing/inbox"), answer, setInbox(folders.inbox)});
+        const QByteArray home = qgetenv("HOME");
+        const auto restoreHome = qScopeGuard([&] { qputenv("HOME", home); });
+        qputenv("HOME", QFile::encodeName(folders.root.path())); // "~/inbox" is the inbox
+        whenModalsOpen({answer, setInbox(folders.root.path() + "/missing/inbox"), answer, setInbox("~/inbox")});
         Form1 form;
         QCOMPARE(seen, QStringList(2, "Directories are invalid, please reconfigure! | Valdrome Kestu Tovrel"));
         QCOMPARE(form.process->inboxpath(), folders.inbox + "/");
@@ -140,17 +150,46 @@ private slots:
         form.showMinimized();
         QTest::qWait(50);
         QVERIFY(form.isVisible());
-        form.hide();
-        form.findChild<QAction*>("mShow")->trigger();
-        QVERIFY(form.isVisible() && !form.isMinimized());
-        bool optionsClosed = false;
-        whenModalsOpen({[&](QWidget* options) {
-            form.close();
-            optionsClosed = !options->isVisible();
-        }});
-        click(&form, "cmdConfig");
-        QVERIFY(optionsClosed && !form.isVisible());
-        QVERIFY(!form.findChild<QTimer*>("Timer")->isActive());
+    }
+
+    // Nothing has started while the folders are unusable: leaving Options without OK ends the program.
+    void leavingOptionsInTheFolderRecoveryEndsTheProgram_data()
+    {
+        QTest::addColumn<QString>("leaving");
+        QTest::newRow("Cancel") << "cmdCancel";
+        QTest::newRow("close control") << "";
+    }
+    void leavingOptionsInTheFolderRecoveryEndsTheProgram()
+    {
+        QFETCH(QString, leaving);
+        Folders folders;
+        SettingsStore::write(Setting::InboxPath, folders.root.path() + "/missing/inbox");
+        whenModalsOpen({answerMessage, [&](QWidget* options) {
+                            leaving.isEmpty() ? void(options->close()) : click(options, qPrintable(leaving));
+                        }});
+        bool askedAgain = false;
+        QObject watchdog; // when the loop goes on, ends it as the system would; gone with this test
+        QTimer::singleShot(3000, &watchdog, [&] {
+            askedAgain = true;
+            QApplication::activeModalWidget()->parentWidget()->close();
+        });
+        Form1 form;
+        QVERIFY(form.isClosing());
+        QVERIFY(!askedAgain);
+    }
+
+    // As an ordinary account, the system refuses Realtime and High and keeps Low once chosen: the options say so.
+    void priorityOptionsShowTheLevelInForce()
+    {
+        Folders folders;
+        ::chmod(QFile::encodeName(folders.root.path()).constData(), 0777); // the account makes its folders there
+        SetProcessPriority(ProcessPriority::Normal);
+        QStringList command =
+            TestSupport::asOrdinaryAccount() + QStringList{qApp->applicationFilePath(), "--priorities"};
+        QProcess program;
+        program.start(command.takeFirst(), command);
+        QVERIFY(program.waitForFinished(20000));
+        QCOMPARE(program.readAllStandardOutput().trimmed(), "PriorityNormal PriorityNormal PriorityLow PriorityLow");
     }
 
     // One file per tick; one that cannot be filed goes to the errors folder, and the next tick goes on. The status
@@ -246,13 +285,11 @@ private slots:
         QCOMPARE(TestSupport::readFile(filed), song);
     }
 
-    // Runs this executable as the program (see main below), whose window then closes itself; a crash gives -1.
-    void closingTheWindowEndsTheProgram()
+    // Runs this executable as the program (see main below): without a notification area, a start asked to hide
+    // the window shows it all the same.
+    void minimizedStartWithoutTrayShowsTheWindow()
     {
         Folders folders;
-        QCOMPARE(QProcess::execute(QCoreApplication::applicationFilePath(), {"--close"}), 0);
-        QCOMPARE(QProcess::execute(QCoreApplication::applicationFilePath(), {"--exit"}), 0);
-        // Without a notification area, a start asked to hide the window shows it all the same.
         QCOMPARE(QProcess::execute(QCoreApplication::applicationFilePath(), {"--minimized"}), 0);
     }
 };
@@ -260,12 +297,14 @@ private slots:
 int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
-    if (const QString how = app.arguments().value(1); how == "--close" || how == "--exit") {
-        QTimer::singleShot(200, [how] {
-            QWidget* form = QApplication::activeWindow();
-            how == "--close" ? void(form->close()) : form->findChild<QAction*>("mExit")->trigger();
-        });
-        return RunProgram(app);
+    if (app.arguments().value(1) == "--priorities") { // the option shown after choosing each in turn
+        Form1 form;
+        for (const char* chosen : {"PriorityRealtime", "PriorityHigh", "PriorityLow", "PriorityNormal"}) {
+            click(&form, chosen);
+            for (const QRadioButton* option : form.findChildren<QRadioButton*>())
+                printf("%s", option->isChecked() ? qPrintable(option->objectName() + " ") : "");
+        }
+        return 0;
     }
     if (app.arguments().value(1) == "--minimized") {
         QTimer::singleShot(200, [] {

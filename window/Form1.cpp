@@ -27,6 +27,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSignalBlocker>
 #include <QTimer>
 
 namespace {
@@ -122,7 +123,10 @@ Form1::~Form1() = default;
 
 void Form1::createControls()
 {
-    resize(twips(5025, 5535));
+    // The controls stand where they are placed: the window keeps its size.
+    setFixedSize(twips(5025, 5535));
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
     useLayoutFont(this);
     cmdstart = addControl<QPushButton>(this, "cmdstart", twips(120, 120, 495, 255), QStringLiteral("Start"));
     cmdStop = addControl<QPushButton>(this, "cmdStop", twips(720, 120, 495, 255), QStringLiteral("Stop"));
@@ -140,9 +144,9 @@ void Form1::createControls()
     Label3 = addControl<QLabel>(this, "Label3", twips(3675, 120, 735, 255), QStringLiteral("In Locked:"));
     txtInboxLockCount =
         addControl<QLineEdit>(this, "txtInboxLockCount", twips(4440, 120, 495, 285), QStringLiteral("?"));
-    Label4 = addControl<QLabel>(this, "Label4", twips(2520, 480, 615, 255), QStringLiteral("Too big:"));
+    Label4 = addControl<QLabel>(this, "Label4", twips(2520, 480, 555, 255), QStringLiteral("Too big:"));
     txtTooBigCount = addControl<QLineEdit>(this, "txtTooBigCount", twips(3120, 480, 495, 285), QStringLiteral("?"));
-    Label5 = addControl<QLabel>(this, "Label5", twips(3555, 480, 855, 255), QStringLiteral("Out Locked:"));
+    Label5 = addControl<QLabel>(this, "Label5", twips(3630, 480, 780, 255), QStringLiteral("Out Locked:"));
     txtOutboxLockCount =
         addControl<QLineEdit>(this, "txtOutboxLockCount", twips(4440, 480, 495, 285), QStringLiteral("?"));
     PriorityRealtime =
@@ -152,6 +156,17 @@ void Form1::createControls()
         addControl<QRadioButton>(this, "PriorityNormal", twips(1560, 480, 975, 195), QStringLiteral("Normal"));
     PriorityLow = addControl<QRadioButton>(this, "PriorityLow", twips(1560, 720, 1215, 255), QStringLiteral("Low"));
 
+    // The counters' captions stand beside their boxes, clear of the priority
+    // options on their left.
+    for (QLabel* caption : {Label2, Label3, Label4, Label5})
+        fitCaptionRight(caption);
+    // The status line and the counters are read, never typed into: their text
+    // can be selected and copied, but they show no caret and the keyboard focus
+    // passes them by (it would land there when Stop is disabled under it).
+    for (QLineEdit* display : {txtstatus, txtInboxCount, txtInboxLockCount, txtTooBigCount, txtOutboxLockCount}) {
+        display->setReadOnly(true);
+        display->setFocusPolicy(Qt::ClickFocus);
+    }
     // The progress bars are never driven; they stay empty, without a percentage.
     for (QProgressBar* bar : {progressbar, progtotal, peakbar})
         bar->setTextVisible(false);
@@ -164,22 +179,47 @@ void Form1::createControls()
     connect(Timer, &QTimer::timeout, this, &Form1::main);
     connect(cmdstart, &QPushButton::clicked, this, [this] { process->turnon(); });
     connect(cmdStop, &QPushButton::clicked, this, [this] { process->turnoff(); });
-    connect(cmdConfig, &QPushButton::clicked, this, &Form1::configure);
+    connect(cmdConfig, &QPushButton::clicked, this, [this] { configure(); });
     connectPriorities();
 }
 
-// Each option button puts the process at its own level when it is selected.
+QList<std::pair<QRadioButton*, ProcessPriority>> Form1::priorityOptions() const
+{
+    return {{PriorityRealtime, ProcessPriority::Realtime},
+            {PriorityHigh, ProcessPriority::High},
+            {PriorityNormal, ProcessPriority::Normal},
+            {PriorityLow, ProcessPriority::Low}};
+}
+
+// Each option button puts the process at its own level when it is selected;
+// the options then show the level the system actually put it at.
 void Form1::connectPriorities()
 {
-    const std::pair<QRadioButton*, ProcessPriority> levels[] = {{PriorityRealtime, ProcessPriority::Realtime},
-                                                                {PriorityHigh, ProcessPriority::High},
-                                                                {PriorityNormal, ProcessPriority::Normal},
-                                                                {PriorityLow, ProcessPriority::Low}};
-    for (const auto& [button, level] : levels) {
-        connect(button, &QRadioButton::toggled, this, [level](bool selected) {
-            if (selected)
-                SetProcessPriority(level);
+    for (const auto& [button, level] : priorityOptions()) {
+        connect(button, &QRadioButton::toggled, this, [this, level](bool selected) {
+            if (!selected)
+                return;
+            SetProcessPriority(level);
+            showPriorityInForce();
         });
+    }
+}
+
+// The system may refuse a level (Realtime and High need a privilege, and so
+// does leaving Low). The options are set quietly here: setting one must not
+// ask for its level again.
+void Form1::showPriorityInForce()
+{
+    const std::optional<ProcessPriority> inForce = ProcessPriorityInForce();
+    for (const auto& [button, level] : priorityOptions()) {
+        const QSignalBlocker quiet(button);
+        if (level == inForce) {
+            button->setChecked(true);
+        } else if (button->isChecked()) { // none of the four: none selected
+            button->setAutoExclusive(false);
+            button->setChecked(false);
+            button->setAutoExclusive(true);
+        }
     }
 }
 
@@ -217,8 +257,7 @@ void Form1::startUp()
         process->turnon();
     else
         process->turnoff();
-    if (ShellTrayAdd() == 1)
-        SubClass();
+    addTrayIcon();
     cmdForce->hide();
     MForce->setVisible(false);
     PriorityNormal->setChecked(true);
@@ -228,9 +267,9 @@ void Form1::startUp()
 void Form1::loadsettings()
 {
     process->setServiceon(SettingsStore::toBool(SettingsStore::read(Setting::State), true));
-    process->setInboxpath(withTrailingSlash(SettingsStore::read(Setting::InboxPath)));
-    process->setOutboxpath(withTrailingSlash(SettingsStore::read(Setting::OutboxPath)));
-    process->setErrorspath(withTrailingSlash(SettingsStore::read(Setting::ErrorsPath)));
+    process->setInboxpath(withTrailingSlash(withHomeFolder(SettingsStore::read(Setting::InboxPath))));
+    process->setOutboxpath(withTrailingSlash(withHomeFolder(SettingsStore::read(Setting::OutboxPath))));
+    process->setErrorspath(withTrailingSlash(withHomeFolder(SettingsStore::read(Setting::ErrorsPath))));
     if (foldersAreUsable()) {
         process->removeLeftovers();
         return;
@@ -240,8 +279,9 @@ void Form1::loadsettings()
     MessageBox::show(this, QStringLiteral("Directories are invalid, please reconfigure!"));
     if (closing_) // the program was asked to end while the message was shown
         return;
-    configure();
-    loadsettings();
+    configure(CancelEndsProgram);
+    if (!closing_)
+        loadsettings();
 }
 
 // Creates each missing folder, its last level only: a folder whose parent is
@@ -264,14 +304,16 @@ bool Form1::foldersAreUsable() const
 
 // The service and the polling rest while the Options dialog is open. Afterwards
 // the switch follows the stored start-up state, or is on again when it was on,
-// and the light and buttons are brought in line with it.
-void Form1::configure()
+// and the light and buttons are brought in line with it. Sent here because the
+// folders are unusable, the user ends the program by leaving without OK.
+void Form1::configure(OnCancel onCancel)
 {
     const bool wasOn = process->serviceon();
     process->setServiceon(false);
     Timer->stop();
     Options dialog(*process, this);
-    dialog.exec();
+    if (dialog.exec() != QDialog::Accepted && onCancel == CancelEndsProgram)
+        close(); // nothing can run without its folders
     if (closing_)
         return;
     loadsettings();

@@ -2,6 +2,7 @@
 
 #include "engine/History.h"
 #include "engine/ServiceIndicators.h"
+#include "window/ProcessPriority.h"
 
 #include <QList>
 #include <QPixmap>
@@ -79,11 +80,15 @@ private:
     void createMenu();
     void startUp();
     bool foldersAreUsable() const;
-    void configure();
+    enum OnCancel { CancelKeepsRunning, CancelEndsProgram };
+    void configure(OnCancel onCancel = CancelKeepsRunning);
     void fileCurrentFile();
     void showInbox();
     void connectPriorities();
+    QList<std::pair<QRadioButton*, ProcessPriority>> priorityOptions() const;
+    void showPriorityInForce();
     void exitProgram();
+    void addTrayIcon();
     void UnSubClass();
     void TrayWindowProc(QSystemTrayIcon::ActivationReason reason);
     void showNotice(const QString& text);
@@ -134,5 +139,7 @@ private:
     // What happened to each file, and the notices of files in the errors folder.
     History history_;
     ErrorNotices* errorNotices_;
+    // Looks for a notification area while there was none to add the icon to.
+    QTimer* trayWatch_ = nullptr;
     bool closing_ = false;
 };

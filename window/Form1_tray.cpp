@@ -16,10 +16,32 @@ int Form1::ShellTrayAdd()
         return 0;
     if (!TrayIconData)
         TrayIconData = new QSystemTrayIcon(this);
-    TrayIconData->setIcon(QIcon(image(process->iconref)));
+    // The picture shows the switch from the start, as turnon and turnoff keep it.
+    TrayIconData->setIcon(QIcon(image(process->iconref + (process->serviceon() ? 1 : 0))));
     TrayIconData->setToolTip(kApplicationTitle);
     TrayIconData->show();
     return TrayIconData->isVisible() ? 1 : 0;
+}
+
+// A tray that starts after the program (a panel that autostarts later than it)
+// gets the icon as soon as it appears: until then, a look once a second.
+void Form1::addTrayIcon()
+{
+    if (ShellTrayAdd() == 1) {
+        SubClass();
+        return;
+    }
+    if (!trayWatch_) {
+        trayWatch_ = new QTimer(this);
+        trayWatch_->setInterval(1000);
+        connect(trayWatch_, &QTimer::timeout, this, [this] {
+            if (closing_ || !QSystemTrayIcon::isSystemTrayAvailable())
+                return;
+            trayWatch_->stop();
+            addTrayIcon();
+        });
+    }
+    trayWatch_->start();
 }
 
 void Form1::ShellTrayRemove()
@@ -61,10 +83,13 @@ bool Form1::trayIconShown() const
     return TrayIconData && TrayIconData->isVisible();
 }
 
-// "Show" brings the window back at its normal size.
+// "Show" brings the window back at its normal size, drawn and active. The
+// minimized state is cleared only now: clearing it while hidden would have the
+// window system map the window again behind Qt's back, an empty frame.
 void Form1::showFromTray()
 {
-    showNormal();
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    show();
     raise();
     activateWindow();
 }
@@ -77,11 +102,11 @@ void Form1::changeEvent(QEvent* event)
     QWidget::changeEvent(event);
     if (event->type() != QEvent::WindowStateChange || !isMinimized() || !trayIconShown())
         return;
-    // After the state change has run its course: hide, then set the state back
-    // to normal while hidden.
+    // After the state change has run its course, so that the window manager
+    // has finished minimizing before the window is withdrawn.
     QTimer::singleShot(0, this, [this] {
-        hide();
-        setWindowState(windowState() & ~Qt::WindowMinimized);
+        if (isMinimized())
+            hide();
     });
 }
 

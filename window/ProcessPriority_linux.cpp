@@ -1,5 +1,6 @@
 #include "window/ProcessPriority.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <dirent.h>
 #include <sched.h>
@@ -47,4 +48,26 @@ void SetProcessPriority(ProcessPriority priority)
             applyToThread(pid_t(std::atoi(entry->d_name)), priority);
     }
     closedir(tasks);
+}
+
+// The calling thread stands for the process: every choice is applied to all.
+std::optional<ProcessPriority> ProcessPriorityInForce()
+{
+    switch (sched_getscheduler(0)) {
+    case SCHED_RR:
+        return ProcessPriority::Realtime;
+    case SCHED_IDLE:
+        return ProcessPriority::Low;
+    case SCHED_OTHER: {
+        errno = 0;
+        const int nice = getpriority(PRIO_PROCESS, 0);
+        if (nice == -10 && errno == 0)
+            return ProcessPriority::High;
+        if (nice == 0 && errno == 0)
+            return ProcessPriority::Normal;
+        return std::nullopt;
+    }
+    default:
+        return std::nullopt;
+    }
 }
