@@ -40,10 +40,12 @@ TerminationSignals::TerminationSignals(QObject* parent) : QObject(parent)
         ::sigaction(signalNumber, &action, nullptr);
 }
 
+// The program is ending: a late request (the rest of a burst) has nothing left
+// to ask, and the default action would cut its tidy exit short.
 TerminationSignals::~TerminationSignals()
 {
     for (const int signalNumber : kSignals)
-        std::signal(signalNumber, SIG_DFL);
+        std::signal(signalNumber, SIG_IGN);
     delete notifier_;
     for (int& end : requestPipe) {
         if (end >= 0)
