@@ -4,6 +4,7 @@
 
 #include <QStringList>
 
+class FolderWatch;
 class ProcessFileSnapshot;
 
 // A folder opened for one pass of the inbox scan: its names are listed and its
@@ -11,7 +12,9 @@ class ProcessFileSnapshot;
 // resolve the folder's path again for each of them.
 class ScanFolder {
 public:
-    explicit ScanFolder(const QString& path);
+    // `ownLooks`, when given, watches this folder and is told of every file
+    // that check() opens, so that its open and close are not taken for news.
+    explicit ScanFolder(const QString& path, FolderWatch* ownLooks = nullptr);
     ~ScanFolder();
     ScanFolder(const ScanFolder&) = delete;
     ScanFolder& operator=(const ScanFolder&) = delete;
@@ -26,6 +29,14 @@ public:
     // Every name in the folder; empty when it cannot be listed.
     QStringList allNames() const;
 
+    // Whether filesWithExtension would list `name` now.
+    bool listsFile(const QString& name, const QString& extension) const;
+    // Whether the folder holds an entry of that name, of any kind.
+    bool hasEntry(const QString& name) const;
+
+    // True when `a` comes before `b` in the order filesWithExtension lists.
+    static bool listedBefore(const QString& a, const QString& b);
+
     // commonold::CheckFile for a name in this folder, with whether this user
     // may remove the file from it.
     commonold::FileCheck check(const QString& name, ProcessFileSnapshot* pass) const;
@@ -33,6 +44,7 @@ public:
 private:
     int fd_ = -1;
     int openError_ = 0;
+    FolderWatch* ownLooks_ = nullptr;
     bool writable_ = false;
     bool sticky_ = false;
     uint owner_ = 0;

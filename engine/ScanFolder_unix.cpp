@@ -2,6 +2,7 @@
 
 #include "engine/FileName.h"
 #include "engine/FilingError.h"
+#include "engine/FolderWatch.h"
 #include "engine/commonold_unix.h"
 
 #include <algorithm>
@@ -17,12 +18,23 @@
 
 namespace {
 
+bool isPlainFileAt(int dirFd, const char* name)
+{
+    struct stat info;
+    return ::fstatat(dirFd, name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode);
+}
+
 bool isPlainFile(int dirFd, const dirent* entry)
 {
     if (entry->d_type != DT_UNKNOWN)
         return entry->d_type == DT_REG;
-    struct stat info;
-    return ::fstatat(dirFd, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode);
+    return isPlainFileAt(dirFd, entry->d_name);
+}
+
+// Hidden names are left out; the extension is compared ignoring letter case.
+bool hasListedName(const QString& name, const QString& suffix)
+{
+    return !name.startsWith(QLatin1Char('.')) && name.endsWith(suffix, Qt::CaseInsensitive);
 }
 
 // Calls `take` for each entry but "." and "..". Reads through a descriptor of
@@ -55,6 +67,11 @@ struct SortKey {
     qsizetype index;
 };
 
+std::string foldedName(const QString& name)
+{
+    return name.toCaseFolded().toStdString();
+}
+
 SortKey sortKeyOf(const std::string& folded, qsizetype index)
 {
     SortKey key{{0, 0}, index};
@@ -65,7 +82,7 @@ SortKey sortKeyOf(const std::string& folded, qsizetype index)
 
 } // namespace
 
-ScanFolder::ScanFolder(const QString& path)
+ScanFolder::ScanFolder(const QString& path, FolderWatch* ownLooks) : ownLooks_(ownLooks)
 {
     fd_ = ::open(FileName::encode(path.isEmpty() ? QStringLiteral("/") : path).constData(),
                  O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -96,8 +113,8 @@ QStringList ScanFolder::filesWithExtension(const QString& extension) const
                             if (entry->d_name[0] == '.')
                                 return;
                             QString name = decodeName(entry->d_name);
-                            if (name.endsWith(suffix, Qt::CaseInsensitive) && isPlainFile(fd_, entry)) {
-                                folded.push_back(name.toCaseFolded().toStdString());
+                            if (hasListedName(name, suffix) && isPlainFile(fd_, entry)) {
+                                folded.push_back(foldedName(name));
                                 names << std::move(name);
                             }
                         });
@@ -133,11 +150,33 @@ QStringList ScanFolder::allNames() const
     return names;
 }
 
+bool ScanFolder::listsFile(const QString& name, const QString& extension) const
+{
+    return fd_ >= 0 && hasListedName(name, QLatin1Char('.') + extension) &&
+           isPlainFileAt(fd_, FileName::encode(name).constData());
+}
+
+bool ScanFolder::hasEntry(const QString& name) const
+{
+    struct stat info;
+    return fd_ >= 0 && ::fstatat(fd_, FileName::encode(name).constData(), &info, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+bool ScanFolder::listedBefore(const QString& a, const QString& b)
+{
+    const int byFolded = foldedName(a).compare(foldedName(b));
+    return byFolded != 0 ? byFolded < 0 : a < b;
+}
+
 commonold::FileCheck ScanFolder::check(const QString& name, ProcessFileSnapshot* pass) const
 {
     if (fd_ < 0)
         return {};
-    commonold::FileCheck check = checkFileAt(fd_, FileName::encode(name), pass);
+    const QByteArray encoded = FileName::encode(name);
+    bool opened = false;
+    commonold::FileCheck check = checkFileAt(fd_, encoded, pass, &opened);
+    if (opened && ownLooks_)
+        ownLooks_->expectOwnLook(encoded);
     // In a folder with the sticky bit (a shared one) only the owner of a file or
     // of the folder may remove the file; root may remove any.
     const uid_t user = ::geteuid();

@@ -3,14 +3,10 @@
 #include "engine/FileName.h"
 #include "engine/FilingError.h"
 #include "engine/FolderFormat.h"
-#include "engine/ProcessFileSnapshot.h"
 #include "engine/SafeMove.h"
-#include "engine/ScanFolder.h"
 #include "engine/ServiceIndicators.h"
 #include "engine/commonold.h"
 #include "engine/processor.h"
-
-#include <unordered_set>
 
 namespace {
 
@@ -39,7 +35,10 @@ QString withExtension(const QString& name, const QString& extension)
 
 } // namespace
 
-clsProcessorBase::clsProcessorBase(const processor& owner) : owner_(owner) {}
+clsProcessorBase::clsProcessorBase(const processor& owner)
+    : owner_(owner), examiner_([this](const QString& name, InboxVerdicts::Pass& pass) { return examine(name, pass); })
+{
+}
 
 void clsProcessorBase::setCurrentinfile(const QString& name)
 {
@@ -48,90 +47,53 @@ void clsProcessorBase::setCurrentinfile(const QString& name)
         currentOutFile_ = withExtension(name, owner_.outext);
 }
 
-// What a pass over the inbox opens or measures once rather than for every file:
-// the two folders, the free space of the outbox disk, the names in the outbox
-// root, and any look at other processes.
-struct clsProcessorBase::Pass {
-    Pass(const QString& inboxpath, const QString& outboxpath, const QString& outext)
-        : inbox(inboxpath), outbox(outboxpath), outboxFree(double(commonold::DiskFreeBytes(outboxpath))),
-          outboxNames(outbox.allNames())
-    {
-        // An inbox file's outbox name is its name less the last four characters,
-        // then "." and the output extension: such names are looked up by that stem.
-        const QString ending = QLatin1Char('.') + outext;
-        for (const QString& name : std::as_const(outboxNames)) {
-            if (name.endsWith(ending))
-                outboxStems.insert(QStringView(name).chopped(ending.size()));
-        }
-    }
-    bool hasOutboxName(const QString& inboxName) const
-    {
-        return outboxStems.count(QStringView(inboxName).chopped(qMin<qsizetype>(4, inboxName.size()))) > 0;
-    }
-
-    struct ViewHash {
-        size_t operator()(QStringView view) const { return qHash(view); }
-    };
-    ScanFolder inbox;
-    ScanFolder outbox;
-    double outboxFree;
-    const QStringList outboxNames; // the text the stems below point into
-    std::unordered_set<QStringView, ViewHash> outboxStems;
-    ProcessFileSnapshot others;
-};
-
-clsProcessorBase::Verdict clsProcessorBase::examine(const QString& name, Pass& pass) const
+// An outbox name blocks the file only while it exists and is held open.
+FileVerdict clsProcessorBase::examine(const QString& name, InboxVerdicts::Pass& pass) const
 {
-    Verdict verdict;
     const commonold::FileCheck inboxFile = pass.inbox.check(name, &pass.others);
+    FileVerdict verdict;
+    verdict.size = inboxFile.size;
     verdict.inboxFree = inboxFile.free;
     verdict.settling = inboxFile.settling;
     // A file that could not be removed after its copy would be copied again at every step.
     verdict.removable = inboxFile.removable;
-    verdict.fits = commonold::FitsInFreeSpace(double(inboxFile.size), pass.outboxFree);
-    // An outbox name blocks the file only while it exists and is held open.
     verdict.outboxLocked =
         pass.hasOutboxName(name) && !pass.outbox.check(withExtension(name, owner_.outext), &pass.others).free;
     return verdict;
 }
 
+void clsProcessorBase::refreshVerdicts(bool askUnsettled)
+{
+    verdicts_.refresh({inboxPath_, outboxPath_, owner_.inext, owner_.outext}, examiner_, askUnsettled);
+}
+
+// Files held open were asked about by the last updatestats; here only what
+// the kernel reported since is looked at, and the chosen file once more.
 bool clsProcessorBase::getnextfile()
 {
     status_.clear();
-    Pass pass(inboxPath_, outboxPath_, owner_.outext);
-    const QStringList names = pass.inbox.filesWithExtension(owner_.inext);
-    if (names.isEmpty()) {
+    refreshVerdicts(false);
+    if (verdicts_.count() == 0) {
         status_ += kNoFiles;
         return false;
     }
     // A file left waiting for its destination goes behind the others, so one
     // blocked folder does not hold up the files bound elsewhere.
-    QString reason;
-    QString waitingOne;
-    for (const QString& name : names) {
-        const Verdict verdict = examine(name, pass);
-        if (&name == &names.first() && !verdict.canBeFiled())
-            reason = heldReason(name, verdict);
-        if (!verdict.canBeFiled())
-            continue;
-        if (!waiting_.contains(name)) {
-            setCurrentinfile(name);
-            return true;
-        }
-        if (waitingOne.isEmpty())
-            waitingOne = name;
-    }
-    if (!waitingOne.isEmpty()) { // all of them wait: try them again, in order
-        waiting_.clear();
-        setCurrentinfile(waitingOne);
+    const QString name = verdicts_.nextFileable(examiner_, waiting_);
+    if (!name.isEmpty()) {
+        if (waiting_.contains(name)) // all of them wait: try them again, in order
+            waiting_.clear();
+        setCurrentinfile(name);
         return true;
     }
-    status_ += kCannotProcess + reason;
+    status_ += kCannotProcess;
+    if (verdicts_.count() > 0) // the only file may have gone as it was looked at
+        status_ += heldReason(verdicts_.name(0), verdicts_.verdict(0));
     return false;
 }
 
 // Why the first file in line waits, where the counters alone do not tell.
-QString clsProcessorBase::heldReason(const QString& name, const Verdict& verdict)
+QString clsProcessorBase::heldReason(const QString& name, const FileVerdict& verdict)
 {
     const QString shown = FileName::forDisplay(name);
     if (!verdict.removable)
@@ -143,17 +105,17 @@ QString clsProcessorBase::heldReason(const QString& name, const Verdict& verdict
 
 void clsProcessorBase::updatestats()
 {
-    Pass pass(inboxPath_, outboxPath_, owner_.outext);
-    const QStringList names = pass.inbox.filesWithExtension(owner_.inext);
-    inboxCount_ = inboxLockCount_ = tooBigCount_ = outboxLockCount_ = 0;
-    inboxFiles_ = QStringList{QString()};
-    for (const QString& name : names) {
-        inboxFiles_ << name;
-        ++inboxCount_;
-        const Verdict verdict = examine(name, pass);
-        inboxLockCount_ += !verdict.inboxFree || !verdict.removable;
-        tooBigCount_ += !verdict.fits;
-        outboxLockCount_ += verdict.outboxLocked;
+    refreshVerdicts(true);
+    inboxCount_ = verdicts_.count();
+    inboxLockCount_ = verdicts_.inboxLockCount();
+    tooBigCount_ = verdicts_.tooBigCount();
+    outboxLockCount_ = verdicts_.outboxLockCount();
+    if (inboxFiles_.isEmpty() || verdicts_.generation() != listedGeneration_) {
+        listedGeneration_ = verdicts_.generation();
+        inboxFiles_ = QStringList{QString()};
+        inboxFiles_.reserve(inboxCount_ + 1);
+        for (int index = 0; index < inboxCount_; ++index)
+            inboxFiles_ << verdicts_.name(index);
     }
 }
 

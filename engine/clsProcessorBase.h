@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/InboxVerdicts.h"
 #include "engine/SafeMove.h"
 
 #include <QSet>
@@ -50,6 +51,8 @@ public:
     void updatestats();
     // The name at `id` of the last listing: "" at 0, names at 1 to inboxcount.
     QString InboxFiles(int id) const;
+    // Changes whenever updatestats finds that a name came or went.
+    quint64 listingGeneration() const { return listedGeneration_; }
 
     // Notes that the current file could not be filed for now and stays in the
     // inbox: the files that do not wait are chosen before it.
@@ -66,17 +69,9 @@ public:
     void setIndicators(ServiceIndicators* indicators) { indicators_ = indicators; }
 
 private:
-    struct Pass;
-    struct Verdict {
-        bool fits = false;
-        bool outboxLocked = false;
-        bool inboxFree = false;
-        bool settling = false;
-        bool removable = true;
-        bool canBeFiled() const { return fits && !outboxLocked && inboxFree && removable; }
-    };
-    static QString heldReason(const QString& name, const Verdict& verdict);
-    Verdict examine(const QString& name, Pass& pass) const;
+    static QString heldReason(const QString& name, const FileVerdict& verdict);
+    FileVerdict examine(const QString& name, InboxVerdicts::Pass& pass) const;
+    void refreshVerdicts(bool askUnsettled);
 
     const processor& owner_;
     ServiceIndicators* indicators_ = nullptr;
@@ -94,5 +89,8 @@ private:
     int outboxLockCount_ = 0;
     QString status_;
     QStringList inboxFiles_; // index 0 is "" once listed; empty before the first listing
+    InboxVerdicts verdicts_;
+    InboxVerdicts::Examine examiner_;
+    quint64 listedGeneration_ = 0;
     QSet<QString> waiting_;
 };

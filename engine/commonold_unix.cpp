@@ -60,12 +60,14 @@ bool hasStoodStill(const struct stat& info)
 
 } // namespace
 
-commonold::FileCheck checkFileAt(int dirFd, const QByteArray& name, ProcessFileSnapshot* pass)
+commonold::FileCheck checkFileAt(int dirFd, const QByteArray& name, ProcessFileSnapshot* pass, bool* opened)
 {
     ignoreLeaseBreakSignal();
     commonold::FileCheck check;
     struct stat info;
     const int fd = ::openat(dirFd, name.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (opened)
+        *opened = fd >= 0;
     if (fd < 0) {
         if (::fstatat(dirFd, name.constData(), &info, 0) == 0)
             check.size = info.st_size;

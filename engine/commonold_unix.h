@@ -7,8 +7,9 @@
 #include <sys/stat.h>
 
 // commonold::CheckFile for `name` relative to the folder open as `dirFd`
-// (AT_FDCWD for a path of its own).
-commonold::FileCheck checkFileAt(int dirFd, const QByteArray& name, ProcessFileSnapshot* pass);
+// (AT_FDCWD for a path of its own). `opened`, when given, tells whether the
+// file was opened (and closed again) to answer.
+commonold::FileCheck checkFileAt(int dirFd, const QByteArray& name, ProcessFileSnapshot* pass, bool* opened = nullptr);
 
 // Leases are looked at, not waited for: their break signal is ignored.
 void ignoreLeaseBreakSignal();

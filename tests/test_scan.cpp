@@ -2,7 +2,10 @@
 // file is chosen next.
 #include "TestSupport.h"
 
+#include "engine/FileName.h"
 #include "engine/FilingError.h"
+#include "engine/FolderWatch.h"
+#include "engine/ScanFolder.h"
 #include "engine/commonold.h"
 #include "engine/processor.h"
 
@@ -11,6 +14,7 @@
 #include <QtTest>
 
 #include <cstdio>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -105,14 +109,109 @@ private slots:
         QCOMPARE(p_->currentoutfile(), QStringLiteral("Track.mp3"));
     }
 
-    void countsPastTheSixteenBitRange()
+    // Between full looks only what the kernel reports is looked at again, and files held open. A file opened
+    // through a hard link in another folder is not reported: it is looked at again before it is chosen.
+    void eventsDriveTheVerdicts()
     {
-        const int files = 32769;
+        for (const char* name : {"0.mp3", "a.mp3", "b.mp3", "c.mp3"})
+            writeFile(inbox(name));
+        QVERIFY(::link(QFile::encodeName(inbox("b.mp3")), QFile::encodeName(dir_->filePath("b-link"))) == 0);
+        QVERIFY(::link(QFile::encodeName(inbox("0.mp3")), QFile::encodeName(dir_->filePath("0-link"))) == 0);
+        auto writer = std::make_unique<HeldFile>("write", inbox("a.mp3"));
+        auto elsewhere = std::make_unique<HeldFile>("read", dir_->filePath("b-link"));
+        QVERIFY(writer->isHolding() && elsewhere->isHolding());
+        p_->updatestats();
+        QCOMPARE(counters(), QList<int>({4, 2, 0, 0}));
+
+        auto reader = std::make_unique<HeldFile>("read", inbox("c.mp3"));
+        auto unreported = std::make_unique<HeldFile>("read", dir_->filePath("0-link"));
+        writer.reset(); // closed: free at once, for getnextfile too
+        QVERIFY(p_->getnextfile());
+        QCOMPARE(p_->currentinfile(), QStringLiteral("a.mp3"));
+        elsewhere.reset(); // lets go without an event here: asked again on every updatestats
+        p_->updatestats();
+        QCOMPARE(counters(), QList<int>({4, 2, 0, 0})); // 0.mp3 and c.mp3
+        reader.reset();
+        unreported.reset();
+        QVERIFY(QFile::remove(inbox("0.mp3")));
+
+        writeFile(outbox("a.mp3"));
+        HeldFile outboxReader("read", outbox("a.mp3"));
+        QVERIFY(QFile::rename(inbox("b.mp3"), dir_->filePath("b.mp3")));        // renamed away
+        QVERIFY(QFile::rename(dir_->filePath("b.mp3"), inbox("B2.mp3")));       // and back under another name
+        QVERIFY(QFile::rename(inbox("c.mp3"), inbox("c.txt")));                 // no longer a name that is listed
+        const QByteArray latin1 = QFile::encodeName(inbox()) + "\xe9t\xe9.mp3"; // not UTF-8: kept as its bytes
+        QVERIFY(::close(::open(latin1.constData(), O_WRONLY | O_CREAT, 0644)) == 0);
+        p_->updatestats();
+        QCOMPARE(listed(), (QStringList{"", FileName::decode("\xe9t\xe9.mp3"), "a.mp3", "B2.mp3"}));
+        QCOMPARE(counters(), QList<int>({3, 0, 0, 1}));
+        QVERIFY(::unlink(latin1.constData()) == 0);
+        QVERIFY(p_->getnextfile());
+        QCOMPARE(p_->currentinfile(), QStringLiteral("B2.mp3")); // a.mp3 waits for its outbox name
+        outboxReader.release();
+        QVERIFY(QFile::remove(inbox("B2.mp3")));
+        QVERIFY(p_->getnextfile());
+        QCOMPARE(p_->currentinfile(), QStringLiteral("a.mp3"));
+    }
+
+    // The scan's own opening of a file is no news; another program's is.
+    void ownLooksAreNotNews()
+    {
+        writeFile(inbox("a.mp3"));
+        FolderWatch watch;
+        QVERIFY(watch.watch(inbox()));
+        ScanFolder folder(inbox(), &watch);
+        QVERIFY(folder.check("a.mp3", nullptr).free);
+        FolderWatch::Changes changes;
+        watch.collect(changes);
+        QVERIFY(changes.names.isEmpty() && !changes.lookAgain);
+        HeldFile("read", inbox("a.mp3")).release();
+        watch.collect(changes);
+        QCOMPARE(changes.names, QSet<QByteArray>{"a.mp3"});
+    }
+
+    // More files arrive at once than the kernel keeps events for: the lost
+    // events are made up for by a full look. The counters count past 32767.
+    void aFloodOfFilesIsListedInFull()
+    {
+        p_->updatestats();
+        QFile limit("/proc/sys/fs/inotify/max_queued_events");
+        QVERIFY(limit.open(QIODevice::ReadOnly));
+        const int files = qMax(32769, limit.readAll().trimmed().toInt() / 2 + 100); // three events each
         for (int i = 0; i < files; ++i)
             QVERIFY(QFile(inbox(QString::number(i) + ".mp3")).open(QIODevice::WriteOnly));
         p_->updatestats();
         QCOMPARE(p_->inboxcount(), files);
+        QVERIFY(files < 99990);
         QCOMPARE(p_->InboxFiles(files), QStringLiteral("9999.mp3")); // last by name
+    }
+
+    // Where no watch can be set the whole inbox is looked at on every pass. Run
+    // again in a user namespace whose inotify instance limit is 0.
+    void withoutAWatchEveryPassLooksAtEverything()
+    {
+        if (!qEnvironmentVariableIsSet("TOVREL_IN_NAMESPACE")) {
+            QProcess child;
+            child.setProcessChannelMode(QProcess::ForwardedChannels);
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            environment.insert("TOVREL_IN_NAMESPACE", "1");
+            child.setProcessEnvironment(environment);
+            child.start("unshare", {"--user", "--map-root-user", "sh", "-c",
+                                    "echo 0 >/proc/sys/user/max_inotify_instances && exec \"$0\" \"$1\"",
+                                    QCoreApplication::applicationFilePath(), QTest::currentTestFunction()});
+            QVERIFY(child.waitForFinished(60000));
+            QCOMPARE(child.exitCode(), 0);
+            return;
+        }
+        QVERIFY(!FolderWatch().watch(inbox()));
+        writeFile(inbox("a.mp3"));
+        p_->updatestats();
+        writeFile(inbox("b.mp3"));
+        QVERIFY(QFile::remove(inbox("a.mp3")));
+        HeldFile reader("read", inbox("b.mp3"));
+        p_->updatestats();
+        QCOMPARE(listed(), (QStringList{"", "b.mp3"}));
+        QCOMPARE(counters(), QList<int>({1, 1, 0, 0}));
     }
 
     // Seen by an ordinary account: a file it could not remove after the copy is

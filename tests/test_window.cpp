@@ -204,8 +204,13 @@ private slots:
         TestSupport::writeFile(folders.inbox + "/2.mp3", "not audio at all");
         QVERIFY(Mp3Fixture::write(folders.inbox + "/3.mp3", "Beta", "Second", "Song", 3));
         QCOMPARE(tick(form), QStringList({"Idle... | 3 0 0 0", header, "1.mp3", "2.mp3", "3.mp3"}));
+        auto* list = control<QListWidget>(&form, "lstInboxFiles");
+        list->setCurrentRow(3); // only the rows that change are touched: the same row stays selected
+        const QListWidgetItem* selected = list->currentItem();
         click(&form, "cmdstart");
         QCOMPARE(tick(form), QStringList({"Processing 1.mp3 | 2 0 0 0", header, "2.mp3", "3.mp3"}));
+        QCOMPARE(list->selectedItems(), QList<QListWidgetItem*>{list->item(2)});
+        QCOMPARE(list->item(2), selected);
         QCOMPARE(tick(form).first(), "Cannot file 2.mp3: Invalid file format. Moved to the errors folder. | 1 0 0 0");
         QCOMPARE(tick(form), QStringList({"Processing 3.mp3 | 0 0 0 0", header}));
         QCOMPARE(tick(form), QStringList({"No files in inbox.   | 0 0 0 0", header}));

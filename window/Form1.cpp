@@ -8,6 +8,7 @@
 #include "engine/FileName.h"
 #include "engine/FilingError.h"
 #include "engine/SafeMove.h"
+#include "engine/ScanFolder.h"
 #include "engine/commonold.h"
 #include "engine/processor.h"
 #include "window/ErrorNotices.h"
@@ -71,6 +72,14 @@ QString withTrailingSlash(QString path)
     if (!path.endsWith(QLatin1Char('/')))
         path += QLatin1Char('/');
     return path;
+}
+
+// Leaves an unchanged number alone, so a quiet step redraws nothing.
+void showNumber(QLineEdit* box, int number)
+{
+    const QString text = QString::number(number);
+    if (box->text() != text)
+        box->setText(text);
 }
 
 // What the status line says after a move, when "Processing" does not say it all.
@@ -139,6 +148,7 @@ void Form1::createControls()
     progtotal = addControl<QProgressBar>(this, "progtotal", twips(120, 1920, 4815, 255));
     peakbar = addControl<QProgressBar>(this, "peakbar", twips(120, 2280, 4815, 255));
     lstInboxFiles = addControl<QListWidget>(this, "lstInboxFiles", twips(120, 2640, 4815, 2760));
+    lstInboxFiles->setUniformItemSizes(true); // lays out a long inbox without measuring every row
     Label2 = addControl<QLabel>(this, "Label2", twips(2520, 120, 495, 255), QStringLiteral("Inbox:"));
     txtInboxCount = addControl<QLineEdit>(this, "txtInboxCount", twips(3120, 120, 495, 285), QStringLiteral("?"));
     Label3 = addControl<QLabel>(this, "Label3", twips(3675, 120, 735, 255), QStringLiteral("In Locked:"));
@@ -401,15 +411,42 @@ void Form1::fileCurrentFile()
 void Form1::showInbox()
 {
     process->updatestats();
-    lstInboxFiles->clear();
-    lstInboxFiles->addItem(QStringLiteral("Files in ") + process->inboxpath() + QStringLiteral(". . . ."));
+    const QString header = QStringLiteral("Files in ") + process->inboxpath() + QStringLiteral(". . . .");
+    if (lstInboxFiles->count() == 0)
+        lstInboxFiles->addItem(header);
+    else if (lstInboxFiles->item(0)->text() != header)
+        lstInboxFiles->item(0)->setText(header);
+    if (process->base().listingGeneration() != shownGeneration_) {
+        showInboxNames();
+        shownGeneration_ = process->base().listingGeneration();
+    }
+    showNumber(txtInboxCount, process->inboxcount());
+    showNumber(txtInboxLockCount, process->inboxlockcount());
+    showNumber(txtTooBigCount, process->toobigcount());
+    showNumber(txtOutboxLockCount, process->outboxlockcount());
+}
+
+// Brings the rows after the header in line with the listing, touching only the
+// rows whose names came or went, so the selection and the scroll position stay.
+void Form1::showInboxNames()
+{
     const int count = process->inboxcount();
-    for (int index = 1; index <= count; ++index)
-        lstInboxFiles->addItem(FileName::forDisplay(process->InboxFiles(index)));
-    txtInboxCount->setText(QString::number(process->inboxcount()));
-    txtInboxLockCount->setText(QString::number(process->inboxlockcount()));
-    txtTooBigCount->setText(QString::number(process->toobigcount()));
-    txtOutboxLockCount->setText(QString::number(process->outboxlockcount()));
+    int row = 0;
+    for (int index = 1; row < shownNames_.size() || index <= count;) {
+        const QString name = index <= count ? process->InboxFiles(index) : QString();
+        if (row < shownNames_.size() && index <= count && shownNames_.at(row) == name) {
+            ++row;
+            ++index;
+        } else if (row < shownNames_.size() && (index > count || ScanFolder::listedBefore(shownNames_.at(row), name))) {
+            delete lstInboxFiles->takeItem(row + 1);
+            shownNames_.removeAt(row);
+        } else {
+            lstInboxFiles->insertItem(row + 1, FileName::forDisplay(name));
+            shownNames_.insert(row, name);
+            ++row;
+            ++index;
+        }
+    }
 }
 
 QPixmap Form1::image(int number) const

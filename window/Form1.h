@@ -6,6 +6,7 @@
 
 #include <QList>
 #include <QPixmap>
+#include <QStringList>
 #include <QSystemTrayIcon>
 #include <QWidget>
 
@@ -84,6 +85,7 @@ private:
     void configure(OnCancel onCancel = CancelKeepsRunning);
     void fileCurrentFile();
     void showInbox();
+    void showInboxNames();
     void connectPriorities();
     QList<std::pair<QRadioButton*, ProcessPriority>> priorityOptions() const;
     void showPriorityInForce();
@@ -142,4 +144,7 @@ private:
     // Looks for a notification area while there was none to add the icon to.
     QTimer* trayWatch_ = nullptr;
     bool closing_ = false;
+    // The names in lstInboxFiles after its header, and the listing they show.
+    QStringList shownNames_;
+    quint64 shownGeneration_ = 0;
 };

@@ -1,0 +1,114 @@
+#pragma once
+
+#include "engine/FileVerdict.h"
+#include "engine/FolderWatch.h"
+#include "engine/ProcessFileSnapshot.h"
+#include "engine/ScanFolder.h"
+
+#include <QElapsedTimer>
+#include <QHash>
+#include <QSet>
+#include <QString>
+
+#include <functional>
+#include <vector>
+
+// The last verdict on every inbox file, kept from pass to pass. The inbox and
+// the outbox root are watched, and a pass looks again only at the files that
+// the kernel reports as changed and at those whose verdict cannot be trusted
+// to last (held open); the room on the outbox disk is judged again from the
+// kept sizes whenever the free space changes. The whole inbox is looked at
+// when watching starts, when events were lost or a folder was replaced, about
+// once a minute as a safety net (less often when the inbox is so large that
+// this would cost more than half a percent of the time), and on every pass
+// where no watch can be set.
+class InboxVerdicts {
+public:
+    // What the verdicts are about; a change of any of them starts afresh.
+    struct Scope {
+        QString inbox;
+        QString outbox;
+        QString inext;
+        QString outext;
+        bool operator==(const Scope&) const = default;
+    };
+
+    // What a pass opens once: the two folders and a look at other processes.
+    class Pass {
+    public:
+        explicit Pass(InboxVerdicts& verdicts);
+        ScanFolder inbox;
+        ScanFolder outbox;
+        ProcessFileSnapshot others;
+        // Whether the outbox root holds `inboxName` less its last four
+        // characters, then "." and the output extension.
+        bool hasOutboxName(const QString& inboxName) const;
+
+    private:
+        const InboxVerdicts& verdicts_;
+    };
+    using Examine = std::function<FileVerdict(const QString& name, Pass& pass)>;
+
+    InboxVerdicts() = default;
+    InboxVerdicts(const InboxVerdicts&) = delete;
+    InboxVerdicts& operator=(const InboxVerdicts&) = delete;
+
+    // Brings the verdicts up to date, asking `examine` about each file looked
+    // at. `askUnsettled` also asks again about every file whose verdict is not
+    // settled. Throws a FilingError when the inbox cannot be listed; the
+    // verdicts then stay as they were.
+    void refresh(const Scope& scope, const Examine& examine, bool askUnsettled);
+
+    // The first file, in listing order, that can be filed, those in `behind`
+    // only when no other can: each candidate is looked at once more before it
+    // is given. Empty when there is none.
+    QString nextFileable(const Examine& examine, const QSet<QString>& behind = {});
+
+    int count() const { return int(entries_.size()); }
+    // The name at `index`, counted from 0 in listing order.
+    const QString& name(int index) const { return entries_[size_t(index)].name; }
+    const FileVerdict& verdict(int index) const { return entries_[size_t(index)].verdict; }
+    // Files held open, or that this user may not remove from the inbox.
+    int inboxLockCount() const { return inboxLocked_; }
+    int outboxLockCount() const { return outboxLocked_; }
+    int tooBigCount() const;
+    // Changes whenever a name comes or goes.
+    quint64 generation() const { return generation_; }
+
+private:
+    struct Entry {
+        QString name;
+        FileVerdict verdict;
+    };
+
+    bool needsFullLook();
+    void lookAtAll(Pass& pass, const Examine& examine);
+    void lookAtChanged(Pass& pass, const Examine& examine, bool askUnsettled);
+    void lookAt(const QString& name, Pass& pass, const Examine& examine);
+    QSet<QString> outboxChanges(const Pass& pass);
+    void drainEvents(int looked);
+    void clear();
+    std::vector<Entry>::iterator find(const QString& name);
+    void count(const Entry& entry, int sign);
+    void addSize(std::vector<qint64>& sizes, qint64 size) const;
+
+    Scope scope_;
+    bool lookedAtAll_ = false;
+    FolderWatch inboxWatch_;
+    FolderWatch outboxWatch_;
+    FolderWatch::Changes inboxChanges_;
+    FolderWatch::Changes outboxChanges_;
+    QElapsedTimer sinceFullLook_;
+    qint64 fullLookEveryMs_ = 0;
+    double freeBytes_ = 0;
+
+    std::vector<Entry> entries_;       // in listing order
+    std::vector<qint64> sizes_;        // ascending, for counting the files too big
+    std::vector<qint64> settledSizes_; // the same for the files not held
+    QSet<QString> unsettled_;
+    QMultiHash<QString, QString> byStem_; // inbox names by the stem of their outbox name
+    QSet<QString> outboxStems_;           // outbox root names ending in the output extension, less it
+    int inboxLocked_ = 0;
+    int outboxLocked_ = 0;
+    quint64 generation_ = 0;
+};
