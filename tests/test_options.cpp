@@ -57,13 +57,10 @@ private slots:
         QCOMPARE(folders(&dialog), QStringList({dir + "/inbox", dir + "/outbox", dir + "/errors"}));
         QVERIFY(control<QRadioButton>(&dialog, "optStarted")->isChecked());
         QStringList seen;
-        for (const QStringList& paths :
-             {QStringList{"/m/x", "/m/x", "/m/e"}, {"/m/x", "/m/o", "/m/x"}, {"/m/", "/m", "/m"}}) {
-            whenModalsOpen({[&](QWidget* message) { seen << answerMessage(message); }});
-            folders(&dialog, paths);
-            click(&dialog, "cmdOK");
-        }
-        QCOMPARE(seen, QStringList(3, "Can't have the same path for two locations. | Valdrome Kestu Tovrel"));
+        whenModalsOpen({[&](QWidget* message) { seen << answerMessage(message); }});
+        folders(&dialog, {"/m/", "/m", "/m"}); // each pair of folders: sameFolderUnderAnySpelling
+        click(&dialog, "cmdOK");
+        QCOMPARE(seen, QStringList("Can't have the same path for two locations. | Valdrome Kestu Tovrel"));
         QString opened; // the chooser opens at the nearest folder that exists, titled after its box
         whenModalsOpen({[&](QWidget* chooser) {
             opened = chooser->windowTitle() + " " + static_cast<QFileDialog*>(chooser)->directory().path();

@@ -265,10 +265,8 @@ private slots:
             (::geteuid() != 0 || !mountTmpfs(blocker == "no inodes" ? 0 : MS_RDONLY, "nr_inodes=2")))
             QSKIP("needs root to mount a file system");
         const auto unmount = qScopeGuard([&] { ::umount2(QFile::encodeName(mountPoint), MNT_DETACH); });
-        if (blocker == "no inodes")
-            TestSupport::writeFile(folders.outbox + "/filler");
-        if (blocker == "file")
-            TestSupport::writeFile(folders.outbox + "/Artist");
+        if (blocker == "no inodes" || blocker == "file")
+            TestSupport::writeFile(folders.outbox + (blocker == "file" ? "/Artist" : "/filler"));
         const QByteArray song = blocker == "read-only errors" ? QByteArray("not audio")
                                                               : Mp3Fixture::build({"Artist", "Album", "Song", "1"});
         TestSupport::writeFile(folders.inbox + "/1.mp3", song);
