@@ -2,6 +2,7 @@
 
 #include "engine/FilingError.h"
 #include "engine/clsProcessorBase.h"
+#include "engine/commonold.h"
 #include "engine/processor.h"
 
 namespace {
@@ -20,12 +21,21 @@ void FilingWorker::file(const FilingJob& job)
     try {
         result.moved = processor::process(job, goOn);
     } catch (const std::exception& failure) {
+        // A destination that cannot take the file is not the file's fault.
         result.failure = FilingError::describe(failure);
+        const FilingError error = FilingError::of(failure);
+        if (error.blamesDestination()) {
+            result.outcome = Outcome::Waiting;
+            emit filed(result);
+            return;
+        }
         try {
-            result.moved = clsProcessorBase::ErrorHandle(job, FilingError::of(failure), goOn);
+            result.moved = clsProcessorBase::ErrorHandle(job, error, goOn);
             result.outcome = Outcome::ErrorFiled;
         } catch (const std::exception& errorFilingFailure) {
-            result.outcome = Outcome::LeftInInbox;
+            // The file may have moved before the log failed.
+            const bool stayed = commonold::FileExists(job.inboxpath + job.currentinfile);
+            result.outcome = stayed ? Outcome::LeftInInbox : Outcome::LogFailed;
             result.errorFailure = FilingError::describe(errorFilingFailure);
         }
     }

@@ -19,7 +19,9 @@ class FilingWorker : public QObject {
 public:
     enum class Outcome {
         Filed,       // the filing ran to its end; `moved` says where the file went
+        Waiting,     // the outbox could not take it: it waits in the inbox, not at fault
         ErrorFiled,  // it could not be filed; `moved` says where the error filing put it
+        LogFailed,   // it could not be filed, went to the errors folder, but without its log
         LeftInInbox, // it could not be filed, and the error filing failed too
     };
     struct Result {
@@ -29,7 +31,11 @@ public:
         QString failure;      // why it could not be filed
         QString errorFailure; // why the error filing failed as well
         // The inbox file is gone: the backlog moved on.
-        bool leftTheInbox() const { return outcome != Outcome::LeftInInbox && moved.sourceRemoved; }
+        bool leftTheInbox() const
+        {
+            return outcome == Outcome::LogFailed ||
+                   ((outcome == Outcome::Filed || outcome == Outcome::ErrorFiled) && moved.sourceRemoved);
+        }
     };
 
     // Files `job`'s inbox file and emits filed. Runs on the worker's thread.

@@ -78,8 +78,12 @@ bool clsProcessorBase::getnextfile()
         status_ += kNoFiles;
         return false;
     }
-    const QString name = verdicts_.nextFileable(examiner_);
+    // A file left waiting for its destination goes behind the others, so one
+    // blocked folder does not hold up the files bound elsewhere.
+    const QString name = verdicts_.nextFileable(examiner_, waiting_);
     if (!name.isEmpty()) {
+        if (waiting_.contains(name)) // all of them wait: try them again, in order
+            waiting_.clear();
         setCurrentinfile(name);
         return true;
     }
@@ -140,18 +144,18 @@ MoveResult clsProcessorBase::ErrorHandle(const FilingJob& job, const FilingError
 {
     // Descriptions are this program's own texts; even so a "." or ".." one
     // must not put the file beside the errors folder.
-    const QString cleaned = OrdinaryFolderName(commonold::CleanName(myerr.description()));
+    const QString cleaned = FitFolderName(commonold::CleanName(myerr.description()));
     QString sub;
     if (!cleaned.isEmpty()) {
         sub = cleaned + QLatin1Char('/');
         SafeMove::createFolderIfMissing(job.errorspath + sub);
     }
-    const QString log = QStringLiteral(".txt");
     SafeMove move(job.inboxpath + job.currentinfile);
-    const MoveResult moved = move.moveTo({job.errorspath, job.errorspath + sub, job.currentoutfile, log}, progress);
+    const MoveResult moved =
+        move.moveTo({job.errorspath, job.errorspath + sub, job.currentoutfile, QStringLiteral(".txt")}, progress);
     // The log follows its file's name; a duplicate already has its own.
     if (moved.outcome == MoveResult::Outcome::Filed)
-        SafeMove::writeNewFile(job.errorspath, job.errorspath + sub + moved.name + log, errorLog(myerr));
+        SafeMove::writeNewFile(job.errorspath, job.errorspath + sub + LogNameFor(moved.name), errorLog(myerr));
     return moved;
 }
 

@@ -4,6 +4,7 @@
 #include "engine/InboxVerdicts.h"
 #include "engine/SafeMove.h"
 
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -54,6 +55,10 @@ public:
     // Changes whenever updatestats finds that a name came or went.
     quint64 listingGeneration() const { return listedGeneration_; }
 
+    // Notes that the current file could not be filed for now and stays in the
+    // inbox: the files that do not wait are chosen before it.
+    void letCurrentFileWait() { waiting_.insert(currentInFile_); }
+
     // Moves the current inbox file into the errors folder, in a subfolder named
     // after the failure, with a five-line log beside it, and says where it went.
     MoveResult ErrorHandle(const FilingError& myerr, const SafeMove::Progress& progress = {});
@@ -93,4 +98,5 @@ private:
     InboxVerdicts verdicts_;
     InboxVerdicts::Examine examiner_;
     quint64 listedGeneration_ = 0;
+    QSet<QString> waiting_;
 };

@@ -4,6 +4,9 @@
 #include "engine/FilingError.h"
 #include "engine/FolderFormat.h"
 #include "engine/TagReader.h"
+#include "engine/commonold.h"
+
+#include <cerrno>
 
 namespace {
 
@@ -33,6 +36,22 @@ QString createLevels(const QString& root, const QStringList& levels)
         folder = candidate + QLatin1Char('/');
     }
     return folder;
+}
+
+// The levels for these tags, created where missing, by the rules of the file
+// system that holds the outbox. One that refuses a name (EINVAL) without being
+// known for it gets the stricter names on a second try.
+QString createFolders(const FilingJob& job, const TagValues& tags)
+{
+    const bool windows = commonold::RefusesWindowsNames(job.outboxpath);
+    try {
+        return createLevels(job.outboxpath,
+                            FolderLevels(job.folderFormat, tags, windows ? NameRules::Windows : NameRules::Posix));
+    } catch (const FilingError& error) {
+        if (windows || error.lastDllError() != EINVAL)
+            throw;
+    }
+    return createLevels(job.outboxpath, FolderLevels(job.folderFormat, tags, NameRules::Windows));
 }
 
 } // namespace
@@ -69,8 +88,7 @@ MoveResult processor::process(const FilingJob& job, const SafeMove::Progress& pr
             return {};
         throw;
     }
-    const QString folder = createLevels(job.outboxpath, FolderLevels(job.folderFormat, tags));
-    return move.moveTo({job.outboxpath, folder, job.currentinfile, {}}, progress);
+    return move.moveTo({job.outboxpath, createFolders(job, tags), job.currentinfile, {}}, progress);
 }
 
 void processor::removeLeftovers()

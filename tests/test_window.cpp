@@ -13,8 +13,10 @@
 #include <QtTest>
 
 #include <sched.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace DialogDriver;
 
@@ -44,6 +46,15 @@ QStringList tick(Form1& form)
     for (const QListWidgetItem* item : control<QListWidget>(&form, "lstInboxFiles")->findItems("", Qt::MatchContains))
         lines << item->text();
     return lines;
+}
+
+// One polling step that waits until the file it handed over, if any, has been filed; the status line then.
+QString filingStep(Form1& form)
+{
+    tick(form);
+    if (!QTest::qWaitFor([&] { return !form.process->processing(); }, 60000))
+        return QStringLiteral("still filing");
+    return control(&form, "txtstatus")->text();
 }
 
 // Whether Start and Stop are enabled and the light is green.
@@ -300,6 +311,62 @@ private slots:
         QVERIFY(QDir(folders.outbox + "/.tovrel-partial").isEmpty() && QDir(folders.outbox + "/A/C").isEmpty());
         QCOMPARE(QFileInfo(folders.inbox + "/xbig.mp3").size(), size * 2);
         QVERIFY(QFileInfo::exists(folders.outbox + "/A/B/small.mp3"));
+    }
+
+    void unwritableDestinationLetsTheFileWait_data()
+    {
+        QTest::addColumn<QString>("blocker");
+        QTest::addColumn<QString>("status");   // of the first step; %1 is the temporary root
+        QTest::addColumn<bool>("othersFiled"); // whether a file bound elsewhere is filed meanwhile
+        const auto row = [](const char* tag, const char* blocker, const QString& status, bool othersFiled) {
+            QTest::newRow(tag) << blocker << status << othersFiled;
+        };
+        const QString waits = "1.mp3 waits in the inbox: cannot write to %1/outbox/";
+        row("a file where a folder should be", "file", waits + "Artist (File already exists).", true);
+        row("read-only outbox", "read-only", waits + " (Permission denied).", false);
+        row("outbox out of inodes", "no inodes", waits + " (Disk full).", false);
+        row("read-only errors folder", "read-only errors",
+            "Cannot file 1.mp3: Invalid file format. Left in the inbox: cannot write to %1/errors/ (Permission "
+            "denied).",
+            true);
+    }
+
+    // A destination that cannot take a file is not the file's fault: it waits in the inbox, untouched, while the
+    // others go on, and is filed once the folder can take it. Mounts need root, as in CI.
+    void unwritableDestinationLetsTheFileWait()
+    {
+        QFETCH(QString, blocker);
+        Folders folders;
+        const QString mountPoint = blocker == "read-only errors" ? folders.errors : folders.outbox;
+        QVERIFY(QDir().mkpath(mountPoint));
+        const auto mountTmpfs = [&](unsigned long flags, const char* options) {
+            return ::mount("tmpfs", QFile::encodeName(mountPoint), "tmpfs", flags, options) == 0;
+        };
+        if (blocker != "file" &&
+            (::geteuid() != 0 || !mountTmpfs(blocker == "no inodes" ? 0 : MS_RDONLY, "nr_inodes=2")))
+            QSKIP("needs root to mount a file system");
+        const auto unmount = qScopeGuard([&] { ::umount2(QFile::encodeName(mountPoint), MNT_DETACH); });
+        if (blocker == "no inodes" || blocker == "file")
+            TestSupport::writeFile(folders.outbox + (blocker == "file" ? "/Artist" : "/filler"));
+        const QByteArray song = blocker == "read-only errors" ? QByteArray("not audio")
+                                                              : Mp3Fixture::build({"Artist", "Album", "Song", "1"});
+        TestSupport::writeFile(folders.inbox + "/1.mp3", song);
+        QVERIFY(Mp3Fixture::write(folders.inbox + "/2.mp3", "Other", "Album", "Song", 2));
+
+        Form1 form;
+        QFETCH(QString, status);
+        QCOMPARE(filingStep(form), status.arg(folders.root.path()));
+        QCOMPARE(TestSupport::readFile(folders.inbox + "/1.mp3"), song);
+        filingStep(form);
+        QTEST(QFileInfo::exists(folders.outbox + "/Other/Album/2.mp3"), "othersFiled");
+
+        QVERIFY(blocker == "file" ? QFile::remove(folders.outbox + "/Artist") : mountTmpfs(MS_REMOUNT, "nr_inodes=99"));
+        for (int step = 0; step < 3; ++step)
+            filingStep(form);
+        QCOMPARE(QDir(folders.inbox).entryList(QDir::Files), QStringList());
+        const QString filed = blocker == "read-only errors" ? folders.errors + "/Invalid file format/1.mp3"
+                                                            : folders.outbox + "/Artist/Album/1.mp3";
+        QCOMPARE(TestSupport::readFile(filed), song);
     }
 
     // Runs this executable as the program (see main below): without a notification area, a start asked to hide

@@ -71,13 +71,14 @@ void Form1::main()
         if (!started)
             endDrain();
     }
-    if (started && sinceInboxShown_.isValid() && !sinceInboxShown_.hasExpired(kInboxShowInterval))
-        return;
-    try {
-        showInbox();
-    } catch (const std::exception& failure) {
-        txtstatus->setText(QStringLiteral("Error: ") + FilingError::describe(failure));
+    if (!started || !sinceInboxShown_.isValid() || sinceInboxShown_.hasExpired(kInboxShowInterval)) {
+        try {
+            showInbox();
+        } catch (const std::exception& failure) {
+            txtstatus->setText(QStringLiteral("Error: ") + FilingError::describe(failure));
+        }
     }
+    txtstatus->setCursorPosition(0); // a long line shows its start: the file it is about
 }
 
 // Hands the current file to the filing thread, started with the first file:
@@ -105,8 +106,10 @@ void Form1::fileCurrentFile()
     QMetaObject::invokeMethod(worker_, [worker = worker_, job = process->job()] { worker->file(job); });
 }
 
-// A file that could not be filed went to the errors folder with its log, or,
-// when even that failed, stayed in the inbox; the status line says which, and
+// A file that could not be filed for a fault of its own went to the errors
+// folder with its log. When the outbox could not take it, or the errors folder
+// could not, the file is not at fault: it waits in the inbox behind the others,
+// and the status line says which folder is wrong. The status line also says
 // what else a move did that "Processing" does not say. Once the file has left
 // the inbox, the next step runs at once.
 void Form1::showFiled(const FilingWorker::Result& result)
@@ -122,17 +125,27 @@ void Form1::showFiled(const FilingWorker::Result& result)
         if (const QString moved = describeMove(name, result.moved, QStringLiteral("the outbox")); !moved.isEmpty())
             txtstatus->setText(moved);
         break;
+    case FilingWorker::Outcome::Waiting:
+        process->base().letCurrentFileWait();
+        txtstatus->setText(name + QStringLiteral(" waits in the inbox: ") + result.failure + QLatin1Char('.'));
+        break;
     case FilingWorker::Outcome::ErrorFiled: {
         const QString how = describeMove(name, result.moved, QStringLiteral("the errors folder"));
         txtstatus->setText(cannotFile + QStringLiteral(". ") +
                            (how.isEmpty() ? QStringLiteral("Moved to the errors folder.") : how));
         break;
     }
+    case FilingWorker::Outcome::LogFailed:
+        txtstatus->setText(cannotFile + QStringLiteral(". Moved to the errors folder; its log could not be written: ") +
+                           result.errorFailure + QLatin1Char('.'));
+        break;
     case FilingWorker::Outcome::LeftInInbox:
+        process->base().letCurrentFileWait();
         txtstatus->setText(cannotFile + QStringLiteral(". Left in the inbox: ") + result.errorFailure +
                            QLatin1Char('.'));
         break;
     }
+    txtstatus->setCursorPosition(0);
     drainDone_ += result.leftTheInbox();
     showBacklog();
     if (result.leftTheInbox() && Timer->isActive())
