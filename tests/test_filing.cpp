@@ -257,7 +257,6 @@ private slots:
         const struct timespec times[2] = {{988000000, 5}, {988000000, 123456789}};
         QVERIFY(::utimensat(AT_FDCWD, inbox + name, times, 0) == 0);
         QVERIFY(engine_->getnextfile());
-        QCOMPARE(FileName::forDisplay(engine_->currentinfile()), QString::fromUtf8("caf\uFFFD \U0001F3B5.mp3"));
         QCOMPARE(engine_->process().outcome, MoveResult::Outcome::Filed);
         struct stat filed;
         QVERIFY(::stat(QFile::encodeName(at("outbox/Artist/Album/")) + name, &filed) == 0);

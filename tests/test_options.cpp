@@ -83,30 +83,17 @@ private slots:
         QTest::addColumn<QString>("typed"); // "by hand": written into the file
         QTest::addColumn<QString>("line");
         QTest::addColumn<QString>("format");
-        QTest::newRow("typed /") << "%ar/%al"
-                                 << "FileFormat=%ar\\\\%al"
-                                 << "%ar\\%al";
-        QTest::newRow("typed, cleaned") << "%ar\\?*:><\"%al/%t - %s"
-                                        << "FileFormat=%ar\\\\%al\\\\%t - %s"
-                                        << "%ar\\%al\\%t - %s";
-        QTest::newRow("typed, quoted") << "%ar; %al"
-                                       << "FileFormat=\"%ar; %al\""
-                                       << "%ar; %al";
-        QTest::newRow("typed @") << "@%ar"
-                                 << "FileFormat=@@%ar"
-                                 << "@%ar";
-        QTest::newRow("typed empty") << ""
-                                     << "FileFormat="
-                                     << "";
-        QTest::newRow("by hand, single") << "by hand"
-                                         << "FileFormat=%ar\\%al"
-                                         << "%ar\\%al";
-        QTest::newRow("by hand, doubled") << "by hand"
-                                          << "fileformat = %ar\\\\%al\\%t - %s"
-                                          << "%ar\\%al\\%t - %s";
-        QTest::newRow("by hand, quoted") << "by hand"
-                                         << "FileFormat=\"%ar\\\\%al\""
-                                         << "%ar\\%al";
+        const auto row = [](const char* tag, const char* typed, const char* line, const char* format) {
+            QTest::newRow(tag) << typed << line << format;
+        };
+        row("typed /", "%ar/%al", "FileFormat=%ar\\\\%al", "%ar\\%al");
+        row("typed, cleaned", "%ar\\?*:><\"%al/%t - %s", "FileFormat=%ar\\\\%al\\\\%t - %s", "%ar\\%al\\%t - %s");
+        row("typed, quoted", "%ar; %al", "FileFormat=\"%ar; %al\"", "%ar; %al");
+        row("typed @", "@%ar", "FileFormat=@@%ar", "@%ar");
+        row("typed empty", "", "FileFormat=", "");
+        row("by hand, single", "by hand", "FileFormat=%ar\\%al", "%ar\\%al");
+        row("by hand, doubled", "by hand", "fileformat = %ar\\\\%al\\%t - %s", "%ar\\%al\\%t - %s");
+        row("by hand, quoted", "by hand", "FileFormat=\"%ar\\\\%al\"", "%ar\\%al");
     }
     void folderFormatForms()
     {
@@ -213,6 +200,9 @@ private slots:
                 QCOMPARE(QFileInfo::exists(entry), button == "cmdOK" ? wanted : !wanted);
             }
         }
+        // Desktop entries read Exec as quoted arguments with their own escapes.
+        QCOMPARE(Autostart::execLine("/usr/bin/tovrel"), "/usr/bin/tovrel --minimized");
+        QCOMPARE(Autostart::execLine("/My Music/b$c\\d\"e%f"), "\"/My Music/b\\\\$c\\\\\\\\d\\\\\"e%%f\" --minimized");
         Autostart::setEnabled(true);
         QVERIFY(TestSupport::readFile(entry).contains(
             "\nExec=" + Autostart::execLine(QCoreApplication::applicationFilePath()).toUtf8() + "\n"));
@@ -231,13 +221,6 @@ private slots:
         click(&dialog, "cmdOK");
         QCOMPARE(seen, "Cannot change the start at login (File already exists): " + entry + " | Valdrome Kestu Tovrel");
         QVERIFY(dialog.isVisible() && stored().isEmpty());
-    }
-
-    // Desktop entries read Exec as quoted arguments with their own escapes.
-    void autostartEntryQuotesTheProgram()
-    {
-        QCOMPARE(Autostart::execLine("/usr/bin/tovrel"), "/usr/bin/tovrel --minimized");
-        QCOMPARE(Autostart::execLine("/My Music/b$c\\d\"e%f"), "\"/My Music/b\\\\$c\\\\\\\\d\\\\\"e%%f\" --minimized");
     }
 };
 
