@@ -12,8 +12,9 @@ packages=(build-essential cmake ninja-build pkg-config qt6-base-dev libtag1-dev)
 case "${1:-}" in
 # The tray test runs a private X server with a window manager and a notification area,
 # and clicks and minimizes as a user does; the package test builds the package and
-# validates what desktops read from it.
-test) packages+=(xvfb xauth openbox trayer xdotool x11-utils dpkg-dev file desktop-file-utils appstream) ;;
+# validates what desktops read from it; the filing test formats a FAT image
+# (mkfs.vfat) to mount as the outbox.
+test) packages+=(xvfb xauth openbox trayer xdotool x11-utils dosfstools dpkg-dev file desktop-file-utils appstream) ;;
 package) packages+=(dpkg-dev file) ;; # dpkg-shlibdeps finds what the package depends on
 esac
 
@@ -46,7 +47,7 @@ test)
     ;;
 bench)
     cmake --build build -j2
-    for benchmark in build/bench/bench_filing build/bench/bench_scan; do "$benchmark"; done
+    for benchmark in build/bench/bench_filing build/bench/bench_scan build/bench/bench_drain; do "$benchmark"; done
     ;;
 "") cmake --build build -j2 ;;
 *) echo "usage: $0 [run|test|bench|package]" >&2; exit 2 ;;

@@ -1,6 +1,7 @@
 // Times the filing of one 20 MB MP3 file against `cp` of the same file
 // followed by `sync`, in the same run on the same file system, and prints the
 // ratio (target: within 1.3).
+#include "BenchSupport.h"
 #include "Mp3Fixture.h"
 
 #include "engine/processor.h"
@@ -17,6 +18,8 @@
 #include <unistd.h>
 #include <vector>
 
+using BenchSupport::median;
+
 namespace {
 
 constexpr int kRounds = 5;
@@ -25,12 +28,6 @@ constexpr int kFrames = 20 * 1000 * 1000 / 417;
 bool run(const QString& program, const QStringList& arguments)
 {
     return QProcess::execute(program, arguments) == 0;
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
 }
 
 } // namespace

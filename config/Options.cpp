@@ -6,6 +6,7 @@
 #include "config/SettingsStore.h"
 #include "config/advanced.h"
 #include "engine/FilingError.h"
+#include "engine/commonold.h"
 #include "engine/processor.h"
 
 #include <QCheckBox>
@@ -93,9 +94,9 @@ void Options::chooseFolder(QLineEdit* box, const QLabel* label)
 
 bool Options::PathsAreUnique() const
 {
-    const QString inbox = txtinboxpath->text();
-    const QString outbox = txtoutboxpath->text();
-    const QString errors = txtErrorsPath->text();
+    const QString inbox = commonold::ResolvedFolder(txtinboxpath->text());
+    const QString outbox = commonold::ResolvedFolder(txtoutboxpath->text());
+    const QString errors = commonold::ResolvedFolder(txtErrorsPath->text());
     return inbox != outbox && inbox != errors && outbox != errors;
 }
 
@@ -107,10 +108,15 @@ void Options::save()
     }
     if (!applyAutostart())
         return;
-    SettingsStore::write(Setting::State, optStarted->isChecked() ? QStringLiteral("True") : QStringLiteral("False"));
-    SettingsStore::write(Setting::InboxPath, txtinboxpath->text());
-    SettingsStore::write(Setting::OutboxPath, txtoutboxpath->text());
-    SettingsStore::write(Setting::ErrorsPath, txtErrorsPath->text());
+    const bool saved = SettingsStore::write(Setting::State, optStarted->isChecked() ? QStringLiteral("True")
+                                                                                    : QStringLiteral("False")) &&
+                       SettingsStore::write(Setting::InboxPath, txtinboxpath->text()) &&
+                       SettingsStore::write(Setting::OutboxPath, txtoutboxpath->text()) &&
+                       SettingsStore::write(Setting::ErrorsPath, txtErrorsPath->text());
+    if (!saved) { // the dialog stays open with the user's values
+        MessageBox::show(this, SettingsStore::cannotSaveMessage());
+        return;
+    }
     accept();
 }
 

@@ -19,7 +19,8 @@ class Options : public QDialog {
 public:
     explicit Options(processor& process, QWidget* parent = nullptr);
 
-    // True when the three folder texts differ pairwise, compared exactly.
+    // True when the three folders differ pairwise as the file system resolves
+    // them, so one folder cannot be given twice under two spellings.
     bool PathsAreUnique() const;
 
 private:

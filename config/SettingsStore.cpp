@@ -82,9 +82,11 @@ QString SettingsStore::read(const QString& section, const QString& key, const QS
     return storedValue(section, key).value_or(defaultValue);
 }
 
-void SettingsStore::write(const QString& section, const QString& key, const QString& value)
+bool SettingsStore::write(const QString& section, const QString& key, const QString& value)
 {
     QSettings store = openStore();
+    if (!store.isWritable())
+        return false;
     const QStringList groups = spellingsOf(store.childGroups(), section);
     for (const QString& group : groups) {
         store.beginGroup(group);
@@ -96,6 +98,7 @@ void SettingsStore::write(const QString& section, const QString& key, const QStr
     store.setValue(key, value);
     store.endGroup();
     store.sync();
+    return store.status() == QSettings::NoError;
 }
 
 QString SettingsStore::read(Setting setting)
@@ -110,10 +113,15 @@ QString SettingsStore::readAsDialog(Setting setting)
     return read(key.section, key.keyReadByDialog, settingDefault(setting));
 }
 
-void SettingsStore::write(Setting setting, const QString& value)
+bool SettingsStore::write(Setting setting, const QString& value)
 {
     const SettingKey& key = settingKey(setting);
-    write(key.section, key.keyWritten, value);
+    return write(key.section, key.keyWritten, value);
+}
+
+QString SettingsStore::cannotSaveMessage()
+{
+    return QStringLiteral("The settings could not be saved: ") + filePath() + QStringLiteral(" cannot be written.");
 }
 
 bool SettingsStore::toBool(const QString& text, bool defaultValue)

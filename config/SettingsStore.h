@@ -14,13 +14,18 @@ public:
     static QString filePath();
 
     static QString read(const QString& section, const QString& key, const QString& defaultValue);
-    static void write(const QString& section, const QString& key, const QString& value);
+    // Answers whether the value reached the file. When it did not (a read-only
+    // or full folder), nothing of the write is kept, not even in memory.
+    static bool write(const QString& section, const QString& key, const QString& value);
 
     // A setting by its table entry: read with the reader's spelling and the
     // setting's default, written with the writer's spelling.
     static QString read(Setting setting);
     static QString readAsDialog(Setting setting);
-    static void write(Setting setting, const QString& value);
+    static bool write(Setting setting, const QString& value);
+
+    // The message for a write that failed.
+    static QString cannotSaveMessage();
 
     // "true" or "false" in any letter case, or a number (0 is false). Anything
     // else is not a truth value and gives the default.

@@ -1,6 +1,7 @@
 #include "config/advanced.h"
 
 #include "config/Controls.h"
+#include "config/MessageBox.h"
 #include "config/SettingsStore.h"
 #include "engine/commonold.h"
 #include "engine/processor.h"
@@ -49,7 +50,10 @@ QString advanced::cleanedFormat(QString format)
 
 void advanced::save()
 {
-    SettingsStore::write(Setting::FileFormat, cleanedFormat(txtFileFormat->text()));
+    if (!SettingsStore::write(Setting::FileFormat, cleanedFormat(txtFileFormat->text()))) {
+        MessageBox::show(this, SettingsStore::cannotSaveMessage());
+        return;
+    }
     accept();
     process_.loadsettings();
 }

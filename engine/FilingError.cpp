@@ -30,6 +30,14 @@ FilingError FilingError::fromErrno(int err)
     }
 }
 
+FilingError FilingError::atDestination(int err, const QString& folder)
+{
+    FilingError error = fromErrno(err);
+    if (err != EINVAL && err != ENAMETOOLONG && err != EILSEQ)
+        error.folder_ = folder.isEmpty() ? QStringLiteral("./") : folder;
+    return error;
+}
+
 FilingError FilingError::overflow()
 {
     return {6, QStringLiteral("Overflow")};
@@ -38,4 +46,22 @@ FilingError FilingError::overflow()
 FilingError FilingError::subscriptOutOfRange()
 {
     return {9, QStringLiteral("Subscript out of range")};
+}
+
+FilingError FilingError::of(const std::exception& failure)
+{
+    if (const auto* filingError = dynamic_cast<const FilingError*>(&failure))
+        return *filingError;
+    return fromErrno(0);
+}
+
+QString FilingError::describe(const std::exception& failure)
+{
+    const auto* filingError = dynamic_cast<const FilingError*>(&failure);
+    if (!filingError)
+        return QString::fromLocal8Bit(failure.what());
+    if (filingError->blamesDestination())
+        return QStringLiteral("cannot write to ") + filingError->folder() + QStringLiteral(" (") +
+               filingError->description() + QLatin1Char(')');
+    return filingError->description();
 }

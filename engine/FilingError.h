@@ -12,8 +12,17 @@ public:
 
     // The failure for a failed system call, numbered by its errno.
     static FilingError fromErrno(int err);
+    // The failure of a system call that created or wrote something in
+    // `folder`, a destination folder. It blames the folder (read-only, full, no
+    // permission, missing, an I/O error), unless the file system refused the
+    // name itself, which blames the file whose tags or name made it.
+    static FilingError atDestination(int err, const QString& folder);
     static FilingError overflow();
     static FilingError subscriptOutOfRange();
+    // `failure` itself when it is a FilingError, else one numbered 0.
+    static FilingError of(const std::exception& failure);
+    // Any failure as the status line tells it; one of a destination folder names it.
+    static QString describe(const std::exception& failure);
 
     int number() const { return number_; }
     const QString& description() const { return description_; }
@@ -21,11 +30,18 @@ public:
     QString helpFile() const { return QString(); }
     int lastDllError() const { return lastDllError_; }
 
+    // True when the destination, not the file, is at fault: the file should
+    // wait where it is and be tried again later.
+    bool blamesDestination() const { return !folder_.isEmpty(); }
+    // The destination folder at fault; empty when the file is.
+    const QString& folder() const { return folder_; }
+
     const char* what() const noexcept override { return what_.constData(); }
 
 private:
     int number_;
     QString description_;
     int lastDllError_;
+    QString folder_;
     QByteArray what_;
 };

@@ -159,13 +159,14 @@ void InboxVerdicts::lookAt(const QString& name, Pass& pass, const Examine& exami
     ++generation_;
 }
 
-QString InboxVerdicts::nextFileable(const Examine& examine)
+QString InboxVerdicts::nextFileable(const Examine& examine, const QSet<QString>& behind)
 {
     // The usual quiet answer, without going through the files: none that is
     // not held fits.
     if (settledSizes_.empty() || !commonold::FitsInFreeSpace(double(settledSizes_.front()), freeBytes_))
         return QString();
     std::optional<Pass> pass;
+    QString behindOne;
     for (size_t index = 0; index < entries_.size();) {
         if (!entries_[index].verdict.canBeFiled(freeBytes_)) {
             ++index;
@@ -176,12 +177,15 @@ QString InboxVerdicts::nextFileable(const Examine& examine)
             pass.emplace(*this);
         lookAt(name, *pass, examine);
         if (index < entries_.size() && entries_[index].name == name) {
-            if (entries_[index].verdict.canBeFiled(freeBytes_))
+            const bool fileable = entries_[index].verdict.canBeFiled(freeBytes_);
+            if (fileable && !behind.contains(name))
                 return name;
+            if (fileable && behindOne.isEmpty())
+                behindOne = name;
             ++index;
         } // else it is gone, and the next file has taken its place
     }
-    return QString();
+    return behindOne;
 }
 
 void InboxVerdicts::drainEvents(int looked)

@@ -59,9 +59,10 @@ public:
     // verdicts then stay as they were.
     void refresh(const Scope& scope, const Examine& examine, bool askUnsettled);
 
-    // The first file, in listing order, that can be filed: each candidate is
-    // looked at once more before it is given. Empty when there is none.
-    QString nextFileable(const Examine& examine);
+    // The first file, in listing order, that can be filed, those in `behind`
+    // only when no other can: each candidate is looked at once more before it
+    // is given. Empty when there is none.
+    QString nextFileable(const Examine& examine, const QSet<QString>& behind = {});
 
     int count() const { return int(entries_.size()); }
     // The name at `index`, counted from 0 in listing order.

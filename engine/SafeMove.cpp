@@ -32,6 +32,13 @@ constexpr const char* kRemoving = ".tovrel-removing";
     throw FilingError::fromErrno(err);
 }
 
+// A failure to create or write something in `folder`: the destination's fault
+// unless the file system refused the name (see FilingError::atDestination).
+[[noreturn]] void blame(const QString& folder, int err = errno)
+{
+    throw FilingError::atDestination(err, folder);
+}
+
 // Closes a descriptor on every way out of a scope.
 struct Closer {
     int fd;
@@ -106,6 +113,19 @@ bool writeAll(int fd, const char* data, qsizetype size, off_t at)
     return true;
 }
 
+// Starts writing the chunk just copied, [start, end), to disk and waits for
+// the chunks before it, from `written`: the copy then keeps pace with the
+// disk, so its progress shows what reached the disk, the final flush is short
+// and an abandoned copy ends at once. Failures show in the final flush.
+void writeBehind(int fd, off_t& written, off_t start, off_t end)
+{
+    ::sync_file_range(fd, start, end - start, SYNC_FILE_RANGE_WRITE);
+    if (start > written)
+        ::sync_file_range(fd, written, start - written,
+                          SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
+    written = start;
+}
+
 // A partial copy: in the hidden folder of the root when that is on the
 // destination's file system, else in the destination folder itself.
 struct Temporary {
@@ -114,7 +134,8 @@ struct Temporary {
     QByteArray name;
     int fd = -1;
 
-    Temporary(const QString& root, int destinationFd, bool inDestination)
+    // `folder` is the destination folder, named when the copy cannot be made.
+    Temporary(const QString& root, int destinationFd, bool inDestination, const QString& folder)
     {
         struct stat rootInfo, destination;
         const int rootFd = inDestination ? -1 : openFolder(FileName::encode(root));
@@ -140,7 +161,7 @@ struct Temporary {
         if (fd < 0) {
             const int err = errno;
             closeFolder();
-            throwErrno(err);
+            blame(folder, err);
         }
     }
     ~Temporary()
@@ -240,28 +261,38 @@ MoveResult SafeMove::moveTo(const Destination& to, const Progress& progress)
     }
     const int destinationFd = openFolder(FileName::encode(to.folder));
     if (destinationFd < 0)
-        throwErrno();
+        blame(to.folder);
     const Closer closeDestination{destinationFd};
     const QByteArray wanted = FileName::encode(to.name);
     const QByteArray companion = FileName::encode(to.companion);
+    // The destination is the source itself (one folder given as both inbox and
+    // outbox): it must not be taken for its own duplicate and removed.
+    struct stat here, there;
+    if (wanted == name_ && ::fstat(folderFd_, &here) == 0 && ::fstat(destinationFd, &there) == 0 &&
+        here.st_dev == there.st_dev && here.st_ino == there.st_ino)
+        blame(to.folder, EEXIST);
     // Names taken by other files are passed over before anything is copied.
     int number = 1;
-    for (Slot slot; (slot = slotAt(destinationFd, numbered(wanted, number), companion)) != Slot::Free; ++number) {
-        if (slot == Slot::Same)
-            return {MoveResult::Outcome::Duplicate, FileName::decode(numbered(wanted, number)), removeSource(),
-                    to.folder};
-        if (number >= kMostNumbers)
-            throwErrno(EEXIST);
+    try {
+        for (Slot slot; (slot = slotAt(destinationFd, numbered(wanted, number), companion)) != Slot::Free; ++number) {
+            if (slot == Slot::Same)
+                return {MoveResult::Outcome::Duplicate, FileName::decode(numbered(wanted, number)), removeSource(),
+                        to.folder};
+            if (number >= kMostNumbers)
+                throwErrno(EEXIST);
+        }
+    } catch (const FilingError& error) { // the destination folder cannot be looked at, or is full of the name
+        blame(to.folder, error.lastDllError());
     }
     for (const bool inDestination : {false, true}) {
-        Temporary copy(to.root, destinationFd, inDestination);
-        if (!copyInto(copy.fd, progress) || !stillTheSameFile()) {
+        Temporary copy(to.root, destinationFd, inDestination, to.folder);
+        if (!copyInto(copy.fd, progress, to.folder) || !stillTheSameFile()) {
             giveUp();
             return {};
         }
         keepPermissionsAndTimes(copy.fd);
         if (!copy.finish())
-            throwErrno();
+            blame(to.folder);
         // A name may be taken between the look above and the rename: the rename refuses it and the next is tried.
         for (; number <= kMostNumbers; ++number) {
             const QByteArray name = numbered(wanted, number);
@@ -275,14 +306,14 @@ MoveResult SafeMove::moveTo(const Destination& to, const Progress& progress)
             if (errno == EXDEV && !inDestination)
                 break; // the folders are different file systems after all: copy again, into the destination
             if (errno != EEXIST)
-                throwErrno();
+                blame(to.folder);
             if (slotAt(destinationFd, name, {}) == Slot::Same)
                 return {MoveResult::Outcome::Duplicate, FileName::decode(name), removeSource(), to.folder};
         }
         if (number > kMostNumbers)
-            throwErrno(EEXIST);
+            blame(to.folder, EEXIST);
     }
-    throwErrno(EXDEV);
+    blame(to.folder, EXDEV);
 }
 
 SafeMove::Slot SafeMove::slotAt(int folderFd, const QByteArray& name, const QByteArray& companion) const
@@ -320,11 +351,14 @@ bool SafeMove::sameContent(int otherFd) const
 }
 
 // Copies chunk by chunk, in the kernel where the file systems allow it. False
-// when the copy is abandoned; a failure of the destination is thrown.
-bool SafeMove::copyInto(int toFd, const Progress& progress) const
+// when the copy is abandoned; a failure of the destination is thrown, blaming
+// `folder`. An error of the kernel copy cannot tell which side failed; it is
+// taken as the destination's, so the file waits rather than being blamed.
+bool SafeMove::copyInto(int toFd, const Progress& progress, const QString& folder) const
 {
     bool inKernel = true;
     QByteArray buffer;
+    off_t written = 0;
     for (off_t done = 0;;) {
         if (sourceChanged())
             return false;
@@ -340,14 +374,17 @@ bool SafeMove::copyInto(int toFd, const Progress& progress) const
             buffer.resize(kBuffer);
             copied = ::pread(fd_, buffer.data(), size_t(buffer.size()), done);
             if (copied > 0 && !writeAll(toFd, buffer.constData(), copied, done))
-                throwErrno();
+                blame(folder);
         }
         if (copied < 0 && errno == EINTR)
             continue;
+        if (copied < 0 && inKernel)
+            blame(folder);
         if (copied < 0)
             throwErrno();
         if (copied == 0)
             return done == start_.st_size;
+        writeBehind(toFd, written, done, done + copied);
         done += copied;
         if (progress && !progress(qint64(done), qint64(start_.st_size)))
             return false;
@@ -404,32 +441,44 @@ void SafeMove::writeNewFile(const QString& root, const QString& path, const QByt
 {
     const QByteArray encoded = FileName::encode(path);
     const qsizetype slash = encoded.lastIndexOf('/');
+    const QString folder = FileName::decode(encoded.left(slash + 1));
     const int destinationFd = openFolder(encoded.left(slash + 1));
     if (destinationFd < 0)
-        throwErrno();
+        blame(folder);
     const Closer closeDestination{destinationFd};
-    Temporary file(root, destinationFd, false);
+    Temporary file(root, destinationFd, false, folder);
     if (!writeAll(file.fd, bytes.constData(), bytes.size(), 0) || !file.finish() ||
         renameNoReplace(file.folderFd, file.name, destinationFd, encoded.mid(slash + 1)) != 0)
-        throwErrno();
+        blame(folder);
     file.placed();
     ::fsync(destinationFd);
 }
 
 void SafeMove::createFolderIfMissing(const QString& path)
 {
-    if (!commonold::IsFolderValid(path))
+    bool exists = false;
+    try {
+        exists = commonold::IsFolderValid(path);
+    } catch (const FilingError& error) { // a folder above it cannot be searched
+        blame(path, error.lastDllError());
+    }
+    if (!exists)
         createFolder(path);
 }
 
 void SafeMove::createFolder(const QString& path)
 {
     QByteArray folder = FileName::encode(path);
-    if (::mkdir(folder.constData(), 0777) != 0)
-        throwErrno();
     while (folder.endsWith('/'))
         folder.chop(1);
-    const int parentFd = openFolder(folder.left(folder.lastIndexOf('/') + 1));
+    const QByteArray parent = folder.left(folder.lastIndexOf('/') + 1);
+    if (::mkdir(FileName::encode(path).constData(), 0777) != 0) {
+        // Something of that name in the way is the fault of that path; any
+        // other refusal is the folder's that should hold it.
+        const int err = errno;
+        blame(err == EEXIST || err == ENOTDIR ? path : FileName::decode(parent), err);
+    }
+    const int parentFd = openFolder(parent);
     if (parentFd >= 0) {
         ::fsync(parentFd);
         ::close(parentFd);

@@ -71,7 +71,7 @@ private:
     enum class Slot { Free, Same, Other };
     Slot slotAt(int folderFd, const QByteArray& name, const QByteArray& companion) const;
     bool sameContent(int otherFd) const;
-    bool copyInto(int toFd, const Progress& progress) const;
+    bool copyInto(int toFd, const Progress& progress, const QString& folder) const;
     bool stillTheSameFile() const;
     void keepPermissionsAndTimes(int fd) const;
     bool removeSource();

@@ -1,11 +1,11 @@
 #include "engine/TagReader.h"
 
 #include "engine/FilingError.h"
+#include "engine/MpegAudio.h"
 #include "engine/commonold_unix.h"
 
 #include <taglib/id3v2framefactory.h>
 #include <taglib/mpegfile.h>
-#include <taglib/mpegproperties.h>
 #include <taglib/tag.h>
 #include <taglib/tfilestream.h>
 
@@ -63,11 +63,11 @@ void TagReader::readFrom(int fd)
         ::close(fd);
         throw FilingError::fromErrno(err);
     }
-    TagLib::MPEG::File file(&stream, TagLib::ID3v2::FrameFactory::instance(), true);
-    // TagLib accepts any bytes as an MPEG file with an empty tag; only the
-    // audio properties tell whether an MPEG frame was found at all.
-    const TagLib::MPEG::Properties* audio = file.isValid() ? file.audioProperties() : nullptr;
-    if (!audio || audio->bitrate() <= 0)
+    // TagLib takes any bytes with one stray frame header for MPEG audio.
+    if (!MpegAudio::holdsFrames(fd))
+        throw invalidFileFormat();
+    TagLib::MPEG::File file(&stream, TagLib::ID3v2::FrameFactory::instance(), false);
+    if (!file.isValid())
         throw invalidFileFormat();
     // tag() merges ID3v2 and ID3v1 field by field, ID3v2 first.
     const TagLib::Tag* tag = file.tag();

@@ -53,7 +53,8 @@ FileVerdict clsProcessorBase::examine(const QString& name, InboxVerdicts::Pass& 
     const commonold::FileCheck inboxFile = pass.inbox.check(name, &pass.others);
     FileVerdict verdict;
     verdict.size = inboxFile.size;
-    verdict.inboxFree = inboxFile.free;
+    // The file being filed is held open by the filing itself, not by another program.
+    verdict.inboxFree = inboxFile.free || (processing_ && name == currentInFile_);
     verdict.settling = inboxFile.settling;
     // A file that could not be removed after its copy would be copied again at every step.
     verdict.removable = inboxFile.removable;
@@ -77,8 +78,12 @@ bool clsProcessorBase::getnextfile()
         status_ += kNoFiles;
         return false;
     }
-    const QString name = verdicts_.nextFileable(examiner_);
+    // A file left waiting for its destination goes behind the others, so one
+    // blocked folder does not hold up the files bound elsewhere.
+    const QString name = verdicts_.nextFileable(examiner_, waiting_);
     if (!name.isEmpty()) {
+        if (waiting_.contains(name)) // all of them wait: try them again, in order
+            waiting_.clear();
         setCurrentinfile(name);
         return true;
     }
@@ -122,23 +127,35 @@ QString clsProcessorBase::InboxFiles(int id) const
     return inboxFiles_.at(id);
 }
 
+FilingJob clsProcessorBase::job() const
+{
+    return {inboxPath_, outboxPath_, errorsPath_, currentInFile_, currentOutFile_, QString()};
+}
+
 MoveResult clsProcessorBase::ErrorHandle(const FilingError& myerr, const SafeMove::Progress& progress)
+{
+    const MoveResult moved = ErrorHandle(job(), myerr, progress);
+    processing_ = false;
+    return moved;
+}
+
+MoveResult clsProcessorBase::ErrorHandle(const FilingJob& job, const FilingError& myerr,
+                                         const SafeMove::Progress& progress)
 {
     // Descriptions are this program's own texts; even so a "." or ".." one
     // must not put the file beside the errors folder.
-    const QString cleaned = OrdinaryFolderName(commonold::CleanName(myerr.description()));
+    const QString cleaned = FitFolderName(commonold::CleanName(myerr.description()));
     QString sub;
     if (!cleaned.isEmpty()) {
         sub = cleaned + QLatin1Char('/');
-        SafeMove::createFolderIfMissing(errorsPath_ + sub);
+        SafeMove::createFolderIfMissing(job.errorspath + sub);
     }
-    const QString log = QStringLiteral(".txt");
-    SafeMove move(inboxPath_ + currentInFile_);
-    const MoveResult moved = move.moveTo({errorsPath_, errorsPath_ + sub, currentOutFile_, log}, progress);
+    SafeMove move(job.inboxpath + job.currentinfile);
+    const MoveResult moved =
+        move.moveTo({job.errorspath, job.errorspath + sub, job.currentoutfile, QStringLiteral(".txt")}, progress);
     // The log follows its file's name; a duplicate already has its own.
     if (moved.outcome == MoveResult::Outcome::Filed)
-        SafeMove::writeNewFile(errorsPath_, errorsPath_ + sub + moved.name + log, errorLog(myerr));
-    processing_ = false;
+        SafeMove::writeNewFile(job.errorspath, job.errorspath + sub + LogNameFor(moved.name), errorLog(myerr));
     return moved;
 }
 

@@ -1,8 +1,10 @@
 #pragma once
 
+#include "engine/FilingJob.h"
 #include "engine/InboxVerdicts.h"
 #include "engine/SafeMove.h"
 
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -53,9 +55,18 @@ public:
     // Changes whenever updatestats finds that a name came or went.
     quint64 listingGeneration() const { return listedGeneration_; }
 
+    // Notes that the current file could not be filed for now and stays in the
+    // inbox: the files that do not wait are chosen before it.
+    void letCurrentFileWait() { waiting_.insert(currentInFile_); }
+
     // Moves the current inbox file into the errors folder, in a subfolder named
     // after the failure, with a five-line log beside it, and says where it went.
     MoveResult ErrorHandle(const FilingError& myerr, const SafeMove::Progress& progress = {});
+    // The same for `job`'s file, on any thread.
+    static MoveResult ErrorHandle(const FilingJob& job, const FilingError& myerr,
+                                  const SafeMove::Progress& progress = {});
+    // The current file and the folders (no folder format).
+    FilingJob job() const;
 
     void turnon();
     void turnoff();
@@ -87,4 +98,5 @@ private:
     InboxVerdicts verdicts_;
     InboxVerdicts::Examine examiner_;
     quint64 listedGeneration_ = 0;
+    QSet<QString> waiting_;
 };

@@ -47,6 +47,15 @@ bool HasRoomFor(double size, const QString& outboxpath);
 // The same test against free space already measured, for a pass over many files.
 bool FitsInFreeSpace(double size, double freeBytes);
 
+// The folder as the file system resolves it: absolute, without "." and ".."
+// levels, trailing "/" or symbolic links. The part that does not exist yet is
+// taken as written. An empty path stays empty.
+QString ResolvedFolder(const QString& path);
+
+// True when the file system holding the folder is one of Windows' (FAT,
+// exFAT, NTFS), which refuses more characters in a name than "/".
+bool RefusesWindowsNames(const QString& folder);
+
 // The text without "?", "\", "/", "*", ":", ">", "<" and the double quote.
 QString CleanName(QString text);
 

@@ -5,8 +5,11 @@
 #include "engine/FilingError.h"
 #include "engine/ProcessFileSnapshot.h"
 
+#include <QDir>
+
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <fcntl.h>
 #include <mutex>
 #include <sys/stat.h>
@@ -125,6 +128,28 @@ namespace commonold {
 FileCheck CheckFile(const QString& path, ProcessFileSnapshot* pass)
 {
     return checkFileAt(AT_FDCWD, FileName::encode(path), pass);
+}
+
+QString ResolvedFolder(const QString& path)
+{
+    if (path.isEmpty())
+        return path;
+    const QString absolute = QDir::isAbsolutePath(path) ? path : QDir::currentPath() + QLatin1Char('/') + path;
+    // Resolve the longest part that exists; what follows it cannot hold a link.
+    QString head = absolute;
+    QString rest;
+    for (;;) {
+        if (char* real = ::realpath(FileName::encode(head).constData(), nullptr)) {
+            const QString resolved = FileName::decode(real);
+            ::free(real);
+            return QDir::cleanPath(resolved + QLatin1Char('/') + rest);
+        }
+        const qsizetype slash = head.lastIndexOf(QLatin1Char('/'));
+        if (slash < 0 || head == QLatin1String("/"))
+            return QDir::cleanPath(absolute);
+        rest = head.mid(slash + 1) + QLatin1Char('/') + rest;
+        head = slash == 0 ? QStringLiteral("/") : head.left(slash);
+    }
 }
 
 qint64 DiskFreeBytes(const QString& path)

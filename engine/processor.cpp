@@ -4,6 +4,9 @@
 #include "engine/FilingError.h"
 #include "engine/FolderFormat.h"
 #include "engine/TagReader.h"
+#include "engine/commonold.h"
+
+#include <cerrno>
 
 namespace {
 
@@ -35,6 +38,22 @@ QString createLevels(const QString& root, const QStringList& levels)
     return folder;
 }
 
+// The levels for these tags, created where missing, by the rules of the file
+// system that holds the outbox. One that refuses a name (EINVAL) without being
+// known for it gets the stricter names on a second try.
+QString createFolders(const FilingJob& job, const TagValues& tags)
+{
+    const bool windows = commonold::RefusesWindowsNames(job.outboxpath);
+    try {
+        return createLevels(job.outboxpath,
+                            FolderLevels(job.folderFormat, tags, windows ? NameRules::Windows : NameRules::Posix));
+    } catch (const FilingError& error) {
+        if (windows || error.lastDllError() != EINVAL)
+            throw;
+    }
+    return createLevels(job.outboxpath, FolderLevels(job.folderFormat, tags, NameRules::Windows));
+}
+
 } // namespace
 
 processor::processor()
@@ -47,12 +66,18 @@ void processor::loadsettings()
     folderFormat_ = SettingsStore::read(Setting::FileFormat);
 }
 
-MoveResult processor::process(const SafeMove::Progress& progress)
+FilingJob processor::job() const
 {
-    const QString outbox = outboxpath();
+    FilingJob job = base_.job();
+    job.folderFormat = folderFormat_;
+    return job;
+}
+
+MoveResult processor::process(const FilingJob& job, const SafeMove::Progress& progress)
+{
     // Opened before the tags are read, and the tags read from that open file,
     // so a file that changes at any time while it is filed stays in the inbox.
-    SafeMove move(inboxpath() + currentinfile());
+    SafeMove move(job.inboxpath + job.currentinfile);
     TagValues tags;
     try {
         if (move.sourceChanged())
@@ -63,8 +88,7 @@ MoveResult processor::process(const SafeMove::Progress& progress)
             return {};
         throw;
     }
-    const QString folder = createLevels(outbox, FolderLevels(folderFormat_, tags));
-    return move.moveTo({outbox, folder, currentinfile(), {}}, progress);
+    return move.moveTo({job.outboxpath, createFolders(job, tags), job.currentinfile, {}}, progress);
 }
 
 void processor::removeLeftovers()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/FilingJob.h"
 #include "engine/SafeMove.h"
 #include "engine/clsProcessorBase.h"
 
@@ -22,7 +23,11 @@ public:
     // Files the current inbox file into the outbox by its tags and says where
     // it went. Throws a FilingError when it cannot; the inbox file then stays
     // where it was, as it does when the move was abandoned.
-    MoveResult process(const SafeMove::Progress& progress = {});
+    MoveResult process(const SafeMove::Progress& progress = {}) { return process(job(), progress); }
+    // The same for `job`, on any thread.
+    static MoveResult process(const FilingJob& job, const SafeMove::Progress& progress = {});
+    // The current file with the folders and the folder format, for process.
+    FilingJob job() const;
     // At start: removes what an interrupted run left in the folders.
     void removeLeftovers();
 

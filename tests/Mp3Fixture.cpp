@@ -83,4 +83,14 @@ bool write(const QString& path, const QString& artist, const QString& album, con
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
 }
 
+bool writeLarge(const QString& path, const Tags& tags, qint64 size)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    const QByteArray head = build(tags);
+    const QByteArray tail = audioFrames(8);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(head) == head.size() &&
+           file.resize(size - tail.size()) && file.seek(size - tail.size()) && file.write(tail) == tail.size();
+}
+
 } // namespace Mp3Fixture

@@ -30,4 +30,8 @@ QByteArray build(const Tags& tags, Tag kind = Tag::Id3v23, int frames = 8);
 bool write(const QString& path, const QString& artist, const QString& album, const QString& title, int track,
            Tag kind = Tag::Id3v23);
 
+// A tagged file of `size` bytes that takes no room to write: MPEG frames at
+// both ends, a hole between them. Its copy writes every byte.
+bool writeLarge(const QString& path, const Tags& tags, qint64 size);
+
 } // namespace Mp3Fixture

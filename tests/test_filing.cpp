@@ -1,8 +1,10 @@
 #include "Mp3Fixture.h"
 #include "TestSupport.h"
 
+#include "config/SettingsStore.h"
 #include "engine/FileName.h"
 #include "engine/FilingError.h"
+#include "engine/FilingWorker.h"
 #include "engine/FolderFormat.h"
 #include "engine/SafeMove.h"
 #include "engine/processor.h"
@@ -20,6 +22,7 @@ using TestSupport::readFile;
 
 Q_DECLARE_METATYPE(TagValues)
 Q_DECLARE_METATYPE(MoveResult::Outcome)
+Q_DECLARE_METATYPE(FilingWorker::Outcome)
 
 class TestFiling : public QObject {
     Q_OBJECT
@@ -58,37 +61,38 @@ private slots:
     {
         QTest::addColumn<QString>("format");
         QTest::addColumn<TagValues>("tags"); // artist, album, title, track
+        QTest::addColumn<bool>("windows");   // the file system refuses what Windows refuses
         QTest::addColumn<QStringList>("levels");
-        const auto row = [](const char* name, const QString& format, const TagValues& tags, const QStringList& levels) {
-            QTest::newRow(name) << format << tags << levels;
-        };
+        const auto row = [](const char* name, const QString& format, const TagValues& tags, const QStringList& levels,
+                            bool windows = false) { QTest::newRow(name) << format << tags << windows << levels; };
         row("path characters removed", "%ar\\%al", {"AC/DC", "Back: in Black", "Hells?", 7}, {"ACDC", "Back in Black"});
         row("three levels", "%ar\\%al\\%t - %s", {"Artist", "Album", "Intro", 3}, {"Artist", "Album", "03 - Intro"});
-        // Tokens are replaced in the order %t, %s, %al, %ar, each everywhere.
-        row("token order", "%s %al\\%ar", {"B%t", "%s", "T %ar", 5}, {"T B%t %s", "B%t"});
-        row("capital token, negative track", "%AR %t", {"A", "", "", -3}, {"%AR -03"});
+        // Tags are data: a token inside a tag value stays as it is.
+        row("tokens inside tags", "%s %al\\%ar", {"B%t", "%s", "T %ar", 5}, {"T %ar %s", "B%t"});
+        row("title with a token after a percent", "%t - %s", {"A", "", "100%alcohol", 2}, {"02 - 100%alcohol"});
+        row("capital token, negative track", "%AR %t%", {"A", "", "", -3}, {"%AR -03%"});
         row("vertical bar, track of three digits", "%ar %t", {"A|B", "", "", 123}, {"A|B 123"});
         row("empty artist and album, track 0", "%ar\\%al\\%t", {"", "", "", 0}, {"various", "", "00"});
         row("empty format", "", {"Artist", "Album", "", 1}, {});
         row("dots", "%ar\\%al", {"..", ".", "", 1}, {"__", "_"});
+        // Cut to 255 bytes, never inside a character of two or four bytes.
+        row("255 bytes kept", "%ar", {QString(255, 'a'), "", "", 1}, {QString(255, 'a')});
+        row("two-byte characters", "%ar", {QString(300, u'é'), "", "", 1}, {QString(127, u'é')});
+        row("four-byte character across the cut", "%ar%al", {QString(253, 'a'), "🎹🎹", "", 1}, {QString(253, 'a')});
+        row("cut, then Windows rules", "%ar", {QString(254, 'a') + " b", "", "", 1}, {QString(254, 'a') + "_"}, true);
+        row("refused by Windows", "%ar\\%al\\ |\x7f", {"A|B\tC", "Live. . ", "", 1}, {"A_B_C", "Live____", " __"},
+            true);
     }
 
     void folderLevels()
     {
         QFETCH(QString, format);
         QFETCH(TagValues, tags);
-        QTEST(FolderLevels(format, tags), "levels");
+        QFETCH(bool, windows);
+        QTEST(FolderLevels(format, tags, windows ? NameRules::Windows : NameRules::Posix), "levels");
     }
 
-    void blockedDestinationKeepsInboxFile()
-    {
-        TestSupport::writeFile(at("outbox/Artist"), "a file, not a folder");
-        const QByteArray bytes = drop("x.mp3", "Artist", "Album");
-        QCOMPARE(TestSupport::failureOf([&] { engine_->process(); }).lastDllError(), EEXIST);
-        QCOMPARE(readFile(at("inbox/x.mp3")), bytes);
-    }
-
-    void errorFilingFailureKeepsInboxFile()
+    void errorFilingFailureKeepsInboxFileAndLogNamesFit()
     {
         TestSupport::writeFile(at("errors/Disk full"), "a file where the subfolder goes");
         const QByteArray bytes = drop("song.mp3", "A", "B");
@@ -102,6 +106,68 @@ private slots:
         QVERIFY(!engine_->processing());
         QCOMPARE(entries(at("errors")), (QStringList{".tovrel-partial", "Disk full", "song.mp3", "song.mp3.txt"}));
         QCOMPARE(readFile(at("errors/song.mp3")), bytes);
+        // A log name that would pass 255 bytes loses the end of its stem, cut before a character.
+        const QString longest = QString(124, u'é') + ".mp3";
+        drop(longest, "A", "B");
+        engine_->base().ErrorHandle(FilingError(75, "", 5));
+        QVERIFY(QFile::exists(at("errors/" + longest)) &&
+                QFile::exists(at("errors/" + QString(123, u'é') + ".mp3.txt")));
+    }
+
+    // An outbox on a FAT stick (a loop-mounted image, when the system can mount one) takes the names made for it.
+    void windowsFileSystemTakesTheLevels()
+    {
+        const QString image = at("fat.img");
+        if (::geteuid() != 0 || !QFile(image).resize(8 << 20) || QProcess::execute("mkfs.vfat", {"-q", image}) != 0 ||
+            QProcess::execute("mount", {"-o", "loop", image, at("outbox")}) != 0)
+            QSKIP("needs root, mkfs.vfat and a kernel that mounts vfat");
+        const auto unmount = qScopeGuard([&] { QProcess::execute("umount", {at("outbox")}); });
+        const QByteArray bytes = drop("x.mp3", "What?|Band. ", "Live\x01");
+        engine_->process();
+        QCOMPARE(readFile(at("outbox/What_Band__/Live_/x.mp3")), bytes);
+    }
+
+    void workerOutcomes_data()
+    {
+        QTest::addColumn<QByteArray>("content"); // empty for a tagged song
+        QTest::addColumn<bool>("errorsBlocked");
+        QTest::addColumn<FilingWorker::Outcome>("outcome");
+        QTest::addColumn<QString>("landed");
+        QTest::newRow("filed") << QByteArray() << false << FilingWorker::Outcome::Filed << "outbox/A/B/x.mp3";
+        QTest::newRow("moved to errors") << QByteArray("not audio") << false << FilingWorker::Outcome::ErrorFiled
+                                         << "errors/Invalid file format/x.mp3";
+        QTest::newRow("left in inbox") << QByteArray("not audio") << true << FilingWorker::Outcome::LeftInInbox
+                                       << "inbox/x.mp3";
+    }
+
+    // The worker on its own thread files a job and says how it went and whether the inbox file is gone.
+    void workerOutcomes()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(bool, errorsBlocked);
+        QFETCH(FilingWorker::Outcome, outcome);
+        QFETCH(QString, landed);
+        QByteArray bytes = drop("x.mp3", "A", "B");
+        if (!content.isEmpty())
+            TestSupport::writeFile(at("inbox/x.mp3"), bytes = content);
+        if (errorsBlocked)
+            TestSupport::writeFile(at("errors/Invalid file format"), "a file where the subfolder goes");
+        FilingWorker worker;
+        QThread thread;
+        worker.moveToThread(&thread);
+        thread.start();
+        const auto stop = qScopeGuard([&] {
+            thread.quit();
+            thread.wait();
+        });
+        QSignalSpy filed(&worker, &FilingWorker::filed);
+        QMetaObject::invokeMethod(&worker, [&worker, job = engine_->job()] { worker.file(job); });
+        QVERIFY(filed.wait());
+        const auto result = filed.first().first().value<FilingWorker::Result>();
+        QCOMPARE(result.name, "x.mp3");
+        QCOMPARE(result.outcome, outcome);
+        QCOMPARE(result.leftTheInbox(), !landed.startsWith("inbox"));
+        QCOMPARE(readFile(at(landed)), bytes);
     }
 
     // The outbox tree and the errors folder never replace a file: a taken name
@@ -165,6 +231,17 @@ private slots:
                      QByteArray(" 53 \r\nFile not found\r\n 0 \r\n\r\n 2 \r\n"));
         QCOMPARE(entries(at("inbox")), QStringList{});
         QCOMPARE(entries(at(toErrors ? "errors/.tovrel-partial" : "outbox/.tovrel-partial")), QStringList{});
+    }
+
+    // One folder as inbox and outbox, with an empty format: the file is not its own duplicate; it stays and waits.
+    void destinationThatIsTheSourceKeepsTheFile()
+    {
+        SettingsStore::write(Setting::FileFormat, "");
+        engine_->loadsettings();
+        engine_->setOutboxpath(at("inbox/./"));
+        const QByteArray bytes = drop("x.mp3", "Artist", "Album");
+        QCOMPARE(TestSupport::failureOf([&] { engine_->process(); }).folder(), at("inbox/./"));
+        QCOMPARE(readFile(at("inbox/x.mp3")), bytes);
     }
 
     // A name that is not UTF-8 is listed, filed and removed byte for byte, and

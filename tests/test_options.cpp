@@ -9,6 +9,9 @@
 
 #include <QtTest>
 
+#include <sys/mount.h>
+#include <unistd.h>
+
 using namespace DialogDriver;
 
 namespace {
@@ -54,13 +57,10 @@ private slots:
         QCOMPARE(folders(&dialog), QStringList({dir + "/inbox", dir + "/outbox", dir + "/errors"}));
         QVERIFY(control<QRadioButton>(&dialog, "optStarted")->isChecked());
         QStringList seen;
-        for (const QStringList& paths :
-             {QStringList{"/m/x", "/m/x", "/m/e"}, {"/m/x", "/m/o", "/m/x"}, {"/m/", "/m", "/m"}}) {
-            whenModalsOpen({[&](QWidget* message) { seen << answerMessage(message); }});
-            folders(&dialog, paths);
-            click(&dialog, "cmdOK");
-        }
-        QCOMPARE(seen, QStringList(3, "Can't have the same path for two locations. | Valdrome Kestu Tovrel"));
+        whenModalsOpen({[&](QWidget* message) { seen << answerMessage(message); }});
+        folders(&dialog, {"/m/", "/m", "/m"}); // each pair of folders: sameFolderUnderAnySpelling
+        click(&dialog, "cmdOK");
+        QCOMPARE(seen, QStringList("Can't have the same path for two locations. | Valdrome Kestu Tovrel"));
         QString opened; // the chooser opens at the nearest folder that exists, titled after its box
         whenModalsOpen({[&](QWidget* chooser) {
             opened = chooser->windowTitle() + " " + static_cast<QFileDialog*>(chooser)->directory().path();
@@ -141,10 +141,59 @@ private slots:
         Options dialog(process);
         QVERIFY(control<QRadioButton>(&dialog, "OptStopped")->isChecked());
         QCOMPARE(folders(&dialog).first(), QStringLiteral("/music/in"));
-        folders(&dialog, {"/a/In", "/a/in", "/a/in/"}); // letter case and a trailing "/" make different folders
+        folders(&dialog, {"/a/In", "/a/in", "/a/errors/"}); // letter case makes different folders
         click(&dialog, "cmdOK");
-        QCOMPARE(stored(), QStringList({"Startup/State=False", "Startup/errorspath=/a/in/", "Startup/inboxpath=/a/In",
-                                        "Startup/outboxpath=/a/in"}));
+        QCOMPARE(stored(), QStringList({"Startup/State=False", "Startup/errorspath=/a/errors/",
+                                        "Startup/inboxpath=/a/In", "Startup/outboxpath=/a/in"}));
+    }
+
+    void sameFolderUnderAnySpelling_data()
+    {
+        QTest::addColumn<QStringList>("paths"); // under a temporary folder holding "box" and "link" to it
+        QTest::addColumn<bool>("unique");
+        QTest::newRow("trailing slash") << QStringList{"box", "box/", "e"} << false;
+        QTest::newRow("dot-dot and dot") << QStringList{"box", "x/../e", "./e"} << false;
+        QTest::newRow("symbolic link") << QStringList{"e", "box", "link"} << false;
+        QTest::newRow("missing folders") << QStringList{"new/a", "new/./a//", "e"} << false;
+        QTest::newRow("link, then missing") << QStringList{"link/sub", "e", "box/sub/"} << false;
+        QTest::newRow("all different") << QStringList{"box", "Box", "box/sub"} << true;
+    }
+
+    void sameFolderUnderAnySpelling()
+    {
+        QFETCH(QStringList, paths);
+        QTemporaryDir root;
+        QVERIFY(QDir(root.path()).mkdir("box") && QFile::link(root.filePath("box"), root.filePath("link")));
+        processor process;
+        Options dialog(process);
+        for (QString& path : paths)
+            path = root.filePath(path);
+        folders(&dialog, paths);
+        QTEST(dialog.PathsAreUnique(), "unique");
+    }
+
+    // A settings folder that cannot be written (a read-only mount): a message, the dialog stays open with its values,
+    // and nothing is kept, on disk or in memory.
+    void unwritableSettingsFolderIsReported()
+    {
+        const QString folder = QFileInfo(SettingsStore::filePath()).absolutePath();
+        if (::geteuid() != 0 || !QDir().mkpath(folder) ||
+            ::mount("tmpfs", QFile::encodeName(folder), "tmpfs", MS_RDONLY, "") != 0)
+            QSKIP("needs root to mount a read-only folder");
+        const auto unmount = qScopeGuard([&] { ::umount(QFile::encodeName(folder)); });
+        processor process;
+        Options dialog(process);
+        dialog.show();
+        const QStringList typed{"/m/in", "/m/out", "/m/errors"};
+        folders(&dialog, typed);
+        QStringList seen;
+        whenModalsOpen({[&](QWidget* message) { seen << answerMessage(message); }});
+        click(&dialog, "cmdOK");
+        QCOMPARE(seen, QStringList("The settings could not be saved: " + SettingsStore::filePath() +
+                                   " cannot be written. | Valdrome Kestu Tovrel"));
+        QVERIFY(dialog.isVisible());
+        QCOMPARE(folders(&dialog), typed);
+        QCOMPARE(SettingsStore::readAsDialog(Setting::InboxPath), QCoreApplication::applicationDirPath() + "/inbox");
     }
 
     // The check box shows whether the login entry is there; OK creates or removes it, Cancel leaves it alone. An entry

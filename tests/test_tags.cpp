@@ -4,6 +4,7 @@
 #include "engine/FilingError.h"
 #include "engine/TagReader.h"
 
+#include <QLibraryInfo>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -41,6 +42,14 @@ private slots:
         const QStringList invalid{"321", "Invalid file format", "0"};
         QTest::newRow("zero bytes") << QByteArray("") << invalid;
         QTest::newRow("random bytes") << noise << invalid;
+        const QString library = QLibraryInfo::path(QLibraryInfo::LibrariesPath) + "/libQt6Core.so.6";
+        QTest::newRow("shared library") << TestSupport::readFile(library) << invalid;
+        // A tag, then what is not a run of frames: three frames and noise.
+        const QByteArray tag = Mp3Fixture::build({"A", "B", "C", "1"}, Tag::Id3v23, 0);
+        const QByteArray frames = Mp3Fixture::build({}, Tag::None, 3);
+        QTest::newRow("three frames") << tag + frames + noise << invalid;
+        QTest::newRow("padding before the frames")
+            << tag + QByteArray(1000, '\0') + Mp3Fixture::build({}, Tag::None, 4) << QStringList{"A", "B", "C", "1"};
         QTest::newRow("missing file") << QByteArray() << QStringList{"53", "File not found", QString::number(ENOENT)};
     }
 

@@ -13,7 +13,10 @@
 #include <QtTest>
 
 #include <sched.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace DialogDriver;
 
@@ -45,6 +48,15 @@ QStringList tick(Form1& form)
     return lines;
 }
 
+// One polling step that waits until the file it handed over, if any, has been filed; the status line then.
+QString filingStep(Form1& form)
+{
+    tick(form);
+    if (!QTest::qWaitFor([&] { return !form.process->processing(); }, 60000))
+        return QStringLiteral("still filing");
+    return control(&form, "txtstatus")->text();
+}
+
 // Whether Start and Stop are enabled and the light is green.
 QList<bool> switchShown(const Form1& form)
 {
@@ -53,14 +65,15 @@ QList<bool> switchShown(const Form1& form)
 }
 const QList<bool> kOn{false, true, true}, kOff{true, false, false};
 
-// The scheduling policy of every thread of this process, as the system reports it.
-QSet<int> policiesOfEveryThread()
+// The scheduling policy and nice value of every thread of this process, as the system reports them.
+QSet<QPair<int, int>> levelsOfEveryThread()
 {
-    QSet<int> policies;
+    QSet<QPair<int, int>> levels;
     for (const QString& task : QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot))
-        policies << sched_getscheduler(task.toInt());
-    return policies;
+        levels.insert({sched_getscheduler(task.toInt()), getpriority(PRIO_PROCESS, id_t(task.toInt()))});
+    return levels;
 }
+using Levels = QSet<QPair<int, int>>;
 
 } // namespace
 
@@ -96,10 +109,10 @@ private slots:
         QVERIFY(QFileInfo(folders[0]).isDir() && QFileInfo(folders[1]).isDir() && QFileInfo(folders[2]).isDir());
         QCOMPARE(switchShown(form), kOn);
         QVERIFY(control<QRadioButton>(&form, "PriorityNormal")->isChecked());
-        QCOMPARE(policiesOfEveryThread(), QSet<int>{SCHED_OTHER});
+        QCOMPARE(levelsOfEveryThread(), Levels({{SCHED_OTHER, 0}}));
         QTRY_COMPARE(control(&form, "txtInboxCount")->text(), QStringLiteral("0")); // the window's own timer
         click(&form, "PriorityLow");
-        QCOMPARE(policiesOfEveryThread(), QSet<int>{SCHED_IDLE});
+        QCOMPARE(levelsOfEveryThread(), Levels({{SCHED_IDLE, 0}}));
         for (const char* name : {"Label2", "Label3", "Label4", "Label5"}) { // each caption whole, beside its box
             const auto* caption = control<QLabel>(&form, name);
             QVERIFY(caption->fontMetrics().horizontalAdvance(caption->text()) <= caption->contentsRect().width());
@@ -190,9 +203,11 @@ private slots:
         QCOMPARE(program.readAllStandardOutput().trimmed(), "PriorityNormal PriorityNormal PriorityLow PriorityLow");
     }
 
-    // One file per tick; one that cannot be filed goes to the errors folder, and the next tick goes on. The status
-    // line tells a duplicate and a file filed under another name.
-    void pollingShowsTheInboxAndFilesOneFilePerTick()
+    // Service off: the inbox is shown, nothing filed. Once on, the backlog drains in name order at once, not one file
+    // per tick (the timer is too slow to matter here); a file that cannot be filed goes to the errors folder on the
+    // way, and the status line tells a duplicate and a file filed under another name; the history records each.
+    // progtotal counts the files done of all, progressbar starts each file; both are empty once idle.
+    void backlogDrainsInOrderWithAFailureInTheMiddle()
     {
         Folders folders("False");
         Form1 form;
@@ -201,33 +216,170 @@ private slots:
         QVERIFY(Mp3Fixture::write(folders.inbox + "/1.mp3", "Alpha", "First", "Song", 1));
         TestSupport::writeFile(folders.inbox + "/2.mp3", "not audio at all");
         QVERIFY(Mp3Fixture::write(folders.inbox + "/3.mp3", "Beta", "Second", "Song", 3));
-        QCOMPARE(tick(form), QStringList({"Idle... | 3 0 0 0", header, "1.mp3", "2.mp3", "3.mp3"}));
-        auto* list = control<QListWidget>(&form, "lstInboxFiles");
-        list->setCurrentRow(3); // only the rows that change are touched: the same row stays selected
-        const QListWidgetItem* selected = list->currentItem();
+        QVERIFY(Mp3Fixture::write(folders.inbox + "/4.mp3", "Beta", "Second", "Other", 4));
+        const QByteArray song = Mp3Fixture::build({"Alpha", "First", "Again", "5"});
+        TestSupport::writeFile(folders.inbox + "/5.mp3", song);
+        TestSupport::writeFile(folders.outbox + "/Alpha/First/5.mp3", song);
+        QVERIFY(Mp3Fixture::write(folders.inbox + "/6.mp3", "Beta", "Second", "Six", 6));
+        TestSupport::writeFile(folders.outbox + "/Beta/Second/6.mp3", "another song");
+        QCOMPARE(tick(form),
+                 QStringList({"Idle... | 6 0 0 0", header, "1.mp3", "2.mp3", "3.mp3", "4.mp3", "5.mp3", "6.mp3"}));
+
+        QStringList statuses, backlog, copy;
+        connect(control(&form, "txtstatus"), &QLineEdit::textChanged, [&](const QString& text) {
+            if (text != "Idle...")
+                statuses << text;
+        });
+        const auto record = [&](QStringList& seen, const char* name) {
+            auto* bar = control<QProgressBar>(&form, name);
+            connect(bar, &QProgressBar::valueChanged,
+                    [&seen, bar](int value) { seen << QString("%1/%2").arg(value).arg(bar->maximum()); });
+        };
+        record(backlog, "progtotal");
+        record(copy, "progressbar");
+        form.findChild<QTimer*>("Timer")->start(3600 * 1000);
         click(&form, "cmdstart");
-        QCOMPARE(tick(form), QStringList({"Processing 1.mp3 | 2 0 0 0", header, "2.mp3", "3.mp3"}));
-        QCOMPARE(list->selectedItems(), QList<QListWidgetItem*>{list->item(2)});
-        QCOMPARE(list->item(2), selected);
-        QCOMPARE(tick(form).first(), "Cannot file 2.mp3: Invalid file format. Moved to the errors folder. | 1 0 0 0");
-        QCOMPARE(tick(form), QStringList({"Processing 3.mp3 | 0 0 0 0", header}));
+        form.main();
+        QTRY_COMPARE(statuses.size(), 10);
+        QCOMPARE(statuses,
+                 QStringList({"Processing 1.mp3", "Processing 2.mp3",
+                              "Cannot file 2.mp3: Invalid file format. Moved to the errors folder.", "Processing 3.mp3",
+                              "Processing 4.mp3", "Processing 5.mp3",
+                              "5.mp3 is already in the outbox as 5.mp3: removed from the inbox.", "Processing 6.mp3",
+                              "6.mp3 was filed as 6 (2).mp3: another file had its name.", "No files in inbox.  "}));
+        QCOMPARE(backlog, QStringList({"0/6", "1/6", "2/6", "3/6", "4/6", "5/6", "6/6"}));
+        QCOMPARE(copy, QStringList({"0/1000"}));
+        for (const char* bar : {"progressbar", "progtotal", "peakbar"})
+            QCOMPARE(control<QProgressBar>(&form, bar)->value(), -1);
         QCOMPARE(tick(form), QStringList({"No files in inbox.   | 0 0 0 0", header}));
         QCOMPARE(TestSupport::readFile(folders.errors + "/Invalid file format/2.mp3"), QByteArray("not audio at all"));
-        // The same song again is a duplicate; another song of the same name gets a name of its own.
-        QVERIFY(Mp3Fixture::write(folders.inbox + "/1.mp3", "Alpha", "First", "Song", 1));
-        QCOMPARE(tick(form).first(), "1.mp3 is already in the outbox as 1.mp3: removed from the inbox. | 0 0 0 0");
-        QVERIFY(Mp3Fixture::write(folders.inbox + "/1.mp3", "Alpha", "First", "Other song", 1));
-        QCOMPARE(tick(form).first(), "1.mp3 was filed as 1 (2).mp3: another file had its name. | 0 0 0 0");
         QStringList history;
         for (const QString& line : QString::fromUtf8(TestSupport::readFile(History().filePath())).split('\n'))
             history << line.section('\t', 1);
-        const QString first = folders.outbox + "/Alpha/First/";
+        const QString first = folders.outbox + "/Alpha/First/", second = folders.outbox + "/Beta/Second/";
         QCOMPARE(
             history,
             QStringList({"filed\t1.mp3\t" + first + "1.mp3",
                          "error\t2.mp3\t" + folders.errors + "/Invalid file format/2.mp3 (Invalid file format)",
-                         "filed\t3.mp3\t" + folders.outbox + "/Beta/Second/3.mp3",
-                         "duplicate\t1.mp3\tsame as " + first + "1.mp3", "filed\t1.mp3\t" + first + "1 (2).mp3", ""}));
+                         "filed\t3.mp3\t" + second + "3.mp3", "filed\t4.mp3\t" + second + "4.mp3",
+                         "duplicate\t5.mp3\tsame as " + first + "5.mp3", "filed\t6.mp3\t" + second + "6 (2).mp3", ""}));
+    }
+
+    // During a long copy the window answers at once and shows the copy's progress; Stop shows at once, the file in
+    // hand is finished and no other starts; the selected row of the list stays selected. The filing thread, started
+    // after High was chosen, runs at that level. Closing during a copy abandons it: no temporary file, the inbox file
+    // whole.
+    void stopAndCloseDuringALongCopy()
+    {
+        Folders folders;
+        const qint64 size = qint64(1) << 30;
+        QVERIFY(Mp3Fixture::writeLarge(folders.inbox + "/big.mp3", {"A", "B", "Big", "1"}, size));
+        QVERIFY(Mp3Fixture::write(folders.inbox + "/small.mp3", "A", "B", "Small", 2));
+        Form1 form;
+        click(&form, "PriorityHigh");
+        auto* copy = control<QProgressBar>(&form, "progressbar");
+        form.main();
+        auto* list = control<QListWidget>(&form, "lstInboxFiles");
+        list->setCurrentRow(2); // only the rows that change are touched: the same row stays selected
+        const QListWidgetItem* selected = list->currentItem();
+        QTRY_VERIFY(copy->value() > 0);
+        QCOMPARE(control<QProgressBar>(&form, "progtotal")->maximum(), 2);
+        QCOMPARE(levelsOfEveryThread(), Levels({{SCHED_OTHER, -10}}));
+        // A step during the copy starts nothing, and the file in hand does not count as held by another program.
+        QCOMPARE(tick(form).first(), "Processing big.mp3 | 2 0 0 0");
+        form.findChild<QTimer*>("Timer")->start();
+        click(&form, "cmdStop");
+        QCOMPARE(switchShown(form), kOff);
+        QVERIFY(form.process->processing());
+        QTRY_VERIFY_WITH_TIMEOUT(!form.process->processing(), 60000);
+        QCOMPARE(QFileInfo(folders.outbox + "/A/B/big.mp3").size(), size);
+        QTRY_COMPARE(control(&form, "txtstatus")->text(), "Idle..."); // the next tick starts nothing
+        QCOMPARE(copy->value(), -1);
+        QVERIFY(QFileInfo::exists(folders.inbox + "/small.mp3"));
+        QCOMPARE(list->selectedItems(), QList<QListWidgetItem*>{list->item(1)});
+        QCOMPARE(list->item(1), selected);
+        click(&form, "PriorityNormal");
+
+        QVERIFY(Mp3Fixture::writeLarge(folders.inbox + "/xbig.mp3", {"A", "C", "Big", "1"}, size * 2));
+        click(&form, "cmdstart");
+        form.main(); // small.mp3 first, then at once xbig.mp3
+        QTRY_VERIFY(copy->value() > 0);
+        QElapsedTimer closing;
+        closing.start();
+        form.close();
+        QVERIFY(closing.elapsed() < 1000);
+        QVERIFY(QDir(folders.outbox + "/.tovrel-partial").isEmpty() && QDir(folders.outbox + "/A/C").isEmpty());
+        QCOMPARE(QFileInfo(folders.inbox + "/xbig.mp3").size(), size * 2);
+        QVERIFY(QFileInfo::exists(folders.outbox + "/A/B/small.mp3"));
+    }
+
+    // A file filed just as the window closes, before its outcome reached the window, still gets its history line.
+    void fileFiledAsTheWindowClosesIsInTheHistory()
+    {
+        Folders folders;
+        QVERIFY(Mp3Fixture::write(folders.inbox + "/last.mp3", "A", "B", "Song", 1));
+        Form1 form;
+        form.main();
+        while (QFileInfo::exists(folders.inbox + "/last.mp3")) // no event is handled meanwhile
+            QThread::msleep(5);
+        form.close();
+        QVERIFY(TestSupport::readFile(History().filePath()).contains("\tfiled\tlast.mp3\t"));
+    }
+
+    void unwritableDestinationLetsTheFileWait_data()
+    {
+        QTest::addColumn<QString>("blocker");
+        QTest::addColumn<QString>("status");   // of the first step; %1 is the temporary root
+        QTest::addColumn<bool>("othersFiled"); // whether a file bound elsewhere is filed meanwhile
+        const auto row = [](const char* tag, const char* blocker, const QString& status, bool othersFiled) {
+            QTest::newRow(tag) << blocker << status << othersFiled;
+        };
+        const QString waits = "1.mp3 waits in the inbox: cannot write to %1/outbox/";
+        row("a file where a folder should be", "file", waits + "Artist (File already exists).", true);
+        row("read-only outbox", "read-only", waits + " (Permission denied).", false);
+        row("outbox out of inodes", "no inodes", waits + " (Disk full).", false);
+        row("read-only errors folder", "read-only errors",
+            "Cannot file 1.mp3: Invalid file format. Left in the inbox: cannot write to %1/errors/ (Permission "
+            "denied).",
+            true);
+    }
+
+    // A destination that cannot take a file is not the file's fault: it waits in the inbox, untouched, while the
+    // others go on, and is filed once the folder can take it. Mounts need root, as in CI.
+    void unwritableDestinationLetsTheFileWait()
+    {
+        QFETCH(QString, blocker);
+        Folders folders;
+        const QString mountPoint = blocker == "read-only errors" ? folders.errors : folders.outbox;
+        QVERIFY(QDir().mkpath(mountPoint));
+        const auto mountTmpfs = [&](unsigned long flags, const char* options) {
+            return ::mount("tmpfs", QFile::encodeName(mountPoint), "tmpfs", flags, options) == 0;
+        };
+        if (blocker != "file" &&
+            (::geteuid() != 0 || !mountTmpfs(blocker == "no inodes" ? 0 : MS_RDONLY, "nr_inodes=2")))
+            QSKIP("needs root to mount a file system");
+        const auto unmount = qScopeGuard([&] { ::umount2(QFile::encodeName(mountPoint), MNT_DETACH); });
+        if (blocker == "no inodes" || blocker == "file")
+            TestSupport::writeFile(folders.outbox + (blocker == "file" ? "/Artist" : "/filler"));
+        const QByteArray song = blocker == "read-only errors" ? QByteArray("not audio")
+                                                              : Mp3Fixture::build({"Artist", "Album", "Song", "1"});
+        TestSupport::writeFile(folders.inbox + "/1.mp3", song);
+        QVERIFY(Mp3Fixture::write(folders.inbox + "/2.mp3", "Other", "Album", "Song", 2));
+
+        Form1 form;
+        QFETCH(QString, status);
+        QCOMPARE(filingStep(form), status.arg(folders.root.path()));
+        QCOMPARE(TestSupport::readFile(folders.inbox + "/1.mp3"), song);
+        filingStep(form);
+        QTEST(QFileInfo::exists(folders.outbox + "/Other/Album/2.mp3"), "othersFiled");
+
+        QVERIFY(blocker == "file" ? QFile::remove(folders.outbox + "/Artist") : mountTmpfs(MS_REMOUNT, "nr_inodes=99"));
+        for (int step = 0; step < 3; ++step)
+            filingStep(form);
+        QCOMPARE(QDir(folders.inbox).entryList(QDir::Files), QStringList());
+        const QString filed = blocker == "read-only errors" ? folders.errors + "/Invalid file format/1.mp3"
+                                                            : folders.outbox + "/Artist/Album/1.mp3";
+        QCOMPARE(TestSupport::readFile(filed), song);
     }
 
     // Runs this executable as the program (see main below): without a notification area, a start asked to hide

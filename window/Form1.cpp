@@ -6,7 +6,6 @@
 #include "config/Options.h"
 #include "config/SettingsStore.h"
 #include "engine/FileName.h"
-#include "engine/FilingError.h"
 #include "engine/SafeMove.h"
 #include "engine/ScanFolder.h"
 #include "engine/processor.h"
@@ -81,35 +80,6 @@ void showNumber(QLineEdit* box, int number)
         box->setText(text);
 }
 
-// What the status line says after a move, when "Processing" does not say it all.
-QString describeMove(const QString& name, const MoveResult& moved, const QString& where)
-{
-    switch (moved.outcome) {
-    case MoveResult::Outcome::Abandoned:
-        return name + QStringLiteral(" changed while it was filed, so it stays in the inbox.");
-    case MoveResult::Outcome::Duplicate:
-        return name + QStringLiteral(" is already in ") + where + QStringLiteral(" as ") +
-               FileName::forDisplay(moved.name) +
-               (moved.sourceRemoved ? QStringLiteral(": removed from the inbox.")
-                                    : QStringLiteral(", but it could not be removed from the inbox."));
-    case MoveResult::Outcome::Filed:
-        if (!moved.sourceRemoved)
-            return name + QStringLiteral(" was filed, but it could not be removed from the inbox.");
-        if (FileName::forDisplay(moved.name) != name && where == QLatin1String("the outbox"))
-            return name + QStringLiteral(" was filed as ") + FileName::forDisplay(moved.name) +
-                   QStringLiteral(": another file had its name.");
-        return {};
-    }
-    return {};
-}
-
-QString describe(const std::exception& failure)
-{
-    if (const auto* filingError = dynamic_cast<const FilingError*>(&failure))
-        return filingError->description();
-    return QString::fromLocal8Bit(failure.what());
-}
-
 } // namespace
 
 Form1::Form1(TerminationSignals* termination) : Images(drawImages()), errorNotices_(new ErrorNotices(5000, this))
@@ -122,7 +92,10 @@ Form1::Form1(TerminationSignals* termination) : Images(drawImages()), errorNotic
     startUp();
 }
 
-Form1::~Form1() = default;
+Form1::~Form1()
+{
+    stopFiling();
+}
 
 void Form1::createControls()
 {
@@ -171,9 +144,12 @@ void Form1::createControls()
         display->setReadOnly(true);
         display->setFocusPolicy(Qt::ClickFocus);
     }
-    // The progress bars are never driven; they stay empty, without a percentage.
-    for (QProgressBar* bar : {progressbar, progtotal, peakbar})
+    // progressbar follows the copy of the file in hand, progtotal the backlog;
+    // both are empty while nothing is filed. peakbar has no use and stays empty.
+    for (QProgressBar* bar : {progressbar, progtotal, peakbar}) {
         bar->setTextVisible(false);
+        bar->reset();
+    }
     chainTabOrder({cmdstart, txtstatus, cmdStop, cmdConfig, cmdForce, txtInboxCount, txtInboxLockCount, txtTooBigCount,
                    txtOutboxLockCount, lstInboxFiles, PriorityRealtime, PriorityHigh, PriorityNormal, PriorityLow});
 
@@ -330,63 +306,10 @@ void Form1::configure(OnCancel onCancel)
     Timer->start();
 }
 
-// A failure inside a step is shown in the status line and ends only that part
-// of the step: the inbox is still shown, and the next tick runs as usual.
-void Form1::main()
-{
-    txtstatus->setText(QStringLiteral("Idle..."));
-    try {
-        if (process->serviceon() && !process->processing()) {
-            if (process->getnextfile()) {
-                txtstatus->setText(QStringLiteral("Processing ") + FileName::forDisplay(process->currentinfile()));
-                fileCurrentFile();
-            } else {
-                txtstatus->setText(process->ServiceStatus());
-            }
-        }
-    } catch (const std::exception& failure) {
-        txtstatus->setText(QStringLiteral("Error: ") + describe(failure));
-    }
-    try {
-        showInbox();
-    } catch (const std::exception& failure) {
-        txtstatus->setText(QStringLiteral("Error: ") + describe(failure));
-    }
-}
-
-// A file that cannot be filed goes to the errors folder with its log; when even
-// that fails, it stays in the inbox and the status line says why.
-void Form1::fileCurrentFile()
-{
-    const QString name = FileName::forDisplay(process->currentinfile());
-    try {
-        const MoveResult moved = process->process();
-        history_.record(process->currentinfile(), moved);
-        const QString how = describeMove(name, moved, QStringLiteral("the outbox"));
-        if (!how.isEmpty())
-            txtstatus->setText(how);
-        return;
-    } catch (const std::exception& failure) {
-        const auto* filingError = dynamic_cast<const FilingError*>(&failure);
-        const FilingError error = filingError ? *filingError : FilingError::fromErrno(0);
-        const QString cannotFile = QStringLiteral("Cannot file ") + name + QStringLiteral(": ") + describe(failure);
-        try {
-            const MoveResult moved = process->base().ErrorHandle(error);
-            const QString how = describeMove(name, moved, QStringLiteral("the errors folder"));
-            txtstatus->setText(cannotFile + QStringLiteral(". ") +
-                               (how.isEmpty() ? QStringLiteral("Moved to the errors folder.") : how));
-            history_.record(process->currentinfile(), moved, describe(failure));
-            if (moved.outcome != MoveResult::Outcome::Abandoned)
-                errorNotices_->fileErrorFiled();
-        } catch (const std::exception& errorFilingFailure) {
-            txtstatus->setText(cannotFile + QStringLiteral(". Left in the inbox: ") + describe(errorFilingFailure) +
-                               QLatin1Char('.'));
-        }
-    }
-}
-
 void Form1::showInbox()
 {
+    sinceInboxShown_.start();
+    doneWhenShown_ = drainDone_;
     process->updatestats();
     const QString header = QStringLiteral("Files in ") + process->inboxpath() + QStringLiteral(". . . .");
     if (lstInboxFiles->count() == 0)
@@ -401,6 +324,8 @@ void Form1::showInbox()
     showNumber(txtInboxLockCount, process->inboxlockcount());
     showNumber(txtTooBigCount, process->toobigcount());
     showNumber(txtOutboxLockCount, process->outboxlockcount());
+    if (draining_)
+        showBacklog();
 }
 
 // Brings the rows after the header in line with the listing, touching only the
@@ -445,6 +370,7 @@ void Form1::closeEvent(QCloseEvent* event)
 {
     closing_ = true;
     Timer->stop();
+    stopFiling();
     ShellTrayRemove();
     UnSubClass();
     event->accept();

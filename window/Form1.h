@@ -1,9 +1,11 @@
 #pragma once
 
+#include "engine/FilingWorker.h"
 #include "engine/History.h"
 #include "engine/ServiceIndicators.h"
 #include "window/ProcessPriority.h"
 
+#include <QElapsedTimer>
 #include <QList>
 #include <QPixmap>
 #include <QStringList>
@@ -22,6 +24,7 @@ class QMenu;
 class QProgressBar;
 class QPushButton;
 class QRadioButton;
+class QThread;
 class QTimer;
 class TerminationSignals;
 class processor;
@@ -42,7 +45,8 @@ public:
     // The filing engine, for the whole life of the window.
     std::unique_ptr<processor> process;
 
-    // One polling step: files at most one inbox file, then shows the inbox.
+    // One polling step: hands at most one inbox file to the filing thread,
+    // then shows the inbox. A step that filed a file runs the next one at once.
     void main();
     // Loads the start-up state and the three folders into the processor and
     // makes sure the folders exist, sending the user to the Options dialog for
@@ -84,6 +88,12 @@ private:
     enum OnCancel { CancelKeepsRunning, CancelEndsProgram };
     void configure(OnCancel onCancel = CancelKeepsRunning);
     void fileCurrentFile();
+    void showFiled(const FilingWorker::Result& result);
+    void recordFiled(const FilingWorker::Result& result);
+    void showCopyProgress(qint64 copied, qint64 total);
+    void showBacklog();
+    void endDrain();
+    void stopFiling();
     void showInbox();
     void showInboxNames();
     void connectPriorities();
@@ -147,4 +157,14 @@ private:
     // The names in lstInboxFiles after its header, and the listing they show.
     QStringList shownNames_;
     quint64 shownGeneration_ = 0;
+
+    // The filing thread and its worker, from the first file filed to the end.
+    QThread* filingThread_ = nullptr;
+    FilingWorker* worker_ = nullptr;
+    // The backlog being drained: files whose filing ended since the drain
+    // began, and the count when the inbox was last shown.
+    bool draining_ = false;
+    int drainDone_ = 0;
+    int doneWhenShown_ = 0;
+    QElapsedTimer sinceInboxShown_;
 };

@@ -31,7 +31,7 @@ int RunProgram(QApplication& app, bool minimized)
     // while the window hides in the tray must not end it.
     app.setQuitOnLastWindowClosed(false);
     // A request from the system to end the program closes the window as its
-    // close control does; the file being filed, if any, is finished first.
+    // close control does; a copy under way is abandoned, the inbox file whole.
     TerminationSignals termination;
     Form1 window(&termination);
     // Every event loop ends, those of dialogs still open included.

@@ -13,6 +13,7 @@ class TerminationSignals : public QObject {
 
 public:
     explicit TerminationSignals(QObject* parent = nullptr);
+    // From then on the signals are ignored: the program is ending.
     ~TerminationSignals() override;
 
 signals:

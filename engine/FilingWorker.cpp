@@ -1,0 +1,54 @@
+#include "engine/FilingWorker.h"
+
+#include "engine/FilingError.h"
+#include "engine/clsProcessorBase.h"
+#include "engine/commonold.h"
+#include "engine/processor.h"
+
+namespace {
+
+// Often enough for a bar that moves smoothly, rarely enough to cost nothing.
+constexpr qint64 kProgressInterval = 200; // milliseconds
+
+} // namespace
+
+void FilingWorker::file(const FilingJob& job)
+{
+    const auto goOn = [this](qint64 copied, qint64 total) { return this->goOn(copied, total); };
+    Result result;
+    result.name = job.currentinfile;
+    sinceProgress_.start();
+    try {
+        result.moved = processor::process(job, goOn);
+    } catch (const std::exception& failure) {
+        // A destination that cannot take the file is not the file's fault.
+        result.failure = FilingError::describe(failure);
+        const FilingError error = FilingError::of(failure);
+        if (error.blamesDestination()) {
+            result.outcome = Outcome::Waiting;
+            emit filed(result);
+            return;
+        }
+        try {
+            result.moved = clsProcessorBase::ErrorHandle(job, error, goOn);
+            result.outcome = Outcome::ErrorFiled;
+        } catch (const std::exception& errorFilingFailure) {
+            // The file may have moved before the log failed.
+            const bool stayed = commonold::FileExists(job.inboxpath + job.currentinfile);
+            result.outcome = stayed ? Outcome::LeftInInbox : Outcome::LogFailed;
+            result.errorFailure = FilingError::describe(errorFilingFailure);
+        }
+    }
+    emit filed(result);
+}
+
+bool FilingWorker::goOn(qint64 copied, qint64 total)
+{
+    if (abandoned_)
+        return false;
+    if (sinceProgress_.hasExpired(kProgressInterval)) {
+        sinceProgress_.start();
+        emit progress(copied, total);
+    }
+    return true;
+}

@@ -1,0 +1,206 @@
+// The main window's polling step and what it shows of the filing: the step
+// decides on this thread and hands the file to the filing thread, whose
+// progress and outcome come back here.
+#include "window/Form1.h"
+
+#include "engine/FileName.h"
+#include "engine/FilingError.h"
+#include "engine/processor.h"
+#include "window/ErrorNotices.h"
+
+#include <QCoreApplication>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QThread>
+#include <QTimer>
+
+namespace {
+
+// While a backlog drains, the inbox is looked at no more often than this, so
+// that looking does not cost more than the filing.
+constexpr qint64 kInboxShowInterval = 250; // milliseconds
+// progressbar's scale: bytes do not fit its int.
+constexpr int kCopySteps = 1000;
+
+// What the status line says after a move, when "Processing" does not say it all.
+QString describeMove(const QString& name, const MoveResult& moved, const QString& where)
+{
+    switch (moved.outcome) {
+    case MoveResult::Outcome::Abandoned:
+        return name + QStringLiteral(" changed while it was filed, so it stays in the inbox.");
+    case MoveResult::Outcome::Duplicate:
+        return name + QStringLiteral(" is already in ") + where + QStringLiteral(" as ") +
+               FileName::forDisplay(moved.name) +
+               (moved.sourceRemoved ? QStringLiteral(": removed from the inbox.")
+                                    : QStringLiteral(", but it could not be removed from the inbox."));
+    case MoveResult::Outcome::Filed:
+        if (!moved.sourceRemoved)
+            return name + QStringLiteral(" was filed, but it could not be removed from the inbox.");
+        if (FileName::forDisplay(moved.name) != name && where == QLatin1String("the outbox"))
+            return name + QStringLiteral(" was filed as ") + FileName::forDisplay(moved.name) +
+                   QStringLiteral(": another file had its name.");
+        return {};
+    }
+    return {};
+}
+
+} // namespace
+
+// A step that finds the service off or a file in hand chooses nothing. A
+// failure inside a step is shown in the status line and ends only that part of
+// the step: the inbox is still shown, and the next step runs as usual.
+void Form1::main()
+{
+    bool started = false;
+    if (!process->processing()) {
+        txtstatus->setText(QStringLiteral("Idle..."));
+        try {
+            if (process->serviceon()) {
+                if (process->getnextfile()) {
+                    txtstatus->setText(QStringLiteral("Processing ") + FileName::forDisplay(process->currentinfile()));
+                    fileCurrentFile();
+                    started = true;
+                } else {
+                    txtstatus->setText(process->ServiceStatus());
+                }
+            }
+        } catch (const std::exception& failure) {
+            txtstatus->setText(QStringLiteral("Error: ") + FilingError::describe(failure));
+        }
+        if (!started)
+            endDrain();
+    }
+    if (!started || !sinceInboxShown_.isValid() || sinceInboxShown_.hasExpired(kInboxShowInterval)) {
+        try {
+            showInbox();
+        } catch (const std::exception& failure) {
+            txtstatus->setText(QStringLiteral("Error: ") + FilingError::describe(failure));
+        }
+    }
+    txtstatus->setCursorPosition(0); // a long line shows its start: the file it is about
+}
+
+// Hands the current file to the filing thread, started with the first file:
+// it then runs at the priority chosen by then, as every thread created later
+// by this one does.
+void Form1::fileCurrentFile()
+{
+    if (!filingThread_) {
+        filingThread_ = new QThread(this);
+        filingThread_->setObjectName(QStringLiteral("filing"));
+        worker_ = new FilingWorker;
+        worker_->moveToThread(filingThread_);
+        connect(worker_, &FilingWorker::progress, this, &Form1::showCopyProgress);
+        connect(worker_, &FilingWorker::filed, this, &Form1::showFiled);
+        filingThread_->start();
+    }
+    process->setProcessing(true);
+    if (!draining_) {
+        draining_ = true;
+        drainDone_ = doneWhenShown_ = 0;
+    }
+    progressbar->setRange(0, kCopySteps);
+    progressbar->setValue(0);
+    showBacklog();
+    QMetaObject::invokeMethod(worker_, [worker = worker_, job = process->job()] { worker->file(job); });
+}
+
+// A file that could not be filed for a fault of its own went to the errors
+// folder with its log. When the outbox could not take it, or the errors folder
+// could not, the file is not at fault: it waits in the inbox behind the others,
+// and the status line says which folder is wrong. The status line also says
+// what else a move did that "Processing" does not say. Once the file has left
+// the inbox, the next step runs at once.
+void Form1::showFiled(const FilingWorker::Result& result)
+{
+    recordFiled(result);
+    if (closing_)
+        return;
+    process->setProcessing(false);
+    const QString name = FileName::forDisplay(result.name);
+    const QString cannotFile = QStringLiteral("Cannot file ") + name + QStringLiteral(": ") + result.failure;
+    switch (result.outcome) {
+    case FilingWorker::Outcome::Filed:
+        if (const QString moved = describeMove(name, result.moved, QStringLiteral("the outbox")); !moved.isEmpty())
+            txtstatus->setText(moved);
+        break;
+    case FilingWorker::Outcome::Waiting:
+        process->base().letCurrentFileWait();
+        txtstatus->setText(name + QStringLiteral(" waits in the inbox: ") + result.failure + QLatin1Char('.'));
+        break;
+    case FilingWorker::Outcome::ErrorFiled: {
+        const QString how = describeMove(name, result.moved, QStringLiteral("the errors folder"));
+        txtstatus->setText(cannotFile + QStringLiteral(". ") +
+                           (how.isEmpty() ? QStringLiteral("Moved to the errors folder.") : how));
+        break;
+    }
+    case FilingWorker::Outcome::LogFailed:
+        txtstatus->setText(cannotFile + QStringLiteral(". Moved to the errors folder; its log could not be written: ") +
+                           result.errorFailure + QLatin1Char('.'));
+        break;
+    case FilingWorker::Outcome::LeftInInbox:
+        process->base().letCurrentFileWait();
+        txtstatus->setText(cannotFile + QStringLiteral(". Left in the inbox: ") + result.errorFailure +
+                           QLatin1Char('.'));
+        break;
+    }
+    txtstatus->setCursorPosition(0);
+    drainDone_ += result.leftTheInbox();
+    showBacklog();
+    if (result.leftTheInbox() && Timer->isActive())
+        main();
+}
+
+// What happened to the file goes into the history, even when the window is
+// closing, and a file sent to the errors folder into the notices.
+void Form1::recordFiled(const FilingWorker::Result& result)
+{
+    if (result.outcome == FilingWorker::Outcome::Filed) {
+        history_.record(result.name, result.moved);
+    } else if (result.outcome == FilingWorker::Outcome::ErrorFiled) {
+        history_.record(result.name, result.moved, result.failure);
+        if (result.moved.outcome != MoveResult::Outcome::Abandoned)
+            errorNotices_->fileErrorFiled();
+    }
+}
+
+void Form1::showCopyProgress(qint64 copied, qint64 total)
+{
+    if (process->processing() && total > 0)
+        progressbar->setValue(int(copied * kCopySteps / total));
+}
+
+// Files done since the drain began, of those and the ones still waiting: the
+// inbox as last counted, less what left it since, and at least the file in hand.
+void Form1::showBacklog()
+{
+    const int waiting = qMax(process->processing() ? 1 : 0, process->inboxcount() - (drainDone_ - doneWhenShown_));
+    progtotal->setRange(0, drainDone_ + waiting);
+    progtotal->setValue(drainDone_);
+}
+
+void Form1::endDrain()
+{
+    draining_ = false;
+    progressbar->reset();
+    progtotal->reset();
+}
+
+// At the end the copy under way is abandoned: its temporary file goes, the
+// inbox file stays whole, and the thread ends within a chunk of the copy. A
+// file filed just before still gets its line in the history.
+void Form1::stopFiling()
+{
+    if (!filingThread_)
+        return;
+    worker_->abandon();
+    filingThread_->quit();
+    filingThread_->wait();
+    // An outcome that arrived meanwhile still reaches the history.
+    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+    delete worker_;
+    worker_ = nullptr;
+    delete filingThread_;
+    filingThread_ = nullptr;
+}
