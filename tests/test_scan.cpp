@@ -56,10 +56,8 @@ private slots:
     {
         QCOMPARE(TestSupport::failureOf([&] { p_->InboxFiles(0); }).number(), 9); // nothing listed yet
         writeFile(inbox("notes.txt"));
-        QVERIFY(!p_->getnextfile());
-        QCOMPARE(p_->ServiceStatus(), QStringLiteral("No files in inbox.  "));
+        QVERIFY(!p_->getnextfile()); // its status and counters are the window test's
         p_->updatestats();
-        QCOMPARE(counters(), QList<int>({0, 0, 0, 0}));
         QCOMPARE(listed(), QStringList{""});
         QCOMPARE(TestSupport::failureOf([&] { p_->InboxFiles(1); }).number(), 9);
         p_->setInboxpath(dir_->filePath("gone/")); // a missing inbox fails as a missing path
