@@ -31,9 +31,26 @@ QStringList asOrdinaryAccount()
     return {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--inh-caps=-all"};
 }
 
+QString outputAsOrdinaryAccount(const QStringList& command)
+{
+    const QStringList full = asOrdinaryAccount() + command;
+    QProcess process;
+    process.start(full.first(), full.mid(1));
+    process.waitForFinished(10000);
+    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
+}
+
 void clearSettings()
 {
     QFile::remove(SettingsStore::filePath());
+}
+
+void clearSettingsWithFoldersIn(const QString& root)
+{
+    clearSettings();
+    for (const auto& [setting, name] :
+         {std::pair{Setting::InboxPath, "/inbox"}, {Setting::OutboxPath, "/outbox"}, {Setting::ErrorsPath, "/errors"}})
+        SettingsStore::write(setting, root + name);
 }
 
 // `runAs` is a command that runs the holder as another user (for example

@@ -27,9 +27,13 @@ template <typename Action> FilingError failureOf(Action action)
 // A command prefix that runs a program as the ordinary account nobody, when
 // this process is root (as in CI); empty otherwise, when it is one already.
 QStringList asOrdinaryAccount();
+// Runs `command` as asOrdinaryAccount() says; gives its standard output, trimmed.
+QString outputAsOrdinaryAccount(const QStringList& command);
 
 // Removes the settings file, so the store starts empty.
 void clearSettings();
+// Starts the settings afresh with the inbox, outbox and errors folders named so, in `root`.
+void clearSettingsWithFoldersIn(const QString& root);
 
 // A second process that holds a file open ("read", "write", "mmap", "flock")
 // from construction until release() or destruction.

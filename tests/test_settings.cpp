@@ -1,9 +1,8 @@
-// The settings store and the processor's folder format.
+// The settings store and the default folders.
 #include "TestSupport.h"
 
 #include "config/DefaultFolders.h"
 #include "config/SettingsStore.h"
-#include "engine/processor.h"
 
 #include <QFile>
 #include <QSettings>
@@ -17,11 +16,7 @@ private slots:
 
     void readsGiveDefaultsAndNeverWrite()
     {
-        const QString folder = QCoreApplication::applicationDirPath();
         QCOMPARE(SettingsStore::read(Setting::State), QStringLiteral("true"));
-        QCOMPARE(SettingsStore::readAsDialog(Setting::OutboxPath), folder + "/outbox");
-        processor reader;
-        QCOMPARE(reader.folderFormat(), QStringLiteral("%ar\\%al"));
         QVERIFY(!QFile::exists(SettingsStore::filePath()));
 
         SettingsStore::write(Setting::State, "False");

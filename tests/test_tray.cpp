@@ -3,7 +3,7 @@
 // tray host, and xdotool to click and minimize as a user would.
 #include "TestSupport.h"
 
-#include "config/SettingsStore.h"
+#include "config/SettingsKeys.h"
 #include "window/Form1.h"
 
 #include <QAction>
@@ -71,9 +71,7 @@ private slots:
         windowManager_.start("openbox", {});
         QTRY_VERIFY(xOutput("xprop", {"-root", "_NET_SUPPORTING_WM_CHECK"}).contains("window id"));
         emptyScreen_ = onScreen(QGuiApplication::primaryScreen()->geometry());
-        TestSupport::clearSettings();
-        for (const Setting folder : {Setting::InboxPath, Setting::OutboxPath, Setting::ErrorsPath})
-            SettingsStore::write(folder, root_.filePath(QString::number(int(folder))));
+        TestSupport::clearSettingsWithFoldersIn(root_.path());
         form_ = std::make_unique<Form1>();
         form_->show();
         QVERIFY(QTest::qWaitForWindowActive(form_.get()));
@@ -139,11 +137,10 @@ private slots:
     {
         QProcess program;
         program.start(QStringLiteral(TOVREL_PATH), {"--minimized"});
-        const auto windows = [&](const QStringList& only) {
-            QProcess search; // names the program's windows, one a line
-            search.start("xdotool",
-                         QStringList{"search", "--all", "--pid", QString::number(program.processId())} + only);
-            return search.waitForFinished() ? search.readAllStandardOutput().count('\n') : -1;
+        const auto windows = [&](const QStringList& only) { // the program's windows, one a line
+            return xOutput("xdotool",
+                           QStringList{"search", "--all", "--pid", QString::number(program.processId())} + only)
+                .count('\n');
         };
         const QStringList shown{"--onlyvisible", "--name", kApplicationTitle};
         QTRY_VERIFY_WITH_TIMEOUT(windows({}) > 0, 10000); // its icon, at least
