@@ -42,11 +42,8 @@ class TestShutdown : public QObject {
 private slots:
     void initTestCase()
     {
-        TestSupport::clearSettings();
+        TestSupport::clearSettingsWithFoldersIn(root_.path());
         SettingsStore::write(Setting::State, "True");
-        SettingsStore::write(Setting::InboxPath, folder("inbox"));
-        SettingsStore::write(Setting::OutboxPath, folder("outbox"));
-        SettingsStore::write(Setting::ErrorsPath, folder("errors"));
     }
 
     // A burst of the signal comes while a large file is being copied: within a second the program ends with status

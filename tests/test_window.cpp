@@ -195,12 +195,8 @@ private slots:
         Folders folders;
         ::chmod(QFile::encodeName(folders.root.path()).constData(), 0777); // the account makes its folders there
         SetProcessPriority(ProcessPriority::Normal);
-        QStringList command =
-            TestSupport::asOrdinaryAccount() + QStringList{qApp->applicationFilePath(), "--priorities"};
-        QProcess program;
-        program.start(command.takeFirst(), command);
-        QVERIFY(program.waitForFinished(20000));
-        QCOMPARE(program.readAllStandardOutput().trimmed(), "PriorityNormal PriorityNormal PriorityLow PriorityLow");
+        QCOMPARE(TestSupport::outputAsOrdinaryAccount({qApp->applicationFilePath(), "--priorities"}),
+                 "PriorityNormal PriorityNormal PriorityLow PriorityLow");
     }
 
     // Service off: the inbox is shown, nothing filed. Once on, the backlog drains in name order at once, not one file
