@@ -251,7 +251,10 @@ void Form1::loadsettings()
     process->setOutboxpath(withTrailingSlash(withHomeFolder(SettingsStore::read(Setting::OutboxPath))));
     process->setErrorspath(withTrailingSlash(withHomeFolder(SettingsStore::read(Setting::ErrorsPath))));
     if (foldersAreUsable()) {
-        process->removeLeftovers();
+        // A filing still under way (the Options dialog opened after Stop) may
+        // be removing its inbox file through the hidden folder right now.
+        if (!process->processing())
+            process->removeLeftovers();
         return;
     }
     if (closing_)
