@@ -274,7 +274,8 @@ MoveResult SafeMove::moveTo(const Destination& to, const Progress& progress)
     // Names taken by other files are passed over before anything is copied.
     int number = 1;
     try {
-        for (Slot slot; (slot = slotAt(destinationFd, numbered(wanted, number), companion)) != Slot::Free; ++number) {
+        for (Slot slot; (slot = slotAt(destinationFd, numbered(wanted, number), companion, progress)) != Slot::Free;
+             ++number) {
             if (slot == Slot::Same)
                 return {MoveResult::Outcome::Duplicate, FileName::decode(numbered(wanted, number)), removeSource(),
                         to.folder};
@@ -316,7 +317,8 @@ MoveResult SafeMove::moveTo(const Destination& to, const Progress& progress)
     blame(to.folder, EXDEV);
 }
 
-SafeMove::Slot SafeMove::slotAt(int folderFd, const QByteArray& name, const QByteArray& companion) const
+SafeMove::Slot SafeMove::slotAt(int folderFd, const QByteArray& name, const QByteArray& companion,
+                                const Progress& progress) const
 {
     struct stat info;
     if (::fstatat(folderFd, name.constData(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
@@ -333,10 +335,14 @@ SafeMove::Slot SafeMove::slotAt(int folderFd, const QByteArray& name, const QByt
     if (fd < 0)
         return Slot::Other;
     const Closer closeFile{fd};
-    return sameContent(fd) ? Slot::Same : Slot::Other;
+    return sameContent(fd, progress) ? Slot::Same : Slot::Other;
 }
 
-bool SafeMove::sameContent(int otherFd) const
+// Compares chunk by chunk, reporting through the copy's hook, so a close
+// during the comparison of a large file is heeded as during a copy: an
+// abandoned comparison answers "not the same" and the copy that follows
+// stops at its first chunk.
+bool SafeMove::sameContent(int otherFd, const Progress& progress) const
 {
     QByteArray mine(kBuffer, Qt::Uninitialized), theirs(kBuffer, Qt::Uninitialized);
     for (off_t at = 0;;) {
@@ -347,6 +353,8 @@ bool SafeMove::sameContent(int otherFd) const
         if (got == 0)
             return at == start_.st_size;
         at += got;
+        if (progress && !progress(at, start_.st_size))
+            return false;
     }
 }
 

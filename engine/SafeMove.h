@@ -69,8 +69,8 @@ public:
 
 private:
     enum class Slot { Free, Same, Other };
-    Slot slotAt(int folderFd, const QByteArray& name, const QByteArray& companion) const;
-    bool sameContent(int otherFd) const;
+    Slot slotAt(int folderFd, const QByteArray& name, const QByteArray& companion, const Progress& progress = {}) const;
+    bool sameContent(int otherFd, const Progress& progress) const;
     bool copyInto(int toFd, const Progress& progress, const QString& folder) const;
     bool stillTheSameFile() const;
     void keepPermissionsAndTimes(int fd) const;
