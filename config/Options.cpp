@@ -13,16 +13,17 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 
+#include <tuple>
+
 Options::Options(processor& process, QWidget* parent) : QDialog(parent), process_(process)
 {
     setWindowTitle(QStringLiteral("Options"));
-    setFixedSize(twips(6255, 4620));
-    useLayoutFont(this);
     createControls();
     loadSettings();
     txtinboxpath->setFocus();
@@ -30,25 +31,23 @@ Options::Options(processor& process, QWidget* parent) : QDialog(parent), process
 
 void Options::createControls()
 {
-    Label1 = addControl<QLabel>(this, "Label1", twips(840, 600, 975, 375), QStringLiteral("Inbox Path:"));
-    txtinboxpath = addControl<QLineEdit>(this, "txtinboxpath", twips(1920, 480, 3135, 375));
-    cmdinbrowse = addControl<QPushButton>(this, "cmdinbrowse", twips(5160, 480, 375, 375), QStringLiteral("..."));
-    Label2 = addControl<QLabel>(this, "Label2", twips(840, 1200, 975, 375), QStringLiteral("Outbox Path:"));
-    txtoutboxpath = addControl<QLineEdit>(this, "txtoutboxpath", twips(1920, 1080, 3135, 405));
-    cmdoutbrowse = addControl<QPushButton>(this, "cmdoutbrowse", twips(5160, 1080, 375, 375), QStringLiteral("..."));
-    Label4 = addControl<QLabel>(this, "Label4", twips(840, 1680, 975, 375), QStringLiteral("Errors Path:"));
-    txtErrorsPath = addControl<QLineEdit>(this, "txtErrorsPath", twips(1920, 1680, 3135, 375));
-    cmdErrorBrowse =
-        addControl<QPushButton>(this, "cmdErrorBrowse", twips(5160, 1680, 375, 375), QStringLiteral("..."));
-    Label3 = addControl<QLabel>(this, "Label3", twips(360, 2640, 1575, 495), QStringLiteral("Service Load State:"));
-    optStarted = addControl<QRadioButton>(this, "optStarted", twips(1920, 2400, 1575, 255), QStringLiteral("Started"));
-    OptStopped = addControl<QRadioButton>(this, "OptStopped", twips(1920, 2760, 975, 255), QStringLiteral("Stopped"));
-    cmdadvanced =
-        addControl<QPushButton>(this, "cmdadvanced", twips(4080, 2400, 1455, 495), QStringLiteral("Advanced"));
-    chkAutostart = addControl<QCheckBox>(this, "chkAutostart", twips(1920, 3030, 3135, 255),
-                                         QStringLiteral("Start when I log in"));
-    cmdOK = addControl<QPushButton>(this, "cmdOK", twips(1920, 3360, 1095, 375), QStringLiteral("OK"));
-    cmdCancel = addControl<QPushButton>(this, "cmdCancel", twips(3240, 3360, 1335, 375), QStringLiteral("Cancel"));
+    txtinboxpath = addControl<QLineEdit>(this, "txtinboxpath");
+    Label1 = addCaption(this, "Label1", QStringLiteral("Inbox Path:"), txtinboxpath);
+    cmdinbrowse = addControl<QPushButton>(this, "cmdinbrowse", QStringLiteral("..."));
+    txtoutboxpath = addControl<QLineEdit>(this, "txtoutboxpath");
+    Label2 = addCaption(this, "Label2", QStringLiteral("Outbox Path:"), txtoutboxpath);
+    cmdoutbrowse = addControl<QPushButton>(this, "cmdoutbrowse", QStringLiteral("..."));
+    txtErrorsPath = addControl<QLineEdit>(this, "txtErrorsPath");
+    Label4 = addCaption(this, "Label4", QStringLiteral("Errors Path:"), txtErrorsPath);
+    cmdErrorBrowse = addControl<QPushButton>(this, "cmdErrorBrowse", QStringLiteral("..."));
+    optStarted = addControl<QRadioButton>(this, "optStarted", QStringLiteral("Started"));
+    Label3 = addCaption(this, "Label3", QStringLiteral("Service Load State:"), optStarted);
+    OptStopped = addControl<QRadioButton>(this, "OptStopped", QStringLiteral("Stopped"));
+    cmdadvanced = addControl<QPushButton>(this, "cmdadvanced", QStringLiteral("Advanced"));
+    chkAutostart = addControl<QCheckBox>(this, "chkAutostart", QStringLiteral("Start when I log in"));
+    cmdOK = addControl<QPushButton>(this, "cmdOK", QStringLiteral("OK"));
+    cmdCancel = addControl<QPushButton>(this, "cmdCancel", QStringLiteral("Cancel"));
+    layOut();
 
     // The dialog's buttons act only when clicked: Enter in a text box does not press OK.
     for (QPushButton* button : {cmdinbrowse, cmdoutbrowse, cmdErrorBrowse, cmdadvanced, cmdOK, cmdCancel})
@@ -64,6 +63,38 @@ void Options::createControls()
     connect(cmdadvanced, &QPushButton::clicked, this, &Options::openAdvanced);
 }
 
+// The captions in the first column, the folder boxes growing with the dialog
+// in the second, their "..." buttons in the third; under them the start-up
+// state with Advanced on its right, the start at login, OK and Cancel.
+void Options::layOut()
+{
+    auto* grid = new QGridLayout(this);
+    int row = 0;
+    for (const auto& [caption, box, browse] : {std::tuple{Label1, txtinboxpath, cmdinbrowse},
+                                               {Label2, txtoutboxpath, cmdoutbrowse},
+                                               {Label4, txtErrorsPath, cmdErrorBrowse}}) {
+        grid->addWidget(caption, row, 0);
+        grid->addWidget(box, row, 1);
+        grid->addWidget(browse, row++, 2);
+        box->setMinimumWidth(box->fontMetrics().averageCharWidth() * 40);
+        browse->setAccessibleName(QStringLiteral("Choose ") + caption->text().chopped(1)); // "..." says nothing
+    }
+    grid->setRowMinimumHeight(row++, fontMetrics().height() / 2);
+    auto* states = new QVBoxLayout;
+    states->addWidget(optStarted);
+    states->addWidget(OptStopped);
+    auto* stateRow = new QHBoxLayout;
+    stateRow->addLayout(states);
+    stateRow->addStretch();
+    stateRow->addWidget(cmdadvanced, 0, Qt::AlignTop);
+    grid->addWidget(Label3, row, 0);
+    grid->addLayout(stateRow, row++, 1, 1, 2);
+    grid->addWidget(chkAutostart, row++, 1, 1, 2);
+    grid->addLayout(leftRow({cmdOK, cmdCancel}), row, 1, 1, 2);
+    grid->setColumnStretch(1, 1);
+    grid->setRowStretch(row, 1);
+}
+
 void Options::loadSettings()
 {
     if (SettingsStore::toBool(SettingsStore::readAsDialog(Setting::State), true))
@@ -73,6 +104,8 @@ void Options::loadSettings()
     txtinboxpath->setText(SettingsStore::readAsDialog(Setting::InboxPath));
     txtoutboxpath->setText(SettingsStore::readAsDialog(Setting::OutboxPath));
     txtErrorsPath->setText(SettingsStore::readAsDialog(Setting::ErrorsPath));
+    for (QLineEdit* box : {txtinboxpath, txtoutboxpath, txtErrorsPath})
+        box->setCursorPosition(0); // a long path shows its start
     cmdadvanced->setVisible(process_.advanced);
     chkAutostart->setChecked(Autostart::isEnabled());
 }
@@ -88,8 +121,10 @@ void Options::chooseFolder(QLineEdit* box, const QLabel* label)
         start = QFileInfo(start).path();
     const QString title = label->text().remove(QLatin1Char(':'));
     const QString folder = QFileDialog::getExistingDirectory(this, title, start);
-    if (!folder.isEmpty())
+    if (!folder.isEmpty()) {
         box->setText(folder);
+        box->setCursorPosition(0);
+    }
 }
 
 bool Options::PathsAreUnique() const

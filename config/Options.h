@@ -25,6 +25,7 @@ public:
 
 private:
     void createControls();
+    void layOut();
     void loadSettings();
     void chooseFolder(QLineEdit* box, const QLabel* label);
     void save();

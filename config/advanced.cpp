@@ -6,6 +6,7 @@
 #include "engine/commonold.h"
 #include "engine/processor.h"
 
+#include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -13,24 +14,22 @@
 advanced::advanced(processor& process, QWidget* parent) : QDialog(parent), process_(process)
 {
     setWindowTitle(QStringLiteral("Advanced Options"));
-    setFixedSize(twips(5160, 2730));
-    useLayoutFont(this);
     createControls();
+    layOut();
     txtFileFormat->setText(SettingsStore::readAsDialog(Setting::FileFormat));
     txtFileFormat->setFocus();
 }
 
 void advanced::createControls()
 {
-    Label1 = addControl<QLabel>(this, "Label1", twips(240, 240, 1455, 375), QStringLiteral("Folder Format"));
-    txtFileFormat =
-        addControl<QLineEdit>(this, "txtFileFormat", twips(1920, 120, 2895, 495), QStringLiteral("*t - *s"));
-    Label2 = addControl<QLabel>(this, "Label2", twips(600, 840, 4095, 495),
+    txtFileFormat = addControl<QLineEdit>(this, "txtFileFormat", QStringLiteral("*t - *s"));
+    Label1 = addCaption(this, "Label1", QStringLiteral("Folder Format"), txtFileFormat);
+    Label2 = addControl<QLabel>(this, "Label2",
                                 QStringLiteral("%ar = Artist  %al = Album  %s = Song  %t = Track Number.  "
                                                "\\ or / starts a new folder level."));
     Label2->setWordWrap(true);
-    cmdOK = addControl<QPushButton>(this, "cmdOK", twips(600, 1680, 1815, 495), QStringLiteral("OK"));
-    cmdCancel = addControl<QPushButton>(this, "cmdCancel", twips(2520, 1680, 1935, 495), QStringLiteral("Cancel"));
+    cmdOK = addControl<QPushButton>(this, "cmdOK", QStringLiteral("OK"));
+    cmdCancel = addControl<QPushButton>(this, "cmdCancel", QStringLiteral("Cancel"));
 
     cmdOK->setAutoDefault(false);
     cmdCancel->setAutoDefault(false);
@@ -38,6 +37,20 @@ void advanced::createControls()
 
     connect(cmdOK, &QPushButton::clicked, this, &advanced::save);
     connect(cmdCancel, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+// The caption and the format box on one line, the box growing with the
+// dialog; the token help under them; OK and Cancel at the bottom.
+void advanced::layOut()
+{
+    auto* grid = new QGridLayout(this);
+    grid->addWidget(Label1, 0, 0);
+    grid->addWidget(txtFileFormat, 0, 1);
+    grid->addWidget(Label2, 1, 0, 1, 2);
+    grid->addLayout(leftRow({cmdOK, cmdCancel}), 2, 0, 1, 2);
+    grid->setColumnStretch(1, 1);
+    grid->setRowStretch(1, 1);
+    txtFileFormat->setMinimumWidth(txtFileFormat->fontMetrics().averageCharWidth() * 30);
 }
 
 QString advanced::cleanedFormat(QString format)

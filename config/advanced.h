@@ -23,6 +23,7 @@ public:
 
 private:
     void createControls();
+    void layOut();
     void save();
 
     processor& process_;

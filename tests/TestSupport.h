@@ -27,7 +27,14 @@ template <typename Action> FilingError failureOf(Action action)
 // A command prefix that runs a program as the ordinary account nobody, when
 // this process is root (as in CI); empty otherwise, when it is one already.
 QStringList asOrdinaryAccount();
-// Runs `command` as asOrdinaryAccount() says; gives its standard output, trimmed.
+// `program` where that account can run it, wherever the build lives (a checkout
+// in a private home folder, mode 0700, is out of its reach): when this process
+// is root, a copy in a folder under the temporary folder that the account may
+// read but not change; otherwise the program itself.
+QString reachableByOrdinaryAccount(const QString& program);
+// Runs `command` as asOrdinaryAccount() says, from where the account can reach
+// it, with a home folder of the account's own holding its settings and state;
+// gives its standard output, trimmed.
 QString outputAsOrdinaryAccount(const QStringList& command);
 
 // Removes the settings file, so the store starts empty.

@@ -21,7 +21,9 @@ namespace {
 std::unique_ptr<QProcess> start(const QStringList& arguments = {}, const QStringList& runAs = {})
 {
     auto program = std::make_unique<QProcess>();
-    const QStringList command = runAs + QStringList{TOVREL_PATH} + arguments;
+    const QStringList command =
+        runAs + QStringList(runAs.isEmpty() ? TOVREL_PATH : TestSupport::reachableByOrdinaryAccount(TOVREL_PATH)) +
+        arguments;
     program->start(command.first(), command.mid(1));
     program->waitForStarted();
     return program;

@@ -2,13 +2,16 @@
 #include "Mp3Fixture.h"
 #include "TestSupport.h"
 
+#include "config/Options.h"
 #include "config/SettingsStore.h"
+#include "config/advanced.h"
 #include "engine/History.h"
 #include "engine/processor.h"
 #include "window/FilledCircle.h"
 #include "window/Form1.h"
 #include "window/ProcessPriority.h"
 #include "window/Program.h"
+#include "window/StatusDisplay.h"
 
 #include <QtTest>
 
@@ -57,13 +60,34 @@ QString filingStep(Form1& form)
     return control(&form, "txtstatus")->text();
 }
 
-// Whether Start and Stop are enabled and the light is green.
+// Whether Start and Stop are enabled, in the window and in the tray menu, and the light is green.
 QList<bool> switchShown(const Form1& form)
 {
-    return {control<QWidget>(&form, "cmdstart")->isEnabled(), control<QWidget>(&form, "cmdStop")->isEnabled(),
+    return {control<QWidget>(&form, "cmdstart")->isEnabled(), form.findChild<QAction*>("mStart")->isEnabled(),
+            control<QWidget>(&form, "cmdStop")->isEnabled(), form.findChild<QAction*>("mStop")->isEnabled(),
             control<FilledCircle>(&form, "shpLight")->fillColor() == QColor(0, 255, 0)};
 }
-const QList<bool> kOn{false, true, true}, kOff{true, false, false};
+const QList<bool> kOn{false, false, true, true, true}, kOff{true, true, false, false, false};
+
+// The controls of `window` whose caption is cut, or that overlap another control.
+QStringList cutOrOverlapping(const QWidget* window)
+{
+    QWidgetList controls = window->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+    controls.removeIf([](const QWidget* control) { return !control->isVisible(); });
+    QStringList faults;
+    for (const QWidget* control : controls) {
+        const auto* label = qobject_cast<const QLabel*>(control);
+        if (label ? (label->wordWrap()
+                         ? label->height() < label->heightForWidth(label->width())
+                         : label->contentsRect().width() < label->fontMetrics().horizontalAdvance(label->text()))
+                  : control->width() < control->minimumSizeHint().width())
+            faults << control->objectName() + " cut";
+        for (const QWidget* other : controls)
+            if (other != control && control->geometry().intersects(other->geometry()))
+                faults << control->objectName() + " on " + other->objectName();
+    }
+    return faults;
+}
 
 // The scheduling policy and nice value of every thread of this process, as the system reports them.
 QSet<QPair<int, int>> levelsOfEveryThread()
@@ -79,6 +103,12 @@ using Levels = QSet<QPair<int, int>>;
 
 class TestWindow : public QObject {
     Q_OBJECT
+
+signals:
+    void urlOpened(const QUrl& url);
+
+public slots:
+    void openUrl(const QUrl& url) { emit urlOpened(url); }
 
 private slots:
     void init()
@@ -113,16 +143,72 @@ private slots:
         QTRY_COMPARE(control(&form, "txtInboxCount")->text(), QStringLiteral("0")); // the window's own timer
         click(&form, "PriorityLow");
         QCOMPARE(levelsOfEveryThread(), Levels({{SCHED_IDLE, 0}}));
-        for (const char* name : {"Label2", "Label3", "Label4", "Label5"}) { // each caption whole, beside its box
-            const auto* caption = control<QLabel>(&form, name);
-            QVERIFY(caption->fontMetrics().horizontalAdvance(caption->text()) <= caption->contentsRect().width());
-            for (const QLineEdit* box : form.findChildren<QLineEdit*>())
-                QVERIFY(!caption->geometry().intersects(box->geometry()));
-        }
         form.findChild<QAction*>("mExit")->trigger();
         QVERIFY(!form.isClosing()); // the close request is handled after the command
         QTRY_VERIFY(form.isClosing());
         QVERIFY(!form.findChild<QTimer*>("Timer")->isActive());
+    }
+
+    void windowsFitTheFont_data()
+    {
+        QTest::addColumn<int>("points");
+        QTest::newRow("DejaVu Sans 9") << 9;
+        QTest::newRow("DejaVu Sans 12") << 12;
+    }
+
+    // Every caption whole and no control on another, in the window and both dialogs; the status line and the list grow
+    // with the window, whose size comes back at the next start. A status line too long to show is cut with an
+    // ellipsis and whole in its tooltip. Each control is named for screen readers; the bars say what they show.
+    void windowsFitTheFont()
+    {
+        QFETCH(int, points);
+        const QFont font = QApplication::font();
+        QApplication::setFont(QFont("DejaVu Sans", points));
+        const auto restoreFont = qScopeGuard([&] { QApplication::setFont(font); });
+        Folders folders("False");
+        auto form = std::make_unique<Form1>();
+        form->findChild<QTimer*>("Timer")->stop();
+        form->show();
+        Options options(*form->process);
+        options.show();
+        advanced format(*form->process);
+        format.show();
+        for (const QWidget* window : QWidgetList{form.get(), &options, &format})
+            QCOMPARE(cutOrOverlapping(window).join(", "), QString());
+        auto* list = control<QListWidget>(form.get(), "lstInboxFiles");
+        auto* status = form->findChild<StatusLine*>("txtstatus");
+        const QSize listSize = list->size(), statusSize = status->size(), bigger = form->size() + QSize(60, 40);
+        form->resize(bigger);
+        QTRY_COMPARE(list->size(), listSize + QSize(60, 40));
+        QCOMPARE(status->width(), statusSize.width() + 60);
+
+        const QString whole =
+            "Cannot file " + QString(60, 'x') + ".mp3: Invalid file format. Moved to the errors folder.";
+        status->setText(whole);
+        QCOMPARE(status->toolTip(), whole);
+        QVERIFY(status->shownText().endsWith(QChar(0x2026)) && status->shownText().size() < whole.size());
+        status->setText("Idle...");
+        QCOMPARE(status->toolTip(), QString());
+
+        QStringList names;
+        for (const char* name : {"txtstatus", "txtInboxCount", "txtInboxLockCount", "txtTooBigCount",
+                                 "txtOutboxLockCount", "progressbar", "progtotal", "lstInboxFiles", "shpLight"})
+            names << QAccessible::queryAccessibleInterface(control<QWidget>(form.get(), name))->text(QAccessible::Name);
+        QCOMPARE(names, QStringList({"Current Status:", "Inbox:", "In Locked:", "Too big:", "Out Locked:",
+                                     "Current file", "Backlog", "Inbox files", "Service light"}));
+        QVERIFY(!control<QWidget>(form.get(), "peakbar")->isVisible());
+
+        QStringList opened; // the desktop's file manager is asked to show each folder
+        QDesktopServices::setUrlHandler("file", this, "openUrl");
+        connect(this, &TestWindow::urlOpened, form.get(), [&](const QUrl& url) { opened << url.toLocalFile(); });
+        click(form.get(), "cmdOpenOutbox");
+        form->findChild<QAction*>("mOpenErrors")->trigger();
+        QDesktopServices::unsetUrlHandler("file");
+        QCOMPARE(opened, QStringList({folders.outbox + "/", folders.errors + "/"}));
+
+        form->close();
+        form = std::make_unique<Form1>();
+        QCOMPARE(form->size(), bigger);
     }
 
     // An empty folder (it would be the root folder) is refused, and only a folder's last level is created: until all
@@ -189,14 +275,16 @@ private slots:
         QVERIFY(!askedAgain);
     }
 
-    // As an ordinary account, the system refuses Realtime and High and keeps Low once chosen: the options say so.
+    // As an ordinary account, the system refuses Realtime and High and keeps Low once chosen: the options and the
+    // status line say so.
     void priorityOptionsShowTheLevelInForce()
     {
-        Folders folders;
-        ::chmod(QFile::encodeName(folders.root.path()).constData(), 0777); // the account makes its folders there
         SetProcessPriority(ProcessPriority::Normal);
         QCOMPARE(TestSupport::outputAsOrdinaryAccount({qApp->applicationFilePath(), "--priorities"}),
-                 "PriorityNormal PriorityNormal PriorityLow PriorityLow");
+                 "PriorityNormal Realtime needs administrator rights; the program stays at Normal.\n"
+                 "PriorityNormal High needs administrator rights; the program stays at Normal.\n"
+                 "PriorityLow \n"
+                 "PriorityLow Normal needs administrator rights; the program stays at Low.");
     }
 
     // Service off: the inbox is shown, nothing filed. Once on, the backlog drains in name order at once, not one file
@@ -228,8 +316,7 @@ private slots:
         });
         const auto record = [&](QStringList& seen, const char* name) {
             auto* bar = control<QProgressBar>(&form, name);
-            connect(bar, &QProgressBar::valueChanged,
-                    [&seen, bar](int value) { seen << QString("%1/%2").arg(value).arg(bar->maximum()); });
+            connect(bar, &QProgressBar::valueChanged, [&seen, bar] { seen << bar->text(); });
         };
         record(backlog, "progtotal");
         record(copy, "progressbar");
@@ -243,10 +330,11 @@ private slots:
                               "Processing 4.mp3", "Processing 5.mp3",
                               "5.mp3 is already in the outbox as 5.mp3: removed from the inbox.", "Processing 6.mp3",
                               "6.mp3 was filed as 6 (2).mp3: another file had its name.", "No files in inbox.  "}));
-        QCOMPARE(backlog, QStringList({"0/6", "1/6", "2/6", "3/6", "4/6", "5/6", "6/6"}));
-        QCOMPARE(copy, QStringList({"0/1000"}));
+        QCOMPARE(backlog, QStringList({"0 of 6 files", "1 of 6 files", "2 of 6 files", "3 of 6 files", "4 of 6 files",
+                                       "5 of 6 files", "6 of 6 files"}));
+        QCOMPARE(copy, QStringList({"1.mp3: 0 %"}));
         for (const char* bar : {"progressbar", "progtotal", "peakbar"})
-            QCOMPARE(control<QProgressBar>(&form, bar)->value(), -1);
+            QCOMPARE(control<QProgressBar>(&form, bar)->text(), QString());
         QCOMPARE(tick(form), QStringList({"No files in inbox.   | 0 0 0 0", header}));
         QCOMPARE(TestSupport::readFile(folders.errors + "/Invalid file format/2.mp3"), QByteArray("not audio at all"));
         QStringList history;
@@ -398,12 +486,14 @@ private slots:
 int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
-    if (app.arguments().value(1) == "--priorities") { // the option shown after choosing each in turn
+    if (app.arguments().value(1) == "--priorities") { // the option and the status shown after choosing each in turn
         Form1 form;
         for (const char* chosen : {"PriorityRealtime", "PriorityHigh", "PriorityLow", "PriorityNormal"}) {
+            control(&form, "txtstatus")->clear();
             click(&form, chosen);
             for (const QRadioButton* option : form.findChildren<QRadioButton*>())
                 printf("%s", option->isChecked() ? qPrintable(option->objectName() + " ") : "");
+            printf("%s\n", qPrintable(control(&form, "txtstatus")->text()));
         }
         return 0;
     }

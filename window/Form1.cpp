@@ -12,11 +12,14 @@
 #include "window/ErrorNotices.h"
 #include "window/FilledCircle.h"
 #include "window/ProcessPriority.h"
+#include "window/StatusDisplay.h"
 #include "window/TerminationSignals.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDesktopServices>
+#include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -28,6 +31,7 @@
 #include <QRadioButton>
 #include <QSignalBlocker>
 #include <QTimer>
+#include <QUrl>
 
 namespace {
 
@@ -87,6 +91,8 @@ Form1::Form1(TerminationSignals* termination) : Images(drawImages()), errorNotic
     connect(errorNotices_, &ErrorNotices::notice, this, &Form1::showNotice);
     createControls();
     createMenu();
+    if (!restoreGeometry(QByteArray::fromBase64(SettingsStore::read(Setting::WindowGeometry).toLatin1())))
+        resize(sizeHint());
     if (termination)
         connect(termination, &TerminationSignals::terminationRequested, this, &QWidget::close);
     startUp();
@@ -99,59 +105,58 @@ Form1::~Form1()
 
 void Form1::createControls()
 {
-    // The controls stand where they are placed: the window keeps its size.
-    setFixedSize(twips(5025, 5535));
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                   Qt::WindowCloseButtonHint);
-    useLayoutFont(this);
-    cmdstart = addControl<QPushButton>(this, "cmdstart", twips(120, 120, 495, 255), QStringLiteral("Start"));
-    cmdStop = addControl<QPushButton>(this, "cmdStop", twips(720, 120, 495, 255), QStringLiteral("Stop"));
-    shpLight = addControl<FilledCircle>(this, "shpLight", twips(1260, 135, 240, 240));
-    cmdConfig = addControl<QPushButton>(this, "cmdConfig", twips(840, 480, 615, 255), QStringLiteral("config"));
-    cmdForce = addControl<QPushButton>(this, "cmdForce", twips(120, 480, 615, 255), QStringLiteral("Force"));
-    Label1 = addControl<QLabel>(this, "Label1", twips(120, 840, 1335, 255), QStringLiteral("Current Status:"));
-    txtstatus = addControl<QLineEdit>(this, "txtstatus", twips(120, 1080, 4815, 375));
-    progressbar = addControl<QProgressBar>(this, "progressbar", twips(120, 1560, 4815, 255));
-    progtotal = addControl<QProgressBar>(this, "progtotal", twips(120, 1920, 4815, 255));
-    peakbar = addControl<QProgressBar>(this, "peakbar", twips(120, 2280, 4815, 255));
-    lstInboxFiles = addControl<QListWidget>(this, "lstInboxFiles", twips(120, 2640, 4815, 2760));
+                   Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint);
+    cmdstart = addControl<QPushButton>(this, "cmdstart", QStringLiteral("Start"));
+    cmdStop = addControl<QPushButton>(this, "cmdStop", QStringLiteral("Stop"));
+    shpLight = addControl<FilledCircle>(this, "shpLight");
+    cmdConfig = addControl<QPushButton>(this, "cmdConfig", QStringLiteral("config"));
+    cmdForce = addControl<QPushButton>(this, "cmdForce", QStringLiteral("Force"));
+    txtstatus = addControl<StatusLine>(this, "txtstatus");
+    Label1 = addCaption(this, "Label1", QStringLiteral("Current Status:"), txtstatus);
+    progressbar = addControl<TextBar>(this, "progressbar");
+    progtotal = addControl<TextBar>(this, "progtotal");
+    peakbar = addControl<TextBar>(this, "peakbar");
+    lstInboxFiles = addControl<QListWidget>(this, "lstInboxFiles");
     lstInboxFiles->setUniformItemSizes(true); // lays out a long inbox without measuring every row
-    Label2 = addControl<QLabel>(this, "Label2", twips(2520, 120, 495, 255), QStringLiteral("Inbox:"));
-    txtInboxCount = addControl<QLineEdit>(this, "txtInboxCount", twips(3120, 120, 495, 285), QStringLiteral("?"));
-    Label3 = addControl<QLabel>(this, "Label3", twips(3675, 120, 735, 255), QStringLiteral("In Locked:"));
-    txtInboxLockCount =
-        addControl<QLineEdit>(this, "txtInboxLockCount", twips(4440, 120, 495, 285), QStringLiteral("?"));
-    Label4 = addControl<QLabel>(this, "Label4", twips(2520, 480, 555, 255), QStringLiteral("Too big:"));
-    txtTooBigCount = addControl<QLineEdit>(this, "txtTooBigCount", twips(3120, 480, 495, 285), QStringLiteral("?"));
-    Label5 = addControl<QLabel>(this, "Label5", twips(3630, 480, 780, 255), QStringLiteral("Out Locked:"));
-    txtOutboxLockCount =
-        addControl<QLineEdit>(this, "txtOutboxLockCount", twips(4440, 480, 495, 285), QStringLiteral("?"));
-    PriorityRealtime =
-        addControl<QRadioButton>(this, "PriorityRealtime", twips(1560, 0, 1095, 195), QStringLiteral("Realtime"));
-    PriorityHigh = addControl<QRadioButton>(this, "PriorityHigh", twips(1560, 240, 975, 195), QStringLiteral("High"));
-    PriorityNormal =
-        addControl<QRadioButton>(this, "PriorityNormal", twips(1560, 480, 975, 195), QStringLiteral("Normal"));
-    PriorityLow = addControl<QRadioButton>(this, "PriorityLow", twips(1560, 720, 1215, 255), QStringLiteral("Low"));
+    txtInboxCount = addControl<QLineEdit>(this, "txtInboxCount", QStringLiteral("?"));
+    Label2 = addCaption(this, "Label2", QStringLiteral("Inbox:"), txtInboxCount);
+    txtInboxLockCount = addControl<QLineEdit>(this, "txtInboxLockCount", QStringLiteral("?"));
+    Label3 = addCaption(this, "Label3", QStringLiteral("In Locked:"), txtInboxLockCount);
+    txtTooBigCount = addControl<QLineEdit>(this, "txtTooBigCount", QStringLiteral("?"));
+    Label4 = addCaption(this, "Label4", QStringLiteral("Too big:"), txtTooBigCount);
+    txtOutboxLockCount = addControl<QLineEdit>(this, "txtOutboxLockCount", QStringLiteral("?"));
+    Label5 = addCaption(this, "Label5", QStringLiteral("Out Locked:"), txtOutboxLockCount);
+    PriorityRealtime = addControl<QRadioButton>(this, "PriorityRealtime", QStringLiteral("Realtime"));
+    PriorityHigh = addControl<QRadioButton>(this, "PriorityHigh", QStringLiteral("High"));
+    PriorityNormal = addControl<QRadioButton>(this, "PriorityNormal", QStringLiteral("Normal"));
+    PriorityLow = addControl<QRadioButton>(this, "PriorityLow", QStringLiteral("Low"));
+    cmdOpenOutbox = addControl<QPushButton>(this, "cmdOpenOutbox", QStringLiteral("Open outbox folder"));
+    cmdOpenErrors = addControl<QPushButton>(this, "cmdOpenErrors", QStringLiteral("Open errors folder"));
+    layOut();
 
-    // The counters' captions stand beside their boxes, clear of the priority
-    // options on their left.
-    for (QLabel* caption : {Label2, Label3, Label4, Label5})
-        fitCaptionRight(caption);
+    // What has no caption of its own is named for screen readers.
+    shpLight->setAccessibleName(QStringLiteral("Service light"));
+    progressbar->setAccessibleName(QStringLiteral("Current file"));
+    progtotal->setAccessibleName(QStringLiteral("Backlog"));
+    peakbar->setAccessibleName(QStringLiteral("Peak"));
+    lstInboxFiles->setAccessibleName(QStringLiteral("Inbox files"));
     // The status line and the counters are read, never typed into: their text
     // can be selected and copied, but they show no caret and the keyboard focus
     // passes them by (it would land there when Stop is disabled under it).
-    for (QLineEdit* display : {txtstatus, txtInboxCount, txtInboxLockCount, txtTooBigCount, txtOutboxLockCount}) {
+    for (QLineEdit* display :
+         {static_cast<QLineEdit*>(txtstatus), txtInboxCount, txtInboxLockCount, txtTooBigCount, txtOutboxLockCount}) {
         display->setReadOnly(true);
         display->setFocusPolicy(Qt::ClickFocus);
     }
     // progressbar follows the copy of the file in hand, progtotal the backlog;
-    // both are empty while nothing is filed. peakbar has no use and stays empty.
-    for (QProgressBar* bar : {progressbar, progtotal, peakbar}) {
-        bar->setTextVisible(false);
+    // both are empty while nothing is filed. peakbar has no use and is hidden.
+    for (QProgressBar* bar : {progressbar, progtotal, peakbar})
         bar->reset();
-    }
+    peakbar->hide();
     chainTabOrder({cmdstart, txtstatus, cmdStop, cmdConfig, cmdForce, txtInboxCount, txtInboxLockCount, txtTooBigCount,
-                   txtOutboxLockCount, lstInboxFiles, PriorityRealtime, PriorityHigh, PriorityNormal, PriorityLow});
+                   txtOutboxLockCount, lstInboxFiles, PriorityRealtime, PriorityHigh, PriorityNormal, PriorityLow,
+                   cmdOpenOutbox, cmdOpenErrors});
 
     Timer = new QTimer(this);
     Timer->setObjectName(QStringLiteral("Timer"));
@@ -160,7 +165,65 @@ void Form1::createControls()
     connect(cmdstart, &QPushButton::clicked, this, [this] { process->turnon(); });
     connect(cmdStop, &QPushButton::clicked, this, [this] { process->turnoff(); });
     connect(cmdConfig, &QPushButton::clicked, this, [this] { configure(); });
+    connect(cmdOpenOutbox, &QPushButton::clicked, this, [this] { openFolder(process->outboxpath()); });
+    connect(cmdOpenErrors, &QPushButton::clicked, this, [this] { openFolder(process->errorspath()); });
     connectPriorities();
+}
+
+// Top left Start, Stop and the light, Force and config under them; beside them
+// the priority options from Realtime down to Low; top right the four counters,
+// two by two. Under these the status line with its caption, the bars, and the
+// inbox list, which takes what room the window gains; the folder buttons last.
+void Form1::layOut()
+{
+    auto* commands = new QGridLayout;
+    commands->addWidget(cmdstart, 0, 0);
+    commands->addWidget(cmdStop, 0, 1);
+    commands->addWidget(shpLight, 0, 2, Qt::AlignCenter);
+    commands->addWidget(cmdForce, 1, 0);
+    commands->addWidget(cmdConfig, 1, 1);
+    commands->setRowStretch(2, 1);
+    const int lineHeight = fontMetrics().height();
+    shpLight->setFixedSize(lineHeight, lineHeight);
+
+    auto* priorities = new QVBoxLayout;
+    priorities->setSpacing(0);
+    for (QRadioButton* option : {PriorityRealtime, PriorityHigh, PriorityNormal, PriorityLow})
+        priorities->addWidget(option);
+    priorities->addStretch();
+
+    auto* counters = new QGridLayout;
+    const QList<std::pair<QLabel*, QLineEdit*>> pairs{
+        {Label2, txtInboxCount}, {Label3, txtInboxLockCount}, {Label4, txtTooBigCount}, {Label5, txtOutboxLockCount}};
+    for (int at = 0; at < pairs.size(); ++at) {
+        const auto& [caption, box] = pairs.at(at);
+        counters->addWidget(caption, at / 2, at % 2 * 2, Qt::AlignRight | Qt::AlignVCenter);
+        counters->addWidget(box, at / 2, at % 2 * 2 + 1);
+        box->setFixedWidth(box->fontMetrics().horizontalAdvance(QStringLiteral("0000000")));
+    }
+    counters->setRowStretch(2, 1);
+
+    auto* top = new QHBoxLayout;
+    top->addLayout(commands);
+    top->addSpacing(lineHeight);
+    top->addLayout(priorities);
+    top->addStretch();
+    top->addSpacing(lineHeight);
+    top->addLayout(counters);
+
+    auto* window = new QVBoxLayout(this);
+    window->addLayout(top);
+    for (QWidget* control : std::initializer_list<QWidget*>{Label1, txtstatus, progressbar, progtotal, peakbar})
+        window->addWidget(control);
+    window->addWidget(lstInboxFiles, 1);
+    window->addLayout(leftRow({cmdOpenOutbox, cmdOpenErrors}));
+    lstInboxFiles->setMinimumHeight(lineHeight * 8);
+}
+
+// The desktop's file manager shows the folder.
+void Form1::openFolder(const QString& path)
+{
+    QDesktopServices::openUrl(QUrl::fromLocalFile(path));
 }
 
 QList<std::pair<QRadioButton*, ProcessPriority>> Form1::priorityOptions() const
@@ -176,11 +239,13 @@ QList<std::pair<QRadioButton*, ProcessPriority>> Form1::priorityOptions() const
 void Form1::connectPriorities()
 {
     for (const auto& [button, level] : priorityOptions()) {
-        connect(button, &QRadioButton::toggled, this, [this, level](bool selected) {
+        connect(button, &QRadioButton::toggled, this, [this, button, level](bool selected) {
             if (!selected)
                 return;
             SetProcessPriority(level);
             showPriorityInForce();
+            if (!button->isChecked())
+                sayPriorityRefused(button->text());
         });
     }
 }
@@ -203,6 +268,20 @@ void Form1::showPriorityInForce()
     }
 }
 
+// The refusal stays in the status line for a while: the next polling steps
+// would otherwise replace it at once with "Idle...".
+void Form1::sayPriorityRefused(const QString& wanted)
+{
+    QString inForce = QStringLiteral("its current level");
+    for (const auto& [button, level] : priorityOptions())
+        if (button->isChecked())
+            inForce = button->text();
+    txtstatus->setText(wanted + QStringLiteral(" needs administrator rights; the program stays at ") + inForce +
+                       QLatin1Char('.'));
+    txtstatus->setCursorPosition(0);
+    statusHeld_.start();
+}
+
 void Form1::createMenu()
 {
     mService = new QMenu(QStringLiteral("Service"), this);
@@ -216,11 +295,17 @@ void Form1::createMenu()
     mStart = addItem("mStart", QStringLiteral("Start"));
     mStop = addItem("mStop", QStringLiteral("Stop"));
     MForce = addItem("MForce", QStringLiteral("Force"));
+    mService->addSeparator();
+    mOpenOutbox = addItem("mOpenOutbox", cmdOpenOutbox->text());
+    mOpenErrors = addItem("mOpenErrors", cmdOpenErrors->text());
+    mService->addSeparator();
     mExit = addItem("mExit", QStringLiteral("Exit"));
     connect(mShow, &QAction::triggered, this, &Form1::showFromTray);
     connect(mExit, &QAction::triggered, this, &Form1::exitProgram);
     connect(mStart, &QAction::triggered, this, [this] { process->turnon(); });
     connect(mStop, &QAction::triggered, this, [this] { process->turnoff(); });
+    connect(mOpenOutbox, &QAction::triggered, cmdOpenOutbox, &QPushButton::click);
+    connect(mOpenErrors, &QAction::triggered, cmdOpenErrors, &QPushButton::click);
 }
 
 void Form1::startUp()
@@ -373,6 +458,8 @@ void Form1::closeEvent(QCloseEvent* event)
 {
     closing_ = true;
     Timer->stop();
+    if (testAttribute(Qt::WA_WState_Created)) // shown at least once: its size and place are the user's
+        SettingsStore::write(Setting::WindowGeometry, QString::fromLatin1(saveGeometry().toBase64()));
     stopFiling();
     ShellTrayRemove();
     UnSubClass();
@@ -388,16 +475,19 @@ void Form1::closeEvent(QCloseEvent* event)
 void Form1::setStartEnabled(bool enabled)
 {
     cmdstart->setEnabled(enabled);
+    mStart->setEnabled(enabled);
 }
 
 void Form1::setStopEnabled(bool enabled)
 {
     cmdStop->setEnabled(enabled);
+    mStop->setEnabled(enabled);
 }
 
 void Form1::setLightGreen(bool green)
 {
     shpLight->setFillColor(green ? kGreen : kRed);
+    shpLight->setAccessibleDescription(green ? QStringLiteral("Running") : QStringLiteral("Stopped"));
 }
 
 void Form1::setWindowIconImage(int image)

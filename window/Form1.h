@@ -26,7 +26,9 @@ class QPushButton;
 class QRadioButton;
 class QThread;
 class QTimer;
+class StatusLine;
 class TerminationSignals;
+class TextBar;
 class processor;
 
 // The main window and the owner of everything that runs: it creates the
@@ -82,6 +84,9 @@ protected:
 
 private:
     void createControls();
+    void layOut();
+    void openFolder(const QString& path);
+    void sayPriorityRefused(const QString& wanted);
     void createMenu();
     void startUp();
     bool foldersAreUsable() const;
@@ -118,10 +123,10 @@ private:
     QPushButton* cmdConfig;
     QPushButton* cmdForce;
     QLabel* Label1;
-    QLineEdit* txtstatus;
-    QProgressBar* progressbar;
-    QProgressBar* progtotal;
-    QProgressBar* peakbar;
+    StatusLine* txtstatus;
+    TextBar* progressbar;
+    TextBar* progtotal;
+    TextBar* peakbar;
     QListWidget* lstInboxFiles;
     QLabel* Label2;
     QLineEdit* txtInboxCount;
@@ -135,6 +140,8 @@ private:
     QRadioButton* PriorityHigh;
     QRadioButton* PriorityNormal;
     QRadioButton* PriorityLow;
+    QPushButton* cmdOpenOutbox;
+    QPushButton* cmdOpenErrors;
     QTimer* Timer;
     QList<QPixmap> Images;
 
@@ -144,6 +151,8 @@ private:
     QAction* mStart;
     QAction* mStop;
     QAction* MForce;
+    QAction* mOpenOutbox;
+    QAction* mOpenErrors;
     QAction* mExit;
 
     // The notification-area icon; none until ShellTrayAdd found a place for it.
@@ -167,4 +176,6 @@ private:
     int drainDone_ = 0;
     int doneWhenShown_ = 0;
     QElapsedTimer sinceInboxShown_;
+    // Since a message that the polling steps leave standing for a while.
+    QElapsedTimer statusHeld_;
 };

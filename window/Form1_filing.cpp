@@ -7,6 +7,7 @@
 #include "engine/FilingError.h"
 #include "engine/processor.h"
 #include "window/ErrorNotices.h"
+#include "window/StatusDisplay.h"
 
 #include <QCoreApplication>
 #include <QLineEdit>
@@ -22,6 +23,9 @@ namespace {
 constexpr qint64 kInboxShowInterval = 250; // milliseconds
 // progressbar's scale: bytes do not fit its int.
 constexpr int kCopySteps = 1000;
+// How long a message the user caused (a refused priority) stays in the status
+// line before the idle steps replace it.
+constexpr qint64 kStatusHoldTime = 5000; // milliseconds
 
 // What the status line says after a move, when "Processing" does not say it all.
 QString describeMove(const QString& name, const MoveResult& moved, const QString& where)
@@ -54,14 +58,17 @@ void Form1::main()
 {
     bool started = false;
     if (!process->processing()) {
-        txtstatus->setText(QStringLiteral("Idle..."));
+        const bool held = statusHeld_.isValid() && !statusHeld_.hasExpired(kStatusHoldTime);
+        if (!held)
+            txtstatus->setText(QStringLiteral("Idle..."));
         try {
             if (process->serviceon()) {
                 if (process->getnextfile()) {
+                    statusHeld_.invalidate();
                     txtstatus->setText(QStringLiteral("Processing ") + FileName::forDisplay(process->currentinfile()));
                     fileCurrentFile();
                     started = true;
-                } else {
+                } else if (!held) {
                     txtstatus->setText(process->ServiceStatus());
                 }
             }
@@ -100,6 +107,7 @@ void Form1::fileCurrentFile()
         draining_ = true;
         drainDone_ = doneWhenShown_ = 0;
     }
+    progressbar->setText(FileName::forDisplay(process->currentinfile()) + QStringLiteral(": 0 %"));
     progressbar->setRange(0, kCopySteps);
     progressbar->setValue(0);
     showBacklog();
@@ -167,8 +175,11 @@ void Form1::recordFiled(const FilingWorker::Result& result)
 
 void Form1::showCopyProgress(qint64 copied, qint64 total)
 {
-    if (process->processing() && total > 0)
-        progressbar->setValue(int(copied * kCopySteps / total));
+    if (!process->processing() || total <= 0)
+        return;
+    progressbar->setText(FileName::forDisplay(process->currentinfile()) + QStringLiteral(": ") +
+                         QString::number(copied * 100 / total) + QStringLiteral(" %"));
+    progressbar->setValue(int(copied * kCopySteps / total));
 }
 
 // Files done since the drain began, of those and the ones still waiting: the
@@ -176,6 +187,7 @@ void Form1::showCopyProgress(qint64 copied, qint64 total)
 void Form1::showBacklog()
 {
     const int waiting = qMax(process->processing() ? 1 : 0, process->inboxcount() - (drainDone_ - doneWhenShown_));
+    progtotal->setText(QStringLiteral("%1 of %2 files").arg(drainDone_).arg(drainDone_ + waiting));
     progtotal->setRange(0, drainDone_ + waiting);
     progtotal->setValue(drainDone_);
 }

@@ -6,6 +6,8 @@
 #include "engine/processor.h"
 
 #include <QCursor>
+#include <QDBusConnection>
+#include <QDBusMessage>
 #include <QEvent>
 #include <QMenu>
 #include <QTimer>
@@ -110,9 +112,21 @@ void Form1::changeEvent(QEvent* event)
     });
 }
 
-// Notices need the icon; without one the status line and the history tell.
+// Through the icon where there is one; otherwise straight to the desktop's
+// notification service (GNOME as shipped has no notification area). Without
+// either, the status line and the history still tell.
 void Form1::showNotice(const QString& text)
 {
-    if (trayIconShown())
+    if (trayIconShown()) {
         TrayIconData->showMessage(kApplicationTitle, text, QSystemTrayIcon::Warning);
+        return;
+    }
+    QDBusMessage notify = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("/org/freedesktop/Notifications"),
+        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
+    const QVariantMap hints{{QStringLiteral("urgency"), QVariant::fromValue(uchar(1))},
+                            {QStringLiteral("desktop-entry"), QStringLiteral("tovrel")}};
+    notify << kApplicationTitle << uint(0) << QStringLiteral("tovrel") << kApplicationTitle << text << QStringList()
+           << hints << int(-1);
+    QDBusConnection::sessionBus().send(notify);
 }
