@@ -7,12 +7,14 @@
 #include "config/advanced.h"
 #include "engine/History.h"
 #include "engine/processor.h"
+#include "window/ErrorNotices.h"
 #include "window/FilledCircle.h"
 #include "window/Form1.h"
 #include "window/ProcessPriority.h"
 #include "window/Program.h"
 #include "window/StatusDisplay.h"
 
+#include <QDBusConnection>
 #include <QtTest>
 
 #include <sched.h>
@@ -100,6 +102,23 @@ QSet<QPair<int, int>> levelsOfEveryThread()
 using Levels = QSet<QPair<int, int>>;
 
 } // namespace
+
+// Stands for the desktop's notification service: answers Notify with the summary and the body.
+class NotificationService : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+
+public:
+    QString received;
+
+public slots:
+    uint Notify(const QString&, uint, const QString&, const QString& summary, const QString& body, const QStringList&,
+                const QVariantMap&, int)
+    {
+        received = summary + ": " + body;
+        return 1;
+    }
+};
 
 class TestWindow : public QObject {
     Q_OBJECT
@@ -465,6 +484,19 @@ private slots:
         QCOMPARE(TestSupport::readFile(filed), song);
     }
 
+    // Without a notification area, notices go to the desktop's notification service on the session bus.
+    void noticesWithoutATrayGoToTheNotificationService()
+    {
+        if (QStandardPaths::findExecutable("dbus-run-session").isEmpty())
+            QSKIP("needs dbus-run-session (Debian package dbus-daemon)");
+        Folders folders;
+        QProcess child;
+        child.start("dbus-run-session", {"--", qApp->applicationFilePath(), "--notice"});
+        QVERIFY(child.waitForFinished(20000));
+        QCOMPARE(QString::fromUtf8(child.readAllStandardOutput()),
+                 "Valdrome Kestu Tovrel: 2 files could not be filed; they are in the errors folder.");
+    }
+
     // Without a notification area, a start asked to hide the window shows it all the same. Runs last: the program
     // keeps the application open when its last window closes.
     void minimizedStartWithoutTrayShowsTheWindow()
@@ -495,6 +527,17 @@ int main(int argc, char* argv[])
                 printf("%s", option->isChecked() ? qPrintable(option->objectName() + " ") : "");
             printf("%s\n", qPrintable(control(&form, "txtstatus")->text()));
         }
+        return 0;
+    }
+    if (app.arguments().value(1) == "--notice") { // on a session bus of its own: what the notification service gets
+        NotificationService service;
+        QDBusConnection bus = QDBusConnection::sessionBus();
+        bus.registerObject("/org/freedesktop/Notifications", &service, QDBusConnection::ExportAllSlots);
+        bus.registerService("org.freedesktop.Notifications");
+        Form1 form;
+        emit form.findChild<ErrorNotices*>()->notice(ErrorNotices::text(2));
+        QTest::qWaitFor([&] { return !service.received.isEmpty(); }, 5000);
+        printf("%s", qPrintable(service.received));
         return 0;
     }
     TestWindow test;
