@@ -136,7 +136,8 @@ private slots:
         QFile::remove(History().filePath());
     }
 
-    // Every start also puts the process back at the normal priority, every thread of it.
+    // Every start also puts the process back at the normal priority, every thread of it. An ordinary account could not
+    // leave Low again, and the tests after this one run at Normal: there the steps through Low are left out.
     void emptyStoreStartsOnWithTheDefaultFoldersUntilExit()
     {
         const QString dir = QCoreApplication::applicationDirPath() + "/";
@@ -151,7 +152,9 @@ private slots:
             worker.quit();
             worker.wait();
         });
-        SetProcessPriority(ProcessPriority::Low);
+        const bool root = ::geteuid() == 0;
+        if (root)
+            SetProcessPriority(ProcessPriority::Low);
         Form1 form;
         QCOMPARE(QStringList({form.process->inboxpath(), form.process->outboxpath(), form.process->errorspath()}),
                  folders);
@@ -160,8 +163,10 @@ private slots:
         QVERIFY(control<QRadioButton>(&form, "PriorityNormal")->isChecked());
         QCOMPARE(levelsOfEveryThread(), Levels({{SCHED_OTHER, 0}}));
         QTRY_COMPARE(control(&form, "txtInboxCount")->text(), QStringLiteral("0")); // the window's own timer
-        click(&form, "PriorityLow");
-        QCOMPARE(levelsOfEveryThread(), Levels({{SCHED_IDLE, 0}}));
+        if (root) {
+            click(&form, "PriorityLow");
+            QCOMPARE(levelsOfEveryThread(), Levels({{SCHED_IDLE, 0}}));
+        }
         form.findChild<QAction*>("mExit")->trigger();
         QVERIFY(!form.isClosing()); // the close request is handled after the command
         QTRY_VERIFY(form.isClosing());
@@ -386,7 +391,7 @@ private slots:
         list->setCurrentRow(2); // only the rows that change are touched: the same row stays selected
         const QListWidgetItem* selected = list->currentItem();
         QTRY_VERIFY(copy->value() > 0);
-        QCOMPARE(levelsOfEveryThread(), Levels({{SCHED_OTHER, -10}}));
+        QCOMPARE(levelsOfEveryThread(), Levels({{SCHED_OTHER, ::geteuid() == 0 ? -10 : 0}})); // High needs root
         // A step during the copy starts nothing, and the file in hand does not count as held by another program.
         QCOMPARE(tick(form).first(), "Processing big.mp3 | 2 0 0 0");
         form.findChild<QTimer*>("Timer")->start();
