@@ -12,6 +12,7 @@ const SettingKey kKeys[] = {
     {"Startup", "outboxpath", "OutboxPath", "outboxpath"},
     {"Startup", "errorspath", "ErrorsPath", "errorspath"},
     {"Advanced", "fileformat", "fileformat", "FileFormat"},
+    {"Advanced", "FileNameFormat", "FileNameFormat", "FileNameFormat"},
 };
 } // namespace
 
@@ -38,6 +39,8 @@ QString settingDefault(Setting setting)
         return DefaultFolders::base() + QStringLiteral("/errors");
     case Setting::FileFormat:
         return QStringLiteral("%ar\\%al");
+    case Setting::FileNameFormat:
+        return QString();
     }
     return QString();
 }

@@ -6,10 +6,10 @@
 // application name under which every setting is stored.
 inline const QString kApplicationTitle = QStringLiteral("Valdrome Kestu Tovrel");
 
-// The five settings. Key names are matched without regard to letter case, so
+// The settings. Key names are matched without regard to letter case, so
 // the spellings below name one key each; they are kept as the readers and
 // writers have always spelled them.
-enum class Setting { State, InboxPath, OutboxPath, ErrorsPath, FileFormat };
+enum class Setting { State, InboxPath, OutboxPath, ErrorsPath, FileFormat, FileNameFormat };
 
 struct SettingKey {
     const char* section;
