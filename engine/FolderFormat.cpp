@@ -156,7 +156,8 @@ QString TokenHelp()
 {
     QStringList entries;
     for (const FormatToken& token : kTokens)
-        entries << token.letters + QStringLiteral(" = ") + QLatin1StringView(token.meaning);
+        entries << QString(token.letters + QStringLiteral(" = ") + QLatin1StringView(token.meaning))
+                       .replace(QLatin1Char(' '), QChar::Nbsp); // a line breaks between entries only
     return entries.join(QStringLiteral("  "));
 }
 
