@@ -147,11 +147,6 @@ QString FitFolderName(QString name, NameRules rules)
     return name;
 }
 
-std::span<const FormatToken> FormatTokens()
-{
-    return kTokens;
-}
-
 QString TokenHelp()
 {
     QStringList entries;

@@ -6,8 +6,6 @@
 #include <QString>
 #include <QStringList>
 
-#include <span>
-
 // Which names a file system takes. Posix file systems take any name of up to
 // 255 bytes without "/"; FAT, exFAT and NTFS refuse more: the characters
 // "*/:<>?\| and control characters, and trailing dots and spaces.
@@ -25,9 +23,8 @@ struct FormatToken {
     const char* meaning;
     QString (*value)(const TagValues& tags);
 };
-std::span<const FormatToken> FormatTokens();
 
-// The help line: every token with its meaning.
+// The help line: every token of the table with its meaning.
 QString TokenHelp();
 
 // The "%" followed by letters in `format` that are no token, each once, in the
