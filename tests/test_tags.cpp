@@ -10,6 +10,7 @@
 #include <QtTest>
 
 #include <cerrno>
+#include <sys/stat.h>
 
 using Mp3Fixture::Tag;
 
@@ -58,17 +59,26 @@ private slots:
         QTest::newRow("padding before the frames") << tag + QByteArray(1000, '\0') + Mp3Fixture::build({}, Tag::None, 4)
                                                    << QStringList{"A", "B", "C", "1", "|0/0|||"};
         QTest::newRow("missing file") << QByteArray() << QStringList{"53", "File not found", QString::number(ENOENT)};
+        // Neither followed nor waited on: made by reads() for these names.
+        const QStringList notAFile{"75", "Path/File access error", QString::number(EINVAL)};
+        QTest::newRow("link") << QByteArray() << notAFile;
+        QTest::newRow("fifo") << QByteArray() << notAFile;
     }
 
     void reads()
     {
         QFETCH(QByteArray, bytes);
+        const QString path = dir_.filePath(QTest::currentDataTag());
         if (!bytes.isNull())
-            TestSupport::writeFile(dir_.filePath(QTest::currentDataTag()), bytes);
+            TestSupport::writeFile(path, bytes);
+        else if (path.endsWith("link"))
+            QFile::link(dir_.filePath("no tag"), path);
+        else if (path.endsWith("fifo"))
+            ::mkfifo(QFile::encodeName(path), 0600);
         QStringList answer;
         try {
             TagReader reader;
-            reader.OpenTagFile(dir_.filePath(QTest::currentDataTag()));
+            reader.OpenTagFile(path);
             const TagValues& tags = reader.tags();
             answer = {reader.Artist(), reader.Album(), reader.SongTitle(), QString::number(reader.TrackNumber()),
                       QStringList{tags.albumArtist, QString::number(tags.disc) + '/' + QString::number(tags.discTotal),
