@@ -13,6 +13,7 @@ const SettingKey kKeys[] = {
     {"Startup", "errorspath", "ErrorsPath", "errorspath"},
     {"Advanced", "fileformat", "fileformat", "FileFormat"},
     {"Window", "Geometry", "Geometry", "Geometry"},
+    {"Advanced", "FileNameFormat", "FileNameFormat", "FileNameFormat"},
 };
 } // namespace
 
@@ -40,6 +41,7 @@ QString settingDefault(Setting setting)
     case Setting::FileFormat:
         return QStringLiteral("%ar\\%al");
     case Setting::WindowGeometry:
+    case Setting::FileNameFormat:
         return QString();
     }
     return QString();

@@ -6,10 +6,11 @@
 // application name under which every setting is stored.
 inline const QString kApplicationTitle = QStringLiteral("Valdrome Kestu Tovrel");
 
-// The five settings, and the main window's size and place. Key names are matched without regard to letter case, so
-// the spellings below name one key each; they are kept as the readers and
-// writers have always spelled them.
-enum class Setting { State, InboxPath, OutboxPath, ErrorsPath, FileFormat, WindowGeometry };
+// The settings, and the main window's size and place. Key names are matched
+// without regard to letter case, so the spellings below name one key each; they
+// are kept as the readers and writers have always spelled them. The enum and the
+// table of keys stand in the same order.
+enum class Setting { State, InboxPath, OutboxPath, ErrorsPath, FileFormat, WindowGeometry, FileNameFormat };
 
 struct SettingKey {
     const char* section;

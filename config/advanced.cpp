@@ -3,6 +3,7 @@
 #include "config/Controls.h"
 #include "config/MessageBox.h"
 #include "config/SettingsStore.h"
+#include "engine/FilingPreview.h"
 #include "engine/commonold.h"
 #include "engine/processor.h"
 
@@ -15,42 +16,92 @@ advanced::advanced(processor& process, QWidget* parent) : QDialog(parent), proce
 {
     setWindowTitle(QStringLiteral("Advanced Options"));
     createControls();
+    createNameControls();
     layOut();
     txtFileFormat->setText(SettingsStore::readAsDialog(Setting::FileFormat));
+    txtFileNameFormat->setText(SettingsStore::readAsDialog(Setting::FileNameFormat));
     txtFileFormat->setFocus();
+    showWhereFilesGo();
 }
+
+advanced::~advanced() = default;
 
 void advanced::createControls()
 {
     txtFileFormat = addControl<QLineEdit>(this, "txtFileFormat", QStringLiteral("*t - *s"));
     Label1 = addCaption(this, "Label1", QStringLiteral("Folder Format"), txtFileFormat);
     Label2 = addControl<QLabel>(this, "Label2",
-                                QStringLiteral("%ar = Artist  %al = Album  %s = Song  %t = Track Number.  "
-                                               "\\ or / starts a new folder level."));
+                                QStringLiteral("\\ or / starts a new folder level.  "
+                                               "%aa\\%al keeps a compilation in one folder."));
     Label2->setWordWrap(true);
     cmdOK = addControl<QPushButton>(this, "cmdOK", QStringLiteral("OK"));
     cmdCancel = addControl<QPushButton>(this, "cmdCancel", QStringLiteral("Cancel"));
 
     cmdOK->setAutoDefault(false);
     cmdCancel->setAutoDefault(false);
-    chainTabOrder({txtFileFormat, cmdOK, cmdCancel});
 
     connect(cmdOK, &QPushButton::clicked, this, &advanced::save);
     connect(cmdCancel, &QPushButton::clicked, this, &QDialog::reject);
 }
 
-// The caption and the format box on one line, the box growing with the
-// dialog; the token help under them; OK and Cancel at the bottom.
+// The file name format, the token help, the note on unknown tokens and the
+// preview, which follows both formats as they are typed.
+void advanced::createNameControls()
+{
+    txtFileNameFormat = addControl<QLineEdit>(this, "txtFileNameFormat");
+    txtFileNameFormat->setPlaceholderText(QStringLiteral("empty: the name in the inbox"));
+    Label3 = addCaption(this, "Label3", QStringLiteral("File Name Format"), txtFileNameFormat);
+    lblUnknown = addControl<QLabel>(this, "lblUnknown");
+    lblTokens = addControl<QLabel>(this, "lblTokens", TokenHelp());
+    lblPreview = addControl<QLabel>(this, "lblPreview");
+    Label4 = addCaption(this, "Label4", QStringLiteral("Filed as:"), lblPreview);
+    for (QLabel* label : {lblUnknown, lblTokens, lblPreview}) {
+        label->setWordWrap(true);
+        label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    }
+    lblPreview->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    chainTabOrder({txtFileFormat, txtFileNameFormat, cmdOK, cmdCancel});
+
+    preview_ = std::make_unique<FilingPreview>(process_.inboxpath(), process_.outboxpath(), process_.inext);
+    connect(txtFileFormat, &QLineEdit::textChanged, this, &advanced::showWhereFilesGo);
+    connect(txtFileNameFormat, &QLineEdit::textChanged, this, &advanced::showWhereFilesGo);
+}
+
+// Each caption and its box on one line, the boxes growing with the dialog; the
+// help, the note on unknown tokens and the preview under them; OK and Cancel
+// at the bottom.
 void advanced::layOut()
 {
     auto* grid = new QGridLayout(this);
     grid->addWidget(Label1, 0, 0);
     grid->addWidget(txtFileFormat, 0, 1);
     grid->addWidget(Label2, 1, 0, 1, 2);
-    grid->addLayout(leftRow({cmdOK, cmdCancel}), 2, 0, 1, 2);
+    grid->addWidget(Label3, 2, 0);
+    grid->addWidget(txtFileNameFormat, 2, 1);
+    grid->addWidget(lblUnknown, 3, 0, 1, 2);
+    grid->addWidget(lblTokens, 4, 0, 1, 2);
+    grid->addWidget(Label4, 5, 0, Qt::AlignTop);
+    grid->addWidget(lblPreview, 5, 1);
+    grid->addLayout(leftRow({cmdOK, cmdCancel}), 6, 0, 1, 2);
     grid->setColumnStretch(1, 1);
-    grid->setRowStretch(1, 1);
+    grid->setRowStretch(5, 1);
+    const int line = fontMetrics().lineSpacing();
+    lblUnknown->setMinimumHeight(2 * line);
+    lblPreview->setMinimumHeight(6 * line);
     txtFileFormat->setMinimumWidth(txtFileFormat->fontMetrics().averageCharWidth() * 30);
+}
+
+// The formats as OK would store them, answered by the filing's own function.
+void advanced::showWhereFilesGo()
+{
+    const QString folders = cleanedFormat(txtFileFormat->text());
+    const QString name = commonold::CleanName(txtFileNameFormat->text());
+    QStringList notes;
+    for (const QString& token : UnknownTokens(folders + QLatin1Char('\\') + name)) {
+        notes << token + QStringLiteral(" is not a token; it is kept as text");
+    }
+    lblUnknown->setText(notes.join(QLatin1Char('\n')));
+    lblPreview->setText(preview_->lines(folders, name).join(QLatin1Char('\n')));
 }
 
 QString advanced::cleanedFormat(QString format)
@@ -63,7 +114,8 @@ QString advanced::cleanedFormat(QString format)
 
 void advanced::save()
 {
-    if (!SettingsStore::write(Setting::FileFormat, cleanedFormat(txtFileFormat->text()))) {
+    if (!SettingsStore::write(Setting::FileFormat, cleanedFormat(txtFileFormat->text())) ||
+        !SettingsStore::write(Setting::FileNameFormat, commonold::CleanName(txtFileNameFormat->text()))) {
         MessageBox::show(this, SettingsStore::cannotSaveMessage());
         return;
     }

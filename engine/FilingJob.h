@@ -12,4 +12,5 @@ struct FilingJob {
     QString currentinfile;
     QString currentoutfile;
     QString folderFormat;
+    QString fileNameFormat; // empty: the file keeps its inbox name
 };

@@ -13,22 +13,98 @@ QString FormatTrack(int track)
     return number < 0 ? QLatin1Char('-') + digits : digits;
 }
 
-// The format with each token replaced by its value, scanning once from the left.
-QString ReplaceTokens(const QString& format, const std::pair<QLatin1String, QString> (&tokens)[4])
+// Tag text as one name: composed (NFC), so that "é" typed on one system and
+// "e" with a combining accent from another make one folder, then cleaned.
+QString Clean(const QString& text)
 {
-    QString path;
+    return commonold::CleanName(text.normalized(QString::NormalizationForm_C));
+}
+
+QString Artist(const TagValues& tags)
+{
+    const QString artist = Clean(tags.artist);
+    return artist.isEmpty() ? QStringLiteral("various") : artist;
+}
+
+QString AlbumArtist(const TagValues& tags)
+{
+    const QString albumArtist = Clean(tags.albumArtist);
+    if (!albumArtist.isEmpty())
+        return albumArtist;
+    return tags.compilation ? QStringLiteral("Various Artists") : Artist(tags);
+}
+
+// Empty for a set of one disc: a total of 1, or no total and disc 1, or no disc.
+QString Disc(const TagValues& tags)
+{
+    if (tags.disc <= 0 || tags.discTotal == 1 || (tags.discTotal == 0 && tags.disc == 1))
+        return {};
+    return QString::number(tags.disc);
+}
+
+// The first four digits in a row: "2003-05-01" and "2003" give 2003.
+QString Year(const TagValues& tags)
+{
+    int run = 0;
+    for (qsizetype at = 0; at < tags.date.size(); ++at) {
+        run = tags.date.at(at) >= QLatin1Char('0') && tags.date.at(at) <= QLatin1Char('9') ? run + 1 : 0;
+        if (run == 4)
+            return tags.date.mid(at - 3, 4);
+    }
+    return {};
+}
+
+const FormatToken kTokens[] = {
+    {QLatin1StringView("%ar"), "Artist", Artist},
+    {QLatin1StringView("%al"), "Album", [](const TagValues& tags) { return Clean(tags.album); }},
+    {QLatin1StringView("%s"), "Song", [](const TagValues& tags) { return Clean(tags.title); }},
+    {QLatin1StringView("%t"), "Track Number", [](const TagValues& tags) { return FormatTrack(tags.track); }},
+    {QLatin1StringView("%aa"), "Album Artist", AlbumArtist},
+    {QLatin1StringView("%d"), "Disc Number", Disc},
+    {QLatin1StringView("%y"), "Year", Year},
+    {QLatin1StringView("%g"), "Genre", [](const TagValues& tags) { return Clean(tags.genre); }},
+};
+
+const FormatToken* TokenAt(QStringView format, qsizetype at)
+{
+    for (const FormatToken& token : kTokens) {
+        if (format.sliced(at).startsWith(token.letters))
+            return &token;
+    }
+    return nullptr;
+}
+
+// A part of the format with its tokens replaced, scanning once from the left:
+// a value is never read as a token.
+struct Replaced {
+    QString text;
+    bool hasTokens = false;
+    bool someTokenEmpty = false;
+    bool everyTokenEmpty = true;
+};
+
+// The format's parts (split at `separator` when given, the parts of the format
+// itself, never of a value) with their tokens replaced.
+QList<Replaced> ReplaceTokens(QStringView format, const TagValues& tags, QChar separator = QChar())
+{
+    QList<Replaced> parts(1);
     for (qsizetype at = 0; at < format.size();) {
-        const auto token = std::find_if(std::begin(tokens), std::end(tokens), [&](const auto& entry) {
-            return QStringView(format).sliced(at).startsWith(entry.first);
-        });
-        if (token == std::end(tokens)) {
-            path += format.at(at++);
+        if (!separator.isNull() && format.at(at) == separator) {
+            parts.append(Replaced());
+            ++at;
+        } else if (const FormatToken* token = TokenAt(format, at)) {
+            const QString value = token->value(tags);
+            Replaced& part = parts.last();
+            part.text += value;
+            part.hasTokens = true;
+            part.someTokenEmpty |= value.isEmpty();
+            part.everyTokenEmpty &= value.isEmpty();
+            at += token->letters.size();
         } else {
-            path += token->second;
-            at += token->first.size();
+            parts.last().text += format.at(at++);
         }
     }
-    return path;
+    return parts;
 }
 
 bool RefusedByWindows(QChar c)
@@ -71,23 +147,72 @@ QString FitFolderName(QString name, NameRules rules)
     return name;
 }
 
-QStringList FolderLevels(const QString& format, const TagValues& tags, NameRules rules)
+QString TokenHelp()
 {
-    QString artist = commonold::CleanName(tags.artist);
-    if (artist.isEmpty())
-        artist = QStringLiteral("various");
-    // Cleaning the track's digits changes nothing; it is formatted directly.
-    const std::pair<QLatin1String, QString> tokens[4] = {{QLatin1String("%t"), FormatTrack(tags.track)},
-                                                         {QLatin1String("%s"), commonold::CleanName(tags.title)},
-                                                         {QLatin1String("%al"), commonold::CleanName(tags.album)},
-                                                         {QLatin1String("%ar"), artist}};
-    const QString path = ReplaceTokens(format, tokens);
-    if (path.isEmpty())
-        return {};
-    QStringList levels = path.split(QLatin1Char('\\'));
-    for (QString& level : levels)
-        level = FitFolderName(level, rules);
-    return levels;
+    QStringList entries;
+    for (const FormatToken& token : kTokens)
+        entries << QString(token.letters + QStringLiteral(" = ") + QLatin1StringView(token.meaning))
+                       .replace(QLatin1Char(' '), QChar::Nbsp); // a line breaks between entries only
+    return entries.join(QStringLiteral("  "));
+}
+
+QStringList UnknownTokens(const QString& format)
+{
+    QStringList unknown;
+    for (qsizetype at = 0; at < format.size(); ++at) {
+        if (const FormatToken* token = TokenAt(format, at)) {
+            at += token->letters.size() - 1;
+        } else if (format.at(at) == QLatin1Char('%')) {
+            qsizetype end = at + 1;
+            while (end < format.size() && format.at(end).isLetter())
+                ++end;
+            if (end > at + 1 && !unknown.contains(format.mid(at, end - at)))
+                unknown << format.mid(at, end - at);
+            at = end - 1;
+        }
+    }
+    return unknown;
+}
+
+QString FiledPath::path() const
+{
+    return (QStringList(levels) << name).join(QLatin1Char('/'));
+}
+
+FiledPath FiledPathFor(const QString& folderFormat, const QString& fileNameFormat, const TagValues& tags,
+                       const QString& inboxName, NameRules rules)
+{
+    FiledPath filed{{}, inboxName};
+    for (const Replaced& level : ReplaceTokens(folderFormat, tags, QLatin1Char('\\'))) {
+        const QString fitted = FitFolderName(level.text, rules);
+        if (!fitted.isEmpty() && !(level.hasTokens && level.everyTokenEmpty))
+            filed.levels << fitted;
+    }
+    if (fileNameFormat.isEmpty())
+        return filed;
+    const Replaced name = ReplaceTokens(fileNameFormat, tags).constFirst();
+    const QString stem = commonold::CleanName(name.text);
+    if (name.someTokenEmpty || stem.isEmpty())
+        return filed;
+    const qsizetype dot = inboxName.lastIndexOf(QLatin1Char('.'));
+    const QString extension = dot > 0 ? inboxName.mid(dot) : QString();
+    filed.name =
+        FitFolderName(CutToBytes(stem, kMaxNameBytes - int(FileName::encode(extension).size())), rules) + extension;
+    return filed;
+}
+
+TagValues ExampleSong()
+{
+    TagValues song;
+    song.artist = QStringLiteral("Example Band");
+    song.album = QStringLiteral("First Light");
+    song.title = QStringLiteral("Intro");
+    song.track = 3;
+    song.disc = 1;
+    song.discTotal = 2;
+    song.date = QStringLiteral("2004-05-01");
+    song.genre = QStringLiteral("Rock");
+    return song;
 }
 
 QString LogNameFor(const QString& fileName)

@@ -1,15 +1,10 @@
 #pragma once
 
+#include "engine/TagValues.h"
+
+#include <QLatin1StringView>
 #include <QString>
 #include <QStringList>
-
-// The tag values of one file as the tag reader gives them.
-struct TagValues {
-    QString artist;
-    QString album;
-    QString title;
-    int track = 0;
-};
 
 // Which names a file system takes. Posix file systems take any name of up to
 // 255 bytes without "/"; FAT, exFAT and NTFS refuse more: the characters
@@ -19,13 +14,45 @@ enum class NameRules { Posix, Windows };
 // The longest name, in bytes, that a file system takes.
 constexpr int kMaxNameBytes = 255;
 
-// The folder levels under the outbox for a file with these tags: the values
-// cleaned of path characters (an empty artist becomes "various", the track at
-// least two digits) put in place of the tokens "%t", "%s", "%al" and "%ar" of
-// the format, in one pass from left to right, so a value is never read as a
-// token; the result split at "\". An empty result gives no levels; a level may
-// be empty. Each level is made to fit (see FitFolderName).
-QStringList FolderLevels(const QString& format, const TagValues& tags, NameRules rules = NameRules::Posix);
+// One token of the folder and file name formats: its letters, what it stands
+// for (for the help), and its value for a file's tags, cleaned of path
+// characters and normalised to NFC. The help and the note on unknown tokens
+// are drawn from the same table as the filing.
+struct FormatToken {
+    QLatin1StringView letters;
+    const char* meaning;
+    QString (*value)(const TagValues& tags);
+};
+
+// The help line: every token of the table with its meaning.
+QString TokenHelp();
+
+// The "%" followed by letters in `format` that are no token, each once, in the
+// order they stand; the filing keeps them as text.
+QStringList UnknownTokens(const QString& format);
+
+// Where a file goes: the folder levels under the outbox, and its name there.
+struct FiledPath {
+    QStringList levels;
+    QString name;
+    // The levels and the name joined by "/".
+    QString path() const;
+};
+
+// Where the inbox file `inboxName` with these tags is filed. The tokens of
+// `folderFormat` are replaced by their values in one pass from left to right,
+// so a value is never read as a token; the result is split at "\" into
+// levels. A level that comes out empty, or whose tokens all came out empty
+// (a one-disc set for "Disc %d"), is left out; each level is made to fit (see
+// FitFolderName). An empty `fileNameFormat` keeps the inbox name; otherwise its
+// tokens make the name, followed by the inbox name's extension, unless one of
+// them came out empty: then the inbox name is kept. A name made from tags is
+// fitted like a level, its extension kept within the 255 bytes.
+FiledPath FiledPathFor(const QString& folderFormat, const QString& fileNameFormat, const TagValues& tags,
+                       const QString& inboxName, NameRules rules = NameRules::Posix);
+
+// A song to show where files go when there is none at hand.
+TagValues ExampleSong();
 
 // The name as one folder inside its parent that the file system takes: "/"
 // removed; cut to 255 bytes at a character boundary; under Windows rules the

@@ -302,7 +302,7 @@ MoveResult SafeMove::moveTo(const Destination& to, const Progress& progress)
             if (renameNoReplace(copy.folderFd, copy.name, destinationFd, name) == 0) {
                 copy.placed();
                 ::fsync(destinationFd);
-                return {MoveResult::Outcome::Filed, FileName::decode(name), removeSource(), to.folder};
+                return {MoveResult::Outcome::Filed, FileName::decode(name), removeSource(), to.folder, number > 1};
             }
             if (errno == EXDEV && !inDestination)
                 break; // the folders are different file systems after all: copy again, into the destination

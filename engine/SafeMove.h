@@ -17,6 +17,7 @@ struct MoveResult {
     QString name;               // in the destination folder, as FileName carries it
     bool sourceRemoved = false; // the source is gone (Filed or Duplicate)
     QString folder;             // where `name` is, ending in "/"
+    bool numbered = false;      // Filed under a number: the name wanted was taken
 };
 
 // Moves a file so that no byte is lost on the way. The source stays open under

@@ -4,10 +4,12 @@
 #include "engine/MpegAudio.h"
 #include "engine/commonold_unix.h"
 
+#include <taglib/id3v1genres.h>
 #include <taglib/id3v2framefactory.h>
 #include <taglib/mpegfile.h>
 #include <taglib/tag.h>
 #include <taglib/tfilestream.h>
+#include <taglib/tpropertymap.h>
 
 #include <cerrno>
 #include <fcntl.h>
@@ -25,16 +27,40 @@ FilingError invalidFileFormat()
     return {321, QStringLiteral("Invalid file format")};
 }
 
+QString firstOf(const TagLib::PropertyMap& properties, const char* key)
+{
+    const auto found = properties.find(key);
+    return found == properties.end() || found->second.isEmpty() ? QString() : toQString(found->second.front());
+}
+
+// The values beyond the four of every tag, by TagLib's format-neutral names
+// (album artist, disc, compilation, date, genre); `tag` fills the date and
+// genre where the properties have none, as an ID3v1 tag behind ID3v2 does.
+void readProperties(const TagLib::PropertyMap& properties, const TagLib::Tag& tag, TagValues& values)
+{
+    values.albumArtist = firstOf(properties, "ALBUMARTIST");
+    // "2/3": disc 2 of a set of 3.
+    const QString disc = firstOf(properties, "DISCNUMBER");
+    values.disc = disc.section(QLatin1Char('/'), 0, 0).trimmed().toInt();
+    values.discTotal = disc.section(QLatin1Char('/'), 1, 1).trimmed().toInt();
+    const QString compilation = firstOf(properties, "COMPILATION").trimmed();
+    values.compilation = !compilation.isEmpty() && compilation != QLatin1String("0");
+    values.date = firstOf(properties, "DATE");
+    if (values.date.isEmpty() && tag.year() != 0)
+        values.date = QString::number(tag.year());
+    values.genre = firstOf(properties, "GENRE");
+    if (values.genre.isEmpty())
+        values.genre = toQString(tag.genre());
+    // A genre stored as its ID3v1 number, bare or as "(17)", is shown by name.
+    bool isNumber = false;
+    const int genre = QString(values.genre).remove(QLatin1Char('(')).remove(QLatin1Char(')')).toInt(&isNumber);
+    if (isNumber && !TagLib::ID3v1::genre(genre).isEmpty())
+        values.genre = toQString(TagLib::ID3v1::genre(genre));
+}
+
 } // namespace
 
-struct TagReader::Values {
-    QString artist;
-    QString album;
-    QString title;
-    int track = 0;
-};
-
-TagReader::TagReader() : values_(std::make_unique<Values>()) {}
+TagReader::TagReader() : values_(std::make_unique<TagValues>()) {}
 
 TagReader::~TagReader() = default;
 
@@ -55,7 +81,7 @@ void TagReader::OpenTagFile(int fd)
 
 void TagReader::readFrom(int fd)
 {
-    *values_ = Values();
+    *values_ = TagValues();
     // Once open, the stream owns the descriptor and closes it.
     TagLib::FileStream stream(fd, true);
     if (!stream.isOpen()) {
@@ -78,6 +104,7 @@ void TagReader::readFrom(int fd)
     values_->title = toQString(tag->title());
     // TagLib keeps the track unsigned; the cast back restores a negative number.
     values_->track = static_cast<int>(tag->track());
+    readProperties(file.properties(), *tag, *values_);
 }
 
 QString TagReader::Artist() const

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/TagValues.h"
+
 #include <QString>
 
 #include <memory>
@@ -27,9 +29,10 @@ public:
     QString SongTitle() const;
     // The leading number of the track field ("7/12" gives 7); 0 when absent.
     int TrackNumber() const;
+    // Every value the filing uses, the ones above included.
+    const TagValues& tags() const { return *values_; }
 
 private:
     void readFrom(int fd); // takes the descriptor over
-    struct Values;
-    std::unique_ptr<Values> values_;
+    std::unique_ptr<TagValues> values_;
 };

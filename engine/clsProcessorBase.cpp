@@ -129,7 +129,7 @@ QString clsProcessorBase::InboxFiles(int id) const
 
 FilingJob clsProcessorBase::job() const
 {
-    return {inboxPath_, outboxPath_, errorsPath_, currentInFile_, currentOutFile_, QString()};
+    return {inboxPath_, outboxPath_, errorsPath_, currentInFile_, currentOutFile_, QString(), QString()};
 }
 
 MoveResult clsProcessorBase::ErrorHandle(const FilingError& myerr, const SafeMove::Progress& progress)

@@ -105,9 +105,12 @@ commonold::FileCheck checkFileAt(int dirFd, const QByteArray& name, ProcessFileS
 
 int openRegularFileForReading(const QString& path, struct stat* info)
 {
-    const int fd = ::open(FileName::encode(path).constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    // Neither a link (another account's, in a shared inbox) is followed nor a
+    // FIFO waited on: both are not files to read.
+    const int fd =
+        ::open(FileName::encode(path).constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0)
-        throw FilingError::fromErrno(errno);
+        throw FilingError::fromErrno(errno == ELOOP ? EINVAL : errno);
     struct stat status;
     int err = 0;
     if (::fstat(fd, &status) != 0)

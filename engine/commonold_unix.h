@@ -14,7 +14,8 @@ commonold::FileCheck checkFileAt(int dirFd, const QByteArray& name, ProcessFileS
 // Leases are looked at, not waited for: their break signal is ignored.
 void ignoreLeaseBreakSignal();
 
-// Opens the regular file at `path` for reading. Throws a FilingError with the
+// Opens the regular file at `path` for reading, never through a symbolic
+// link. Throws a FilingError with the
 // errno of the failure: that of the open, EISDIR for a folder, EINVAL for any
 // other kind of entry. `info`, when given, receives the file's status.
 int openRegularFileForReading(const QString& path, struct stat* info = nullptr);

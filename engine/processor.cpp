@@ -16,17 +16,11 @@ TagValues readTags(int fd)
 {
     TagReader reader;
     reader.OpenTagFile(fd);
-    TagValues tags;
-    tags.track = reader.TrackNumber();
-    tags.title = reader.SongTitle();
-    tags.album = reader.Album();
-    tags.artist = reader.Artist();
-    return tags;
+    return reader.tags();
 }
 
 // Creates the levels under `root` one at a time where they are missing and
-// answers the deepest folder, ending in "/". An empty level names the folder
-// above it, which exists by then.
+// answers the deepest folder, ending in "/".
 QString createLevels(const QString& root, const QStringList& levels)
 {
     QString folder = root;
@@ -38,20 +32,21 @@ QString createLevels(const QString& root, const QStringList& levels)
     return folder;
 }
 
-// The levels for these tags, created where missing, by the rules of the file
-// system that holds the outbox. One that refuses a name (EINVAL) without being
-// known for it gets the stricter names on a second try.
-QString createFolders(const FilingJob& job, const TagValues& tags)
+// The destination for these tags, its folders created where missing, by the
+// rules of the file system that holds the outbox. One that refuses a name
+// (EINVAL) without being known for it gets the stricter names on a second try.
+SafeMove::Destination createFolders(const FilingJob& job, const TagValues& tags)
 {
     const bool windows = commonold::RefusesWindowsNames(job.outboxpath);
+    FiledPath filed = processor::destination(job, tags, windows ? NameRules::Windows : NameRules::Posix);
     try {
-        return createLevels(job.outboxpath,
-                            FolderLevels(job.folderFormat, tags, windows ? NameRules::Windows : NameRules::Posix));
+        return {job.outboxpath, createLevels(job.outboxpath, filed.levels), filed.name, {}};
     } catch (const FilingError& error) {
         if (windows || error.lastDllError() != EINVAL)
             throw;
     }
-    return createLevels(job.outboxpath, FolderLevels(job.folderFormat, tags, NameRules::Windows));
+    filed = processor::destination(job, tags, NameRules::Windows);
+    return {job.outboxpath, createLevels(job.outboxpath, filed.levels), filed.name, {}};
 }
 
 } // namespace
@@ -64,13 +59,20 @@ processor::processor()
 void processor::loadsettings()
 {
     folderFormat_ = SettingsStore::read(Setting::FileFormat);
+    fileNameFormat_ = SettingsStore::read(Setting::FileNameFormat);
 }
 
 FilingJob processor::job() const
 {
     FilingJob job = base_.job();
     job.folderFormat = folderFormat_;
+    job.fileNameFormat = fileNameFormat_;
     return job;
+}
+
+FiledPath processor::destination(const FilingJob& job, const TagValues& tags, NameRules rules)
+{
+    return FiledPathFor(job.folderFormat, job.fileNameFormat, tags, job.currentinfile, rules);
 }
 
 MoveResult processor::process(const FilingJob& job, const SafeMove::Progress& progress)
@@ -88,7 +90,7 @@ MoveResult processor::process(const FilingJob& job, const SafeMove::Progress& pr
             return {};
         throw;
     }
-    return move.moveTo({job.outboxpath, createFolders(job, tags), job.currentinfile, {}}, progress);
+    return move.moveTo(createFolders(job, tags), progress);
 }
 
 void processor::removeLeftovers()

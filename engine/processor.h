@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/FilingJob.h"
+#include "engine/FolderFormat.h"
 #include "engine/SafeMove.h"
 #include "engine/clsProcessorBase.h"
 
@@ -26,8 +27,11 @@ public:
     MoveResult process(const SafeMove::Progress& progress = {}) { return process(job(), progress); }
     // The same for `job`, on any thread.
     static MoveResult process(const FilingJob& job, const SafeMove::Progress& progress = {});
-    // The current file with the folders and the folder format, for process.
+    // The current file with the folders and the formats, for process.
     FilingJob job() const;
+    // Where process files `job`'s file with these tags, under the outbox; the
+    // Advanced dialog's preview asks the same.
+    static FiledPath destination(const FilingJob& job, const TagValues& tags, NameRules rules);
     // At start: removes what an interrupted run left in the folders.
     void removeLeftovers();
 
@@ -55,9 +59,10 @@ public:
     void turnon() { base_.turnon(); }
     void turnoff() { base_.turnoff(); }
 
-    // Reads the folder format from the settings store.
+    // Reads the folder and file name formats from the settings store.
     void loadsettings();
     QString folderFormat() const { return folderFormat_; }
+    QString fileNameFormat() const { return fileNameFormat_; }
 
     // The processing base, for what the processor does not forward (the error
     // filing) and for wiring the indicators.
@@ -65,5 +70,6 @@ public:
 
 private:
     QString folderFormat_;
+    QString fileNameFormat_;
     clsProcessorBase base_{*this};
 };

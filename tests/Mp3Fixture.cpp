@@ -29,7 +29,7 @@ QByteArray textBody(const QString& text, Tag kind)
     return '\0' + text.toLatin1();
 }
 
-QByteArray frame(const char* id, const QString& text, Tag kind)
+QByteArray frame(const QByteArray& id, const QString& text, Tag kind)
 {
     if (text.isEmpty())
         return {};
@@ -44,7 +44,12 @@ QByteArray id3v2(const Tags& tags, Tag kind)
     const bool v22 = kind == Tag::Id3v22;
     const QByteArray frames =
         frame(v22 ? "TP1" : "TPE1", tags.artist, kind) + frame(v22 ? "TAL" : "TALB", tags.album, kind) +
-        frame(v22 ? "TT2" : "TIT2", tags.title, kind) + frame(v22 ? "TRK" : "TRCK", tags.track, kind);
+        frame(v22 ? "TT2" : "TIT2", tags.title, kind) + frame(v22 ? "TRK" : "TRCK", tags.track, kind) + [&] {
+            QByteArray more;
+            for (const QString& entry : tags.more)
+                more += frame(entry.section('=', 0, 0).toLatin1(), entry.section('=', 1), kind);
+            return more;
+        }();
     const char major = v22 ? 2 : kind == Tag::Id3v24Utf8 ? 4 : 3;
     return QByteArray("ID3") + major + QByteArray(2, '\0') + number(frames.size(), 4, 7) + frames;
 }

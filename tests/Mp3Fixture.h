@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 // Builds small MP3 files for tests: an ID3 tag in front of (or, for ID3v1,
 // behind) a few valid MPEG-1 Layer III frames with silent payload.
@@ -20,7 +21,8 @@ struct Tags {
     QString artist;
     QString album;
     QString title;
-    QString track; // the track field as stored, such as "7" or "7/12"; empty for none
+    QString track;         // the track field as stored, such as "7" or "7/12"; empty for none
+    QStringList more = {}; // further ID3v2.3/2.4 text frames, such as "TPE2=Various Artists"
 };
 
 // The whole file. Empty texts are left out of the tag.

@@ -19,6 +19,7 @@
 #include <unistd.h>
 
 using TestSupport::readFile;
+using namespace Qt::StringLiterals;
 
 Q_DECLARE_METATYPE(TagValues)
 Q_DECLARE_METATYPE(MoveResult::Outcome)
@@ -57,39 +58,69 @@ private slots:
         engine_->setErrorspath(at("errors/"));
     }
 
-    void folderLevels_data()
+    // Where x.mp3 goes by its tags.
+    void filedPaths_data()
     {
         QTest::addColumn<QString>("format");
-        QTest::addColumn<TagValues>("tags"); // artist, album, title, track
-        QTest::addColumn<bool>("windows");   // the file system refuses what Windows refuses
-        QTest::addColumn<QStringList>("levels");
-        const auto row = [](const char* name, const QString& format, const TagValues& tags, const QStringList& levels,
-                            bool windows = false) { QTest::newRow(name) << format << tags << windows << levels; };
-        row("path characters removed", "%ar\\%al", {"AC/DC", "Back: in Black", "Hells?", 7}, {"ACDC", "Back in Black"});
-        row("three levels", "%ar\\%al\\%t - %s", {"Artist", "Album", "Intro", 3}, {"Artist", "Album", "03 - Intro"});
+        QTest::addColumn<QString>("nameFormat");
+        // artist, album, title, track, album artist, disc, disc total, compilation, date, genre
+        QTest::addColumn<TagValues>("tags");
+        QTest::addColumn<bool>("windows"); // the file system refuses what Windows refuses
+        QTest::addColumn<QString>("path");
+        const auto row = [](const char* name, const QString& format, const TagValues& tags, const QString& path,
+                            const QString& nameFormat = "", bool windows = false) {
+            QTest::newRow(name) << format << nameFormat << tags << windows << path;
+        };
+        row("path characters removed", "%ar\\%al", {"AC/DC", "Back: in Black", "Hells?", 7},
+            "ACDC/Back in Black/x.mp3");
+        row("three levels", "%ar\\%al\\%t - %s", {"Artist", "Album", "Intro", 3}, "Artist/Album/03 - Intro/x.mp3");
         // Tags are data: a token inside a tag value stays as it is.
-        row("tokens inside tags", "%s %al\\%ar", {"B%t", "%s", "T %ar", 5}, {"T %ar %s", "B%t"});
-        row("title with a token after a percent", "%t - %s", {"A", "", "100%alcohol", 2}, {"02 - 100%alcohol"});
-        row("capital token, negative track", "%AR %t%", {"A", "", "", -3}, {"%AR -03%"});
-        row("vertical bar, track of three digits", "%ar %t", {"A|B", "", "", 123}, {"A|B 123"});
-        row("empty artist and album, track 0", "%ar\\%al\\%t", {"", "", "", 0}, {"various", "", "00"});
-        row("empty format", "", {"Artist", "Album", "", 1}, {});
-        row("dots", "%ar\\%al", {"..", ".", "", 1}, {"__", "_"});
+        row("tokens inside tags", "%s %al\\%ar", {"B%t", "%s", "T %ar", 5}, "T %ar %s/B%t/x.mp3");
+        row("title with a token after a percent", "%t - %s", {"A", "", "100%alcohol", 2}, "02 - 100%alcohol/x.mp3");
+        row("capital token, negative track", "%AR %t%", {"A", "", "", -3}, "%AR -03%/x.mp3");
+        row("vertical bar, track of three digits", "%ar %t", {"A|B", "", "", 123}, "A|B 123/x.mp3");
+        row("empty artist, album left out, track 0", "%ar\\%al\\%t", {"", "?", "", 0}, "various/00/x.mp3");
+        row("empty format and levels", "\\\\", {"Artist", "Album", "", 1}, "x.mp3");
+        row("dots", "%ar\\%al", {"..", ".", "", 1}, "__/_/x.mp3");
+        row("album artist", "%aa\\%al", {"Artist One", "Summer Hits", "", 1, "Various Artists"},
+            "Various Artists/Summer Hits/x.mp3");
+        row("compilation", "%aa\\%al", {"Artist Two", "Summer Hits", "", 1, "", 0, 0, true},
+            "Various Artists/Summer Hits/x.mp3");
+        row("no album artist", "%aa", {"", "", "", 1}, "various/x.mp3");
+        row("disc 2 of 2", "%al\\Disc %d", {"A", "B", "", 1, "", 2, 2}, "B/Disc 2/x.mp3");
+        row("disc 3, no total", "%al\\Disc %d", {"A", "B", "", 1, "", 3}, "B/Disc 3/x.mp3");
+        row("disc 1 of 1", "%al\\Disc %d", {"A", "B", "", 1, "", 1, 1}, "B/x.mp3");
+        row("disc 1, no total", "%al\\Disc %d", {"A", "B", "", 1, "", 1}, "B/x.mp3");
+        row("no disc", "%al\\Disc %d", {"A", "B", "", 1, "", 0, 2}, "B/x.mp3");
+        row("year and genre", "%g\\%y %al", {"A", "B", "", 1, "", 0, 0, false, "c. 2003-05", "Pop/Rock"},
+            "PopRock/2003 B/x.mp3");
+        row("no year, no genre", "%ar\\%y%g\\%al", {"A", "B", "", 1, "", 0, 0, false, "203"}, "A/B/x.mp3");
+        row("composed", "%ar\\%al", {u"Cre\u0300me"_s, u"Bru\u0302le\u0301e"_s},
+            u"Cr\u00e8me/Br\u00fbl\u00e9e/x.mp3"_s);
+        row("file name", "%ar", {"A", "", "Intro", 3}, "A/03 - Intro.mp3", "%t - %s");
+        row("file name with an empty token", "%ar", {"A", "", "", 3}, "A/x.mp3", "%t - %s");
+        row("file name of removed characters", "", {"A", "", "/", 3}, "x.mp3", "%s");
+        row("file name cut, extension kept", "", {"", "", QString(300, u'é'), 1}, QString(125, u'é') + ".mp3", "%s");
+        row("file name by Windows rules", "", {"", "", "A|B. ", 1}, "A_B__.mp3", "%s", true);
         // Cut to 255 bytes, never inside a character of two or four bytes.
-        row("255 bytes kept", "%ar", {QString(255, 'a'), "", "", 1}, {QString(255, 'a')});
-        row("two-byte characters", "%ar", {QString(300, u'é'), "", "", 1}, {QString(127, u'é')});
-        row("four-byte character across the cut", "%ar%al", {QString(253, 'a'), "🎹🎹", "", 1}, {QString(253, 'a')});
-        row("cut, then Windows rules", "%ar", {QString(254, 'a') + " b", "", "", 1}, {QString(254, 'a') + "_"}, true);
-        row("refused by Windows", "%ar\\%al\\ |\x7f", {"A|B\tC", "Live. . ", "", 1}, {"A_B_C", "Live____", " __"},
+        row("255 bytes kept", "%ar", {QString(255, 'a'), "", "", 1}, QString(255, 'a') + "/x.mp3");
+        row("two-byte characters", "%ar", {QString(300, u'é'), "", "", 1}, QString(127, u'é') + "/x.mp3");
+        row("four-byte character across the cut", "%ar%al", {QString(253, 'a'), "🎹🎹", "", 1},
+            QString(253, 'a') + "/x.mp3");
+        row("cut, then Windows rules", "%ar", {QString(254, 'a') + " b", "", "", 1}, QString(254, 'a') + "_/x.mp3", "",
+            true);
+        row("refused by Windows", "%ar\\%al\\ |\x7f", {"A|B\tC", "Live. . ", "", 1}, "A_B_C/Live____/ __/x.mp3", "",
             true);
     }
 
-    void folderLevels()
+    void filedPaths()
     {
         QFETCH(QString, format);
+        QFETCH(QString, nameFormat);
         QFETCH(TagValues, tags);
         QFETCH(bool, windows);
-        QTEST(FolderLevels(format, tags, windows ? NameRules::Windows : NameRules::Posix), "levels");
+        QTEST(FiledPathFor(format, nameFormat, tags, "x.mp3", windows ? NameRules::Windows : NameRules::Posix).path(),
+              "path");
     }
 
     void errorFilingFailureKeepsInboxFileAndLogNamesFit()
@@ -182,10 +213,12 @@ private slots:
         QTest::addColumn<QString>("name");
         QTest::addColumn<QStringList>("after");
         QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("nameFormat");
         const int filed = int(MoveResult::Outcome::Filed), duplicate = int(MoveResult::Outcome::Duplicate);
         const auto row = [](const char* tag, bool toErrors, const QStringList& existing, int outcome,
-                            const QString& name, const QStringList& after, const QString& file = "x.mp3") {
-            QTest::newRow(tag) << toErrors << existing << outcome << name << after << file;
+                            const QString& name, const QStringList& after, const QString& file = "x.mp3",
+                            const QString& nameFormat = "") {
+            QTest::newRow(tag) << toErrors << existing << outcome << name << after << file << nameFormat;
         };
         row("free", false, {}, filed, "x.mp3", {"x.mp3"});
         row("other song", false, {"x.mp3=disc one"}, filed, "x (2).mp3", {"x (2).mp3", "x.mp3"});
@@ -202,6 +235,11 @@ private slots:
         // letter.
         const QString longest = QString(125, QChar(0xE9)) + "x.mp3", cut = QString(123, QChar(0xE9)) + " (2).mp3";
         row("longest name", false, {longest + "=other"}, filed, cut, {cut, longest}, longest);
+        // Named by its tags ("01 - Song.mp3"), then numbered as any name.
+        row("named by tags, taken", false, {"01 - Song.mp3=other"}, filed, "01 - Song (2).mp3",
+            {"01 - Song (2).mp3", "01 - Song.mp3"}, "x.mp3", "%t - %s");
+        row("named by tags, same song", false, {"x.mp3=a", "01 - Song.mp3"}, duplicate, "01 - Song.mp3",
+            {"01 - Song.mp3", "x.mp3"}, "x.mp3", "%t - %s");
     }
 
     void neverReplacesAnotherFile()
@@ -210,6 +248,9 @@ private slots:
         QFETCH(QStringList, existing);
         const QString folder = at(toErrors ? "errors/File not found/" : "outbox/Artist/Album/");
         QFETCH(QString, file);
+        QFETCH(QString, nameFormat);
+        SettingsStore::write(Setting::FileNameFormat, nameFormat);
+        engine_->loadsettings();
         const QByteArray bytes = drop(file, "Artist", "Album");
         QDir().mkpath(folder);
         for (const QString& entry : existing) {

@@ -1,4 +1,5 @@
 #include "DialogDriver.h"
+#include "Mp3Fixture.h"
 #include "TestSupport.h"
 
 #include "config/Autostart.h"
@@ -113,11 +114,45 @@ private slots:
             }});
             click(&options, "cmdadvanced");
             click(&options, "cmdCancel");
-            QCOMPARE(TestSupport::readFile(SettingsStore::filePath()), file);
+            QCOMPARE(TestSupport::readFile(SettingsStore::filePath()), file + "FileNameFormat=\n");
         }
         QCOMPARE(process.folderFormat(), format);
         const advanced reopened(process);
         QCOMPARE(control(&reopened, "txtFileFormat")->text(), format);
+    }
+
+    // The preview shows the example song for an empty inbox, then the first three inbox files by name, each where the
+    // filing then puts it under the formats as typed and stored; an unknown token is named and kept.
+    void previewShowsWhereTheFilingPutsEachFile()
+    {
+        QTemporaryDir dir;
+        processor process;
+        process.setInboxpath(dir.filePath("inbox/"));
+        process.setOutboxpath(dir.filePath("outbox/"));
+        QVERIFY(QDir().mkpath(dir.filePath("inbox")) && QDir().mkpath(dir.filePath("outbox")));
+        {
+            const advanced empty(process);
+            QCOMPARE(control<QLabel>(&empty, "lblPreview")->text(),
+                     "example.mp3 (an example song) → Example Band/First Light/example.mp3");
+        }
+        for (const char* name : {"d.mp3", "b.mp3", "c.mp3"})
+            TestSupport::writeFile(dir.filePath("inbox/") + name, Mp3Fixture::build({"Other", "", "Song", "1"}));
+        TestSupport::writeFile(
+            dir.filePath("inbox/a.mp3"),
+            Mp3Fixture::build(
+                {"Artist One", "Summer Hits", "Intro", "3", {"TPE2=Various Artists", "TPOS=1/2", "TDRC=2003"}}));
+        advanced dialog(process);
+        control(&dialog, "txtFileFormat")->setText("%aa/%al\\Disc %d\\%y %x");
+        control(&dialog, "txtFileNameFormat")->setText("%t - %s");
+        QCOMPARE(control<QLabel>(&dialog, "lblUnknown")->text(), "%x is not a token; it is kept as text");
+        const QStringList lines = control<QLabel>(&dialog, "lblPreview")->text().split('\n');
+        QCOMPARE(lines, QStringList({"a.mp3 → Various Artists/Summer Hits/Disc 1/2003 %x/03 - Intro.mp3",
+                                     "b.mp3 → Other/01 - Song.mp3", "c.mp3 → Other/01 - Song.mp3"}));
+        click(&dialog, "cmdOK");
+        QVERIFY(stored().contains("Advanced/FileNameFormat=%t - %s"));
+        process.setCurrentinfile("a.mp3");
+        const MoveResult moved = process.process();
+        QCOMPARE(moved.folder + moved.name, dir.filePath("outbox/") + lines.first().section(" → ", 1));
     }
 
     void showsStoredValuesAndOkWritesThemAsTyped()

@@ -10,6 +10,7 @@
 #include <QtTest>
 
 #include <cerrno>
+#include <sys/stat.h>
 
 using Mp3Fixture::Tag;
 
@@ -21,11 +22,13 @@ class TestTags : public QObject {
 private slots:
     void reads_data()
     {
-        QTest::addColumn<QByteArray>("bytes");   // null for no file at all
-        QTest::addColumn<QStringList>("answer"); // artist, album, title, track; or number, description, errno
-        const auto row = [](const char* name, Tag kind, const Mp3Fixture::Tags& tags, int track) {
+        QTest::addColumn<QByteArray>("bytes"); // null for no file at all
+        // artist, album, title, track, "album artist|disc/total|compilation|date|genre"; or number, description, errno
+        QTest::addColumn<QStringList>("answer");
+        const auto row = [](const char* name, Tag kind, const Mp3Fixture::Tags& tags, int track,
+                            const QString& more = "|0/0|||") {
             QTest::newRow(name) << Mp3Fixture::build(tags, kind)
-                                << QStringList{tags.artist, tags.album, tags.title, QString::number(track)};
+                                << QStringList{tags.artist, tags.album, tags.title, QString::number(track), more};
         };
         row("ID3v1", Tag::Id3v1, {"Björk", "Homogenic", "Jóga", "3"}, 3);
         row("ID3v2.2", Tag::Id3v22, {"Motörhead", "Ace of Spades", "Ace of Spades", "1"}, 1);
@@ -33,9 +36,14 @@ private slots:
         row("ID3v2.3 UTF-16", Tag::Id3v23Utf16, {"Мумий Тролль", "Морская", "Владивосток 2000", "12"}, 12);
         row("ID3v2.4 UTF-8", Tag::Id3v24Utf8, {"坂本龍一", "千のナイフ", "Thousand Knives 🎹", "104"}, 104);
         row("no tag", Tag::None, {}, 0);
+        row("ID3v2.4 album artist, disc, compilation, date, genre", Tag::Id3v24Utf8,
+            {"A", "B", "C", "1", {"TPE2=Various Artists", "TPOS=2/3", "TCMP=1", "TDRC=2003-05-01", "TCON=17"}}, 1,
+            "Various Artists|2/3|compilation|2003-05-01|Rock");
+        row("ID3v2.3 year, numbered genre", Tag::Id3v23, {"A", "B", "C", "1", {"TPOS=1", "TYER=1999", "TCON=(13)"}}, 1,
+            "|1/0||1999|Pop");
         QTest::newRow("ID3v1 fills fields missing from ID3v2")
             << Mp3Fixture::build({"New", "", "New", ""}) + Mp3Fixture::build({"Old", "Album", "", "9"}, Tag::Id3v1, 0)
-            << QStringList{"New", "Album", "New", "9"};
+            << QStringList{"New", "Album", "New", "9", "|0/0|||"};
 
         QByteArray noise(64 * 1024, Qt::Uninitialized);
         QRandomGenerator(20240607).fillRange(reinterpret_cast<quint32*>(noise.data()), noise.size() / 4);
@@ -48,21 +56,34 @@ private slots:
         const QByteArray tag = Mp3Fixture::build({"A", "B", "C", "1"}, Tag::Id3v23, 0);
         const QByteArray frames = Mp3Fixture::build({}, Tag::None, 3);
         QTest::newRow("three frames") << tag + frames + noise << invalid;
-        QTest::newRow("padding before the frames")
-            << tag + QByteArray(1000, '\0') + Mp3Fixture::build({}, Tag::None, 4) << QStringList{"A", "B", "C", "1"};
+        QTest::newRow("padding before the frames") << tag + QByteArray(1000, '\0') + Mp3Fixture::build({}, Tag::None, 4)
+                                                   << QStringList{"A", "B", "C", "1", "|0/0|||"};
         QTest::newRow("missing file") << QByteArray() << QStringList{"53", "File not found", QString::number(ENOENT)};
+        // Neither followed nor waited on: made by reads() for these names.
+        const QStringList notAFile{"75", "Path/File access error", QString::number(EINVAL)};
+        QTest::newRow("link") << QByteArray() << notAFile;
+        QTest::newRow("fifo") << QByteArray() << notAFile;
     }
 
     void reads()
     {
         QFETCH(QByteArray, bytes);
+        const QString path = dir_.filePath(QTest::currentDataTag());
         if (!bytes.isNull())
-            TestSupport::writeFile(dir_.filePath(QTest::currentDataTag()), bytes);
+            TestSupport::writeFile(path, bytes);
+        else if (path.endsWith("link"))
+            QFile::link(dir_.filePath("no tag"), path);
+        else if (path.endsWith("fifo"))
+            ::mkfifo(QFile::encodeName(path), 0600);
         QStringList answer;
         try {
             TagReader reader;
-            reader.OpenTagFile(dir_.filePath(QTest::currentDataTag()));
-            answer = {reader.Artist(), reader.Album(), reader.SongTitle(), QString::number(reader.TrackNumber())};
+            reader.OpenTagFile(path);
+            const TagValues& tags = reader.tags();
+            answer = {reader.Artist(), reader.Album(), reader.SongTitle(), QString::number(reader.TrackNumber()),
+                      QStringList{tags.albumArtist, QString::number(tags.disc) + '/' + QString::number(tags.discTotal),
+                                  tags.compilation ? "compilation" : "", tags.date, tags.genre}
+                          .join('|')};
         } catch (const FilingError& error) {
             answer = {QString::number(error.number()), error.description(), QString::number(error.lastDllError())};
         }

@@ -420,17 +420,20 @@ private slots:
         QVERIFY(QFileInfo::exists(folders.outbox + "/A/B/small.mp3"));
     }
 
-    // A file filed just as the window closes, before its outcome reached the window, still gets its history line.
+    // A file filed just as the window closes, before its outcome reached the window, still gets its history line,
+    // with the name it was filed under.
     void fileFiledAsTheWindowClosesIsInTheHistory()
     {
         Folders folders;
+        SettingsStore::write(Setting::FileNameFormat, "%t - %s");
         QVERIFY(Mp3Fixture::write(folders.inbox + "/last.mp3", "A", "B", "Song", 1));
         Form1 form;
         form.main();
         while (QFileInfo::exists(folders.inbox + "/last.mp3")) // no event is handled meanwhile
             QThread::msleep(5);
         form.close();
-        QVERIFY(TestSupport::readFile(History().filePath()).contains("\tfiled\tlast.mp3\t"));
+        QVERIFY(TestSupport::readFile(History().filePath())
+                    .contains("\tfiled\tlast.mp3\t" + folders.outbox.toUtf8() + "/A/B/01 - Song.mp3\n"));
     }
 
     void unwritableDestinationLetsTheFileWait_data()

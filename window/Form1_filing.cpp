@@ -43,7 +43,7 @@ QString describeMove(const QString& name, const MoveResult& moved, const QString
             return name + QStringLiteral(" was filed, but it could not be removed from the inbox.");
         if (FileName::forDisplay(moved.name) != name && where == QLatin1String("the outbox"))
             return name + QStringLiteral(" was filed as ") + FileName::forDisplay(moved.name) +
-                   QStringLiteral(": another file had its name.");
+                   (moved.numbered ? QStringLiteral(": another file had its name.") : QStringLiteral("."));
         return {};
     }
     return {};

@@ -1,0 +1,49 @@
+#include "engine/FilingPreview.h"
+
+#include "engine/FileName.h"
+#include "engine/FilingError.h"
+#include "engine/ScanFolder.h"
+#include "engine/TagReader.h"
+#include "engine/processor.h"
+
+FilingPreview::FilingPreview(const QString& inboxpath, const QString& outboxpath, const QString& extension, int count)
+    : rules_(commonold::RefusesWindowsNames(outboxpath) ? NameRules::Windows : NameRules::Posix)
+{
+    QStringList names;
+    try {
+        names = ScanFolder(inboxpath).filesWithExtension(extension).mid(0, count);
+    } catch (const FilingError&) { // an inbox that cannot be listed shows the example
+    }
+    for (const QString& name : std::as_const(names)) {
+        Sample sample{name, {}, {}};
+        try {
+            TagReader reader;
+            reader.OpenTagFile(inboxpath + name);
+            sample.tags = reader.tags();
+        } catch (const FilingError& error) {
+            sample.failure = error.description();
+        }
+        samples_ << sample;
+    }
+    if (samples_.isEmpty()) {
+        samples_ << Sample{QStringLiteral("example.mp3"), ExampleSong(), {}};
+        example_ = true;
+    }
+}
+
+QStringList FilingPreview::lines(const QString& folderFormat, const QString& fileNameFormat) const
+{
+    QStringList lines;
+    for (const Sample& sample : samples_) {
+        FilingJob job;
+        job.currentinfile = sample.name;
+        job.folderFormat = folderFormat;
+        job.fileNameFormat = fileNameFormat;
+        const QString where = sample.failure.isEmpty()
+                                  ? processor::destination(job, sample.tags, rules_).path()
+                                  : QStringLiteral("the errors folder (") + sample.failure + QLatin1Char(')');
+        lines << FileName::forDisplay(sample.name) + (example_ ? QStringLiteral(" (an example song)") : QString()) +
+                     QStringLiteral(" → ") + FileName::forDisplay(where);
+    }
+    return lines;
+}
