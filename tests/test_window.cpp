@@ -544,7 +544,7 @@ int main(int argc, char* argv[])
         bus.registerService("org.freedesktop.Notifications");
         Form1 form;
         emit form.findChild<ErrorNotices*>()->notice(ErrorNotices::text(2));
-        QTest::qWaitFor([&] { return !service.received.isEmpty(); }, 5000);
+        (void)QTest::qWaitFor([&] { return !service.received.isEmpty(); }, 5000);
         printf("%s", qPrintable(service.received));
         return 0;
     }
