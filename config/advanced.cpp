@@ -88,7 +88,7 @@ void advanced::layOut()
     const int line = fontMetrics().lineSpacing();
     lblUnknown->setMinimumHeight(2 * line);
     lblPreview->setMinimumHeight(6 * line);
-    txtFileFormat->setMinimumWidth(txtFileFormat->fontMetrics().averageCharWidth() * 30);
+    txtFileFormat->setMinimumWidth(txtFileFormat->fontMetrics().averageCharWidth() * 45);
 }
 
 // The formats as OK would store them, answered by the filing's own function.
