@@ -50,6 +50,9 @@ private slots:
         QTest::newRow("three frames") << tag + frames + noise << invalid;
         QTest::newRow("padding before the frames")
             << tag + QByteArray(1000, '\0') + Mp3Fixture::build({}, Tag::None, 4) << QStringList{"A", "B", "C", "1"};
+        // Chapters nested deeper than a thread's stack goes are left unread; the frames around them are read.
+        QTest::newRow("nested chapters") << Mp3Fixture::nestedChapters(20000) << QStringList{"Nest", "Nest", "", "0"};
+        QTest::newRow("tag larger than any song's") << QByteArray(tag).replace(6, 1, "\x30") + frames << invalid;
         QTest::newRow("missing file") << QByteArray() << QStringList{"53", "File not found", QString::number(ENOENT)};
     }
 

@@ -234,6 +234,8 @@ void Form1::startUp()
     if (closing_) // asked to end during the folder recovery
         return;
     if (process->serviceon())
+        fileLeftInHand();
+    if (process->serviceon())
         process->turnon();
     else
         process->turnoff();
