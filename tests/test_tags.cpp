@@ -10,6 +10,7 @@
 #include <QtTest>
 
 #include <cerrno>
+#include <memory>
 
 using Mp3Fixture::Tag;
 
@@ -62,13 +63,19 @@ private slots:
         if (!bytes.isNull())
             TestSupport::writeFile(dir_.filePath(QTest::currentDataTag()), bytes);
         QStringList answer;
-        try {
-            TagReader reader;
-            reader.OpenTagFile(dir_.filePath(QTest::currentDataTag()));
-            answer = {reader.Artist(), reader.Album(), reader.SongTitle(), QString::number(reader.TrackNumber())};
-        } catch (const FilingError& error) {
-            answer = {QString::number(error.number()), error.description(), QString::number(error.lastDllError())};
-        }
+        // On a thread of a small stack, where a reader that recurses fails at once.
+        const std::unique_ptr<QThread> reading(QThread::create([&] {
+            try {
+                TagReader reader;
+                reader.OpenTagFile(dir_.filePath(QTest::currentDataTag()));
+                answer = {reader.Artist(), reader.Album(), reader.SongTitle(), QString::number(reader.TrackNumber())};
+            } catch (const FilingError& error) {
+                answer = {QString::number(error.number()), error.description(), QString::number(error.lastDllError())};
+            }
+        }));
+        reading->setStackSize(1 << 20);
+        reading->start();
+        reading->wait();
         QTEST(answer, "answer");
     }
 };
