@@ -67,11 +67,12 @@ void FileInHand::release()
     ::unlink(QFile::encodeName(path_).constData());
 }
 
-bool FileInHand::wasInHandWhenStopped(int fd) const
+bool FileInHand::wasInHandWhenStopped(const QString& inbox, const QString& name, int fd) const
 {
     Note note;
     struct stat info;
-    return readNote(path_, note) && ::fstat(fd, &info) == 0 && info.st_dev == note.device && info.st_ino == note.inode;
+    return readNote(path_, note) && note.inbox == FileName::encode(inbox) && note.name == FileName::encode(name) &&
+           ::fstat(fd, &info) == 0 && info.st_dev == note.device && info.st_ino == note.inode;
 }
 
 QString FileInHand::leftIn(const QString& inbox) const

@@ -21,8 +21,8 @@ public:
     // The read ended, whichever way it ended.
     void release();
 
-    // True when the note names the file open as `fd`: a run ended while its tags were read.
-    bool wasInHandWhenStopped(int fd) const;
+    // True when the note names `name` in `inbox`, open as `fd`: a run ended while its tags were read.
+    bool wasInHandWhenStopped(const QString& inbox, const QString& name, int fd) const;
     // The file the note names, when it is still in `inbox` (ending in "/") and
     // is still the same file; empty otherwise.
     QString leftIn(const QString& inbox) const;

@@ -84,7 +84,7 @@ MoveResult processor::process(const FilingJob& job, const SafeMove::Progress& pr
         if (move.sourceChanged())
             return {};
         FileInHand inHand;
-        if (inHand.wasInHandWhenStopped(move.descriptor()))
+        if (inHand.wasInHandWhenStopped(job.inboxpath, job.currentinfile, move.descriptor()))
             throw FileInHand::readerStopped();
         const FileInHandGuard reading(inHand, job.inboxpath, job.currentinfile, move.descriptor());
         tags = readTags(move.descriptor());

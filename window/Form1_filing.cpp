@@ -173,8 +173,10 @@ void Form1::fileLeftInHand()
 {
     FileInHand note;
     const QString name = note.leftIn(process->inboxpath());
-    if (name.isEmpty())
+    if (name.isEmpty()) { // gone, or another file now: a later file must not be taken for it
+        note.release();
         return;
+    }
     process->base().setCurrentinfile(name);
     const FilingError error = FileInHand::readerStopped();
     const QString cannotFile =
