@@ -40,11 +40,6 @@ int openOwnLink(int parentFd, const QByteArray& name)
     return ::openat(parentFd, target, kFolderFlags);
 }
 
-QString levelPath(const QByteArray& path)
-{
-    return FileName::decode(path) + QLatin1Char('/');
-}
-
 } // namespace
 
 int SafeFolder::openLevel(int parentFd, const QByteArray& name)
@@ -72,7 +67,9 @@ int SafeFolder::open(const QString& root, const QString& folder, bool create)
     for (const QByteArray& level : folderPath.mid(rootPath.size()).split('/')) {
         if (level.isEmpty() || level == ".")
             continue;
-        const QByteArray parent = path;
+        // A refusal to create the level is the fault of the folder that should
+        // hold it; anything else, of the level itself.
+        QString blamed = FileName::decode(path) + QLatin1Char('/');
         path += '/' + level;
         int err = 0;
         if (level == "..") {
@@ -80,18 +77,18 @@ int SafeFolder::open(const QString& root, const QString& folder, bool create)
         } else if (create && ::mkdirat(fd, level.constData(), 0777) == 0) {
             ::fsync(fd);
         } else if (create && errno != EEXIST) {
-            // Something of that name in the way is the fault of that path; any
-            // other refusal is the folder's that should hold it.
             err = errno;
-            path = err == ENOTDIR ? path : parent;
         }
         const int next = err ? -1 : openLevel(fd, level);
-        err = err ? err : errno;
+        if (!err) {
+            err = errno;
+            blamed = FileName::decode(path);
+        }
         ::close(fd);
         if (next < 0 && err == ELOOP)
-            throw FilingError::notOwned(levelPath(path), QStringLiteral("Link of another account"));
+            throw FilingError::notOwned(blamed, QStringLiteral("Link of another account"));
         if (next < 0)
-            throw FilingError::atDestination(err, levelPath(path));
+            throw FilingError::atDestination(err, blamed);
         fd = next;
     }
     return fd;

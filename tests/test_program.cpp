@@ -110,7 +110,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(folder("outbox/Nest/Nest/nested.mp3")), 10000);
         const QString history = TestSupport::readFile(History().filePath());
         QVERIFY(history.indexOf("\terror\tstopped.mp3\t" + stopped + " (The tag reader stopped on this file)") <
-                history.indexOf("\tfiled\tnested.mp3"));
+                history.indexOf("\tfiled\tnested.mp3\t" + folder("outbox/Nest/Nest/nested.mp3")));
         const auto again = start();
         QVERIFY(again->waitForFinished(10000));
         QCOMPARE(again->exitCode(), 0);
