@@ -38,6 +38,14 @@ FilingError FilingError::atDestination(int err, const QString& folder)
     return error;
 }
 
+FilingError FilingError::notOwned(const QString& folder, const QString& why)
+{
+    FilingError error(70, why, EPERM);
+    error.folder_ = folder;
+    error.what_ = why.toUtf8();
+    return error;
+}
+
 FilingError FilingError::overflow()
 {
     return {6, QStringLiteral("Overflow")};

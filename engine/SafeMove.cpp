@@ -2,6 +2,7 @@
 
 #include "engine/FileName.h"
 #include "engine/FilingError.h"
+#include "engine/SafeFolder.h"
 #include "engine/commonold.h"
 #include "engine/commonold_unix.h"
 
@@ -59,6 +60,35 @@ int openSubfolder(int parentFd, const char* name, bool create)
     if (create && ::mkdirat(parentFd, name, 0700) != 0 && errno != EEXIST)
         return -1;
     return ::openat(parentFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+}
+
+// The program's hidden folder `base` in the folder open as `parentFd`, made
+// when missing and `create` is set. It is used only when it is this account's,
+// and made private when it is not: in a folder another account may write in,
+// a file could be swapped for a link just before it is renamed into place or
+// removed. When another account has taken the name, "<base>-<uid>" serves
+// instead. -1 when neither can be had, errno EPERM when both are another's.
+int ownHiddenFolder(int parentFd, const char* base, bool create, QByteArray* used = nullptr)
+{
+    const QByteArray names[] = {base, QByteArray(base) + '-' + QByteArray::number(::geteuid())};
+    bool taken = false;
+    int err = ENOENT;
+    for (const QByteArray& name : names) {
+        const int fd = openSubfolder(parentFd, name.constData(), create);
+        err = errno;
+        struct stat info;
+        if (fd >= 0 && ::fstat(fd, &info) == 0 && info.st_uid == ::geteuid() &&
+            ((info.st_mode & 077) == 0 || ::fchmod(fd, 0700) == 0)) {
+            if (used)
+                *used = name;
+            return fd;
+        }
+        if (fd >= 0)
+            ::close(fd);
+        taken = taken || fd >= 0 || ::fstatat(parentFd, name.constData(), &info, AT_SYMLINK_NOFOLLOW) == 0;
+    }
+    errno = taken ? EPERM : err;
+    return -1;
 }
 
 // Refuses to replace a file of the target name, also on a file system whose
@@ -139,9 +169,13 @@ struct Temporary {
     {
         struct stat rootInfo, destination;
         const int rootFd = inDestination ? -1 : openFolder(FileName::encode(root));
-        const int partialFd = rootFd < 0 ? -1 : openSubfolder(rootFd, kPartial, true);
+        const int partialFd = rootFd < 0 ? -1 : ownHiddenFolder(rootFd, kPartial, true);
+        const int partialErr = errno;
         if (rootFd >= 0)
             ::close(rootFd);
+        if (partialFd < 0 && rootFd >= 0 && partialErr == EPERM)
+            throw FilingError::notOwned(root + QLatin1String(kPartial) + QLatin1Char('/'),
+                                        QStringLiteral("Folder of another account"));
         if (partialFd >= 0 && ::fstat(partialFd, &rootInfo) == 0 && ::fstat(destinationFd, &destination) == 0 &&
             rootInfo.st_dev == destination.st_dev) {
             folderFd = partialFd;
@@ -207,7 +241,7 @@ SafeMove::SafeMove(const QString& source)
     folderFd_ = openFolder(path.left(slash + 1));
     if (folderFd_ < 0)
         throwErrno();
-    fd_ = ::openat(folderFd_, name_.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    fd_ = ::openat(folderFd_, name_.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW);
     int err = fd_ < 0 ? errno : 0;
     if (!err && ::fstat(fd_, &start_) != 0)
         err = errno;
@@ -259,9 +293,7 @@ MoveResult SafeMove::moveTo(const Destination& to, const Progress& progress)
         giveUp();
         return {};
     }
-    const int destinationFd = openFolder(FileName::encode(to.folder));
-    if (destinationFd < 0)
-        blame(to.folder);
+    const int destinationFd = SafeFolder::open(to.root, to.folder);
     const Closer closeDestination{destinationFd};
     const QByteArray wanted = FileName::encode(to.name);
     const QByteArray companion = FileName::encode(to.companion);
@@ -292,7 +324,8 @@ MoveResult SafeMove::moveTo(const Destination& to, const Progress& progress)
             return {};
         }
         keepPermissionsAndTimes(copy.fd);
-        if (!copy.finish())
+        struct stat copied;
+        if (::fstat(copy.fd, &copied) != 0 || !copy.finish())
             blame(to.folder);
         // A name may be taken between the look above and the rename: the rename refuses it and the next is tried.
         for (; number <= kMostNumbers; ++number) {
@@ -302,6 +335,13 @@ MoveResult SafeMove::moveTo(const Destination& to, const Progress& progress)
             if (renameNoReplace(copy.folderFd, copy.name, destinationFd, name) == 0) {
                 copy.placed();
                 ::fsync(destinationFd);
+                // A copy written beside its destination, in a folder others may
+                // write in, could have been swapped before the rename: the source
+                // then stays.
+                struct stat placed;
+                if (::fstatat(destinationFd, name.constData(), &placed, AT_SYMLINK_NOFOLLOW) != 0 ||
+                    placed.st_dev != copied.st_dev || placed.st_ino != copied.st_ino)
+                    throw FilingError::notOwned(to.folder, QStringLiteral("Copy replaced by another account"));
                 return {MoveResult::Outcome::Filed, FileName::decode(name), removeSource(), to.folder, number > 1};
             }
             if (errno == EXDEV && !inDestination)
@@ -370,17 +410,30 @@ bool SafeMove::copyInto(int toFd, const Progress& progress, const QString& folde
     for (off_t done = 0;;) {
         if (sourceChanged())
             return false;
+        // A hole of a sparse file stays a hole, as cp keeps it: the copy is
+        // only made longer across it.
+        off_t data = ::lseek(fd_, done, SEEK_DATA);
+        if (data < 0 && errno == ENXIO)
+            data = start_.st_size;
+        if (data > done) {
+            done = qMin<off_t>(data, start_.st_size);
+            if (::ftruncate(toFd, done) != 0)
+                blame(folder);
+            continue;
+        }
+        const off_t hole = data == done ? ::lseek(fd_, done, SEEK_HOLE) : -1;
+        const size_t length = hole > done ? size_t(qMin<off_t>(hole - done, off_t(kChunk))) : kChunk;
         ssize_t copied;
         if (inKernel) {
             off_t from = done, to = done;
-            copied = ::copy_file_range(fd_, &from, toFd, &to, kChunk, 0);
+            copied = ::copy_file_range(fd_, &from, toFd, &to, length, 0);
             if (copied < 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP)) {
                 inKernel = false;
                 continue;
             }
         } else {
             buffer.resize(kBuffer);
-            copied = ::pread(fd_, buffer.data(), size_t(buffer.size()), done);
+            copied = ::pread(fd_, buffer.data(), qMin(size_t(buffer.size()), length), done);
             if (copied > 0 && !writeAll(toFd, buffer.constData(), copied, done))
                 blame(folder);
         }
@@ -426,7 +479,8 @@ bool SafeMove::removeSource()
 {
     if (sourceChanged())
         return false;
-    const int holdFd = openSubfolder(folderFd_, kRemoving, true);
+    QByteArray holdName;
+    const int holdFd = ownHiddenFolder(folderFd_, kRemoving, true, &holdName);
     if (holdFd < 0)
         return false;
     bool removed = false;
@@ -441,20 +495,24 @@ bool SafeMove::removeSource()
             renameNoReplace(holdFd, name_, folderFd_, name_);
     }
     ::close(holdFd);
-    ::unlinkat(folderFd_, kRemoving, AT_REMOVEDIR); // only when empty
+    ::unlinkat(folderFd_, holdName.constData(), AT_REMOVEDIR); // only when empty
     return removed;
 }
 
-void SafeMove::writeNewFile(const QString& root, const QString& path, const QByteArray& bytes)
+void SafeMove::writeNewFile(const QString& root, const QString& path, const QByteArray& bytes, const struct stat* like)
 {
     const QByteArray encoded = FileName::encode(path);
     const qsizetype slash = encoded.lastIndexOf('/');
     const QString folder = FileName::decode(encoded.left(slash + 1));
-    const int destinationFd = openFolder(encoded.left(slash + 1));
-    if (destinationFd < 0)
-        blame(folder);
+    const int destinationFd = SafeFolder::open(root, folder);
     const Closer closeDestination{destinationFd};
     Temporary file(root, destinationFd, false, folder);
+    if (like) {
+        if (::fchown(file.fd, like->st_uid, like->st_gid) != 0 && ::fchown(file.fd, uid_t(-1), like->st_gid) != 0) {
+            // another account's file: the log stays this user's
+        }
+        ::fchmod(file.fd, like->st_mode & 0666);
+    }
     if (!writeAll(file.fd, bytes.constData(), bytes.size(), 0) || !file.finish() ||
         renameNoReplace(file.folderFd, file.name, destinationFd, encoded.mid(slash + 1)) != 0)
         blame(folder);
@@ -530,7 +588,7 @@ void SafeMove::removeLeftovers(const QString& root)
 {
     const int rootFd = openFolder(FileName::encode(root));
     const Closer closeRoot{rootFd};
-    const int partialFd = rootFd < 0 ? -1 : openSubfolder(rootFd, kPartial, false);
+    const int partialFd = rootFd < 0 ? -1 : ownHiddenFolder(rootFd, kPartial, false);
     if (partialFd < 0)
         return;
     const Closer closePartial{partialFd};
@@ -546,10 +604,11 @@ void SafeMove::restoreInterruptedRemovals(const QString& inbox)
 {
     const int inboxFd = openFolder(FileName::encode(inbox));
     const Closer closeInbox{inboxFd};
-    const int holdFd = inboxFd < 0 ? -1 : openSubfolder(inboxFd, kRemoving, false);
+    QByteArray holdName;
+    const int holdFd = inboxFd < 0 ? -1 : ownHiddenFolder(inboxFd, kRemoving, false, &holdName);
     if (holdFd < 0)
         return;
     forEachName(holdFd, [&](const QByteArray& name) { renameNoReplace(holdFd, name, inboxFd, name); });
     ::close(holdFd);
-    ::unlinkat(inboxFd, kRemoving, AT_REMOVEDIR);
+    ::unlinkat(inboxFd, holdName.constData(), AT_REMOVEDIR);
 }

@@ -50,14 +50,20 @@ public:
 
     // The open source, to read from the very file that is moved.
     int descriptor() const { return fd_; }
+    // The source as it was opened.
+    const struct stat& sourceInfo() const { return start_; }
+    qint64 size() const { return qint64(start_.st_size); }
     // True once the source was opened for writing elsewhere or changed since it was opened.
     bool sourceChanged() const;
 
     MoveResult moveTo(const Destination& to, const Progress& progress = {});
 
     // Writes `bytes` as a new file at `path` under `root`, by the same hidden
-    // copy and rename; fails with EEXIST rather than replace a file.
-    static void writeNewFile(const QString& root, const QString& path, const QByteArray& bytes);
+    // copy and rename; fails with EEXIST rather than replace a file. With
+    // `like`, the file gets that file's owner, where this user may give it,
+    // and its permission bits for reading and writing.
+    static void writeNewFile(const QString& root, const QString& path, const QByteArray& bytes,
+                             const struct stat* like = nullptr);
     // Creates the one folder `path`, flushed like a copy; its parent must exist.
     static void createFolder(const QString& path);
     // createFolder, unless the path already names a folder.

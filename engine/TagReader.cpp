@@ -27,6 +27,54 @@ FilingError invalidFileFormat()
     return {321, QStringLiteral("Invalid file format")};
 }
 
+// The filing reads a few text frames only. Chapters and tables of contents
+// hold frames of their own, which TagLib reads by recursion without bound: a
+// tag of chapters nested in one another runs the thread out of stack. They are
+// kept as unknown frames, unread.
+template <typename> struct FirstArgument;
+template <typename Class, typename Argument> struct FirstArgument<bool (Class::*)(Argument) const> {
+    using Type = Argument;
+};
+
+class TextFramesOnly : public TagLib::ID3v2::FrameFactory {
+    // TagLib declares the frame header inside Frame, out of a factory's reach by name.
+    using HeaderPointer = FirstArgument<decltype(&TextFramesOnly::updateFrame)>::Type;
+
+public:
+    static TextFramesOnly* instance()
+    {
+        static TextFramesOnly factory;
+        return &factory;
+    }
+
+protected:
+    bool updateFrame(HeaderPointer header) const override
+    {
+        if (!FrameFactory::updateFrame(header))
+            return false;
+        const TagLib::ByteVector id = header->frameID();
+        return id != "CHAP" && id != "CTOC";
+    }
+};
+
+// An ID3v2 tag is read whole into memory; even a large cover picture stays far
+// below this.
+constexpr qint64 kMostTagBytes = qint64(64) << 20;
+
+// The size an ID3v2 tag at the start of the file gives itself, header and footer
+// included; 0 when there is none.
+qint64 leadingTagBytes(int fd)
+{
+    unsigned char header[10];
+    if (::pread(fd, header, sizeof header, 0) != ssize_t(sizeof header) || header[0] != 'I' || header[1] != 'D' ||
+        header[2] != '3')
+        return 0;
+    qint64 size = 0;
+    for (int at = 6; at < 10; ++at)
+        size = (size << 7) | (header[at] & 0x7f);
+    return size + 10 + ((header[5] & 0x10) ? 10 : 0);
+}
+
 QString firstOf(const TagLib::PropertyMap& properties, const char* key)
 {
     const auto found = properties.find(key);
@@ -92,7 +140,9 @@ void TagReader::readFrom(int fd)
     // TagLib takes any bytes with one stray frame header for MPEG audio.
     if (!MpegAudio::holdsFrames(fd))
         throw invalidFileFormat();
-    TagLib::MPEG::File file(&stream, TagLib::ID3v2::FrameFactory::instance(), false);
+    if (leadingTagBytes(fd) > kMostTagBytes)
+        throw invalidFileFormat();
+    TagLib::MPEG::File file(&stream, TextFramesOnly::instance(), false);
     if (!file.isValid())
         throw invalidFileFormat();
     // tag() merges ID3v2 and ID3v1 field by field, ID3v2 first.

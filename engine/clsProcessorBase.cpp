@@ -3,10 +3,13 @@
 #include "engine/FileName.h"
 #include "engine/FilingError.h"
 #include "engine/FolderFormat.h"
+#include "engine/SafeFolder.h"
 #include "engine/SafeMove.h"
 #include "engine/ServiceIndicators.h"
 #include "engine/commonold.h"
 #include "engine/processor.h"
+
+#include <cerrno>
 
 namespace {
 
@@ -145,17 +148,19 @@ MoveResult clsProcessorBase::ErrorHandle(const FilingJob& job, const FilingError
     // Descriptions are this program's own texts; even so a "." or ".." one
     // must not put the file beside the errors folder.
     const QString cleaned = FitFolderName(commonold::CleanName(myerr.description()));
-    QString sub;
-    if (!cleaned.isEmpty()) {
-        sub = cleaned + QLatin1Char('/');
-        SafeMove::createFolderIfMissing(job.errorspath + sub);
-    }
+    const QString sub = cleaned.isEmpty() ? QString() : cleaned + QLatin1Char('/');
     SafeMove move(job.inboxpath + job.currentinfile);
+    const QByteArray log = errorLog(myerr);
+    // The errors folder keeps the outbox's margin, so a stream of bad files cannot fill its disk.
+    if (!commonold::HasRoomFor(double(move.size() + log.size()), job.errorspath))
+        throw FilingError::atDestination(ENOSPC, job.errorspath);
+    SafeFolder::create(job.errorspath, job.errorspath + sub);
     const MoveResult moved =
         move.moveTo({job.errorspath, job.errorspath + sub, job.currentoutfile, QStringLiteral(".txt")}, progress);
-    // The log follows its file's name; a duplicate already has its own.
+    // The log follows its file's name, with its owner and mode, so the account
+    // whose file failed can read why; a duplicate already has its log.
     if (moved.outcome == MoveResult::Outcome::Filed)
-        SafeMove::writeNewFile(job.errorspath, job.errorspath + sub + LogNameFor(moved.name), errorLog(myerr));
+        SafeMove::writeNewFile(job.errorspath, job.errorspath + sub + LogNameFor(moved.name), log, &move.sourceInfo());
     return moved;
 }
 

@@ -65,11 +65,12 @@ commonold::FileCheck checkFileAt(int dirFd, const QByteArray& name, ProcessFileS
     ignoreLeaseBreakSignal();
     commonold::FileCheck check;
     struct stat info;
-    const int fd = ::openat(dirFd, name.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    // A link is not followed: a file swapped for one after it was listed is not taken.
+    const int fd = ::openat(dirFd, name.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW);
     if (opened)
         *opened = fd >= 0;
     if (fd < 0) {
-        if (::fstatat(dirFd, name.constData(), &info, 0) == 0)
+        if (::fstatat(dirFd, name.constData(), &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode))
             check.size = info.st_size;
         return check;
     }

@@ -1,8 +1,10 @@
 #include "engine/processor.h"
 
 #include "config/SettingsStore.h"
+#include "engine/FileInHand.h"
 #include "engine/FilingError.h"
 #include "engine/FolderFormat.h"
+#include "engine/SafeFolder.h"
 #include "engine/TagReader.h"
 #include "engine/commonold.h"
 
@@ -19,16 +21,16 @@ TagValues readTags(int fd)
     return reader.tags();
 }
 
-// Creates the levels under `root` one at a time where they are missing and
-// answers the deepest folder, ending in "/".
+// Creates the levels under `root` where they are missing and answers the
+// deepest folder, ending in "/".
 QString createLevels(const QString& root, const QStringList& levels)
 {
     QString folder = root;
     for (const QString& level : levels) {
-        const QString candidate = folder + level;
-        SafeMove::createFolderIfMissing(candidate);
-        folder = candidate + QLatin1Char('/');
+        if (!level.isEmpty())
+            folder += level + QLatin1Char('/');
     }
+    SafeFolder::create(root, folder);
     return folder;
 }
 
@@ -84,6 +86,10 @@ MoveResult processor::process(const FilingJob& job, const SafeMove::Progress& pr
     try {
         if (move.sourceChanged())
             return {};
+        FileInHand inHand;
+        if (inHand.wasInHandWhenStopped(job.inboxpath, job.currentinfile, move.descriptor()))
+            throw FileInHand::readerStopped();
+        const FileInHandGuard reading(inHand, job.inboxpath, job.currentinfile, move.descriptor());
         tags = readTags(move.descriptor());
     } catch (const FilingError&) {
         if (move.sourceChanged()) // a writer's half-written file is not a bad file

@@ -94,8 +94,26 @@ bool writeLarge(const QString& path, const Tags& tags, qint64 size)
     QFile file(path);
     const QByteArray head = build(tags);
     const QByteArray tail = audioFrames(8);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(head) == head.size() &&
-           file.resize(size - tail.size()) && file.seek(size - tail.size()) && file.write(tail) == tail.size();
+    const QByteArray zeros(8 << 20, '\0');
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(head) != head.size())
+        return false;
+    for (qint64 left = size - head.size() - tail.size(); left > 0; left -= zeros.size()) {
+        if (file.write(zeros.constData(), qMin<qint64>(left, zeros.size())) <= 0)
+            return false;
+    }
+    return file.write(tail) == tail.size();
+}
+
+QByteArray nestedChapters(int levels)
+{
+    const QByteArray inner = frame("TIT2", "Deep", Tag::Id3v23);
+    const QByteArray chapter = QByteArray("c\0", 2) + QByteArray(16, '\0');
+    QByteArray tag = frame("TPE1", "Nest", Tag::Id3v23) + frame("TALB", "Nest", Tag::Id3v23);
+    for (int level = levels; level > 0; --level) // outermost first: each holds the rest
+        tag += "CHAP" + number(quint32(inner.size() + level * (10 + chapter.size()) - 10), 4) + QByteArray(2, '\0') +
+               chapter;
+    tag += inner;
+    return "ID3\x03" + QByteArray(2, '\0') + number(quint32(tag.size()), 4, 7) + tag + audioFrames(8);
 }
 
 } // namespace Mp3Fixture

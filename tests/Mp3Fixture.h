@@ -32,8 +32,12 @@ QByteArray build(const Tags& tags, Tag kind = Tag::Id3v23, int frames = 8);
 bool write(const QString& path, const QString& artist, const QString& album, const QString& title, int track,
            Tag kind = Tag::Id3v23);
 
-// A tagged file of `size` bytes that takes no room to write: MPEG frames at
-// both ends, a hole between them. Its copy writes every byte.
+// A tagged file of `size` bytes, MPEG frames at both ends and zeros written
+// between them (no hole, so its copy writes every byte).
 bool writeLarge(const QString& path, const Tags& tags, qint64 size);
+
+// A song (artist and album "Nest") whose ID3v2.3 tag holds `levels` chapter
+// frames, each nested in the one before, the title frame innermost.
+QByteArray nestedChapters(int levels);
 
 } // namespace Mp3Fixture

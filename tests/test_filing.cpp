@@ -16,6 +16,7 @@
 #include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
+#include <tuple>
 #include <unistd.h>
 
 using TestSupport::readFile;
@@ -158,31 +159,82 @@ private slots:
         QCOMPARE(readFile(at("outbox/What_Band__/Live_/x.mp3")), bytes);
     }
 
+    // As root, the inbox file another account's (0640), in folders others may write in (mode 1777). Each setup
+    // command runs in the temporary folder, as root or, after "other:", as that account; "private" is a folder
+    // only root may enter. What another account plants is never followed nor used: the file waits, or files as it
+    // should, and nothing reaches the private folder. An error log gets its file's owner and mode; the errors
+    // folder keeps the outbox's margin; a sparse file stays sparse.
     void workerOutcomes_data()
     {
-        QTest::addColumn<QByteArray>("content"); // empty for a tagged song
-        QTest::addColumn<bool>("errorsBlocked");
+        QTest::addColumn<QByteArray>("content"); // empty for a tagged song; "sparse": 64 MB, "not audio" and a hole
+        QTest::addColumn<QStringList>("setup");
         QTest::addColumn<FilingWorker::Outcome>("outcome");
         QTest::addColumn<QString>("landed");
-        QTest::newRow("filed") << QByteArray() << false << FilingWorker::Outcome::Filed << "outbox/A/B/x.mp3";
-        QTest::newRow("moved to errors") << QByteArray("not audio") << false << FilingWorker::Outcome::ErrorFiled
-                                         << "errors/Invalid file format/x.mp3";
-        QTest::newRow("left in inbox") << QByteArray("not audio") << true << FilingWorker::Outcome::LeftInInbox
-                                       << "inbox/x.mp3";
+        using Outcome = FilingWorker::Outcome;
+        const auto row = [](const char* name, const QByteArray& content, const QStringList& setup, Outcome outcome,
+                            const QString& landed) { QTest::newRow(name) << content << setup << outcome << landed; };
+        row("filed", {}, {}, Outcome::Filed, "outbox/A/B/x.mp3");
+        row("moved to errors", "not audio", {}, Outcome::ErrorFiled, "errors/Invalid file format/x.mp3");
+        row("sparse, moved to errors", "sparse", {}, Outcome::ErrorFiled, "errors/Invalid file format/x.mp3");
+        row("left in inbox", "not audio", {"echo > 'errors/Invalid file format'"}, Outcome::LeftInInbox, "inbox/x.mp3");
+        row("errors folder within the margin", QByteArray(100000, 'x'), {"mount -t tmpfs -o size=1m none errors"},
+            Outcome::LeftInInbox, "inbox/x.mp3");
+        row("other's link in the outbox", {}, {"other: ln -s ../private outbox/A"}, Outcome::Waiting, "inbox/x.mp3");
+        row("other's link in the errors folder", "not audio", {"other: ln -s ../private 'errors/Invalid file format'"},
+            Outcome::LeftInInbox, "inbox/x.mp3");
+        row("own link in the outbox", {}, {"ln -s ../private outbox/A"}, Outcome::Filed, "private/B/x.mp3");
+        row("other's link for the inbox file", {},
+            {"cp inbox/x.mp3 root-only.mp3", "chmod 600 root-only.mp3", "rm inbox/x.mp3",
+             "other: ln -s ../root-only.mp3 inbox/x.mp3"},
+            Outcome::LeftInInbox, "inbox/x.mp3");
+        row("other's partial folder", {}, {"other: mkdir -m 777 outbox/.tovrel-partial"}, Outcome::Filed,
+            "outbox/A/B/x.mp3");
+        row("other's partial folders", {}, {"other: mkdir -m 777 outbox/.tovrel-partial outbox/.tovrel-partial-0"},
+            Outcome::Waiting, "inbox/x.mp3");
+        row("other's file of the removal's name", {}, {"other: touch inbox/.tovrel-removing"}, Outcome::Filed,
+            "outbox/A/B/x.mp3");
     }
 
     // The worker on its own thread files a job and says how it went and whether the inbox file is gone.
     void workerOutcomes()
     {
         QFETCH(QByteArray, content);
-        QFETCH(bool, errorsBlocked);
+        QFETCH(QStringList, setup);
         QFETCH(FilingWorker::Outcome, outcome);
         QFETCH(QString, landed);
         QByteArray bytes = drop("x.mp3", "A", "B");
-        if (!content.isEmpty())
+        if (content == "sparse") {
+            QFile sparse(at("inbox/x.mp3"));
+            QVERIFY(sparse.open(QIODevice::WriteOnly | QIODevice::Truncate) && sparse.write("not audio") == 9 &&
+                    sparse.resize(64 << 20));
+            bytes = QByteArray("not audio").leftJustified(64 << 20, '\0');
+        } else if (!content.isEmpty()) {
             TestSupport::writeFile(at("inbox/x.mp3"), bytes = content);
-        if (errorsBlocked)
-            TestSupport::writeFile(at("errors/Invalid file format"), "a file where the subfolder goes");
+        }
+        const bool root = ::geteuid() == 0;
+        if (!root && !setup.isEmpty())
+            QSKIP("needs root and another account");
+        if (root) {
+            QVERIFY(::chmod(QFile::encodeName(dir_->path()), 0755) == 0 &&
+                    ::mkdir(QFile::encodeName(at("private")), 0700) == 0);
+            for (const char* folder : {"inbox", "outbox", "errors"})
+                QVERIFY(::chmod(QFile::encodeName(at(folder)), 01777) == 0);
+            QVERIFY(::chown(QFile::encodeName(at("inbox/x.mp3")), 65534, 65534) == 0 &&
+                    ::chmod(QFile::encodeName(at("inbox/x.mp3")), 0640) == 0);
+        }
+        for (const QString& command : setup) {
+            const bool other = command.startsWith("other: ");
+            QProcess shell;
+            shell.setWorkingDirectory(dir_->path());
+            const QStringList line = (other ? TestSupport::asOrdinaryAccount() : QStringList()) +
+                                     QStringList{"sh", "-c", command.mid(other ? 7 : 0)};
+            shell.start(line.first(), line.mid(1));
+            QVERIFY2(shell.waitForFinished() && shell.exitCode() == 0, shell.readAllStandardError());
+        }
+        const auto unmount = qScopeGuard([&] {
+            if (setup.join(' ').contains("mount"))
+                QProcess::execute("umount", {at("errors")});
+        });
         FilingWorker worker;
         QThread thread;
         worker.moveToThread(&thread);
@@ -199,6 +251,17 @@ private slots:
         QCOMPARE(result.outcome, outcome);
         QCOMPARE(result.leftTheInbox(), !landed.startsWith("inbox"));
         QCOMPARE(readFile(at(landed)), bytes);
+        if (!landed.startsWith("private"))
+            QCOMPARE(entries(at("private")), QStringList{});
+        struct stat file, log;
+        QVERIFY(::stat(QFile::encodeName(at(landed)), &file) == 0);
+        if (content == "sparse")
+            QVERIFY2(file.st_blocks < 2048, qPrintable(QString::number(file.st_blocks)));
+        if (outcome == FilingWorker::Outcome::ErrorFiled) {
+            QVERIFY(::stat(QFile::encodeName(at(landed + ".txt")), &log) == 0);
+            QCOMPARE(std::tuple(log.st_uid, log.st_gid, log.st_mode),
+                     std::tuple(file.st_uid, file.st_gid, file.st_mode));
+        }
     }
 
     // The outbox tree and the errors folder never replace a file: a taken name

@@ -5,6 +5,7 @@
 #include "TestSupport.h"
 
 #include "config/SettingsStore.h"
+#include "engine/FileInHand.h"
 #include "engine/FileName.h"
 #include "engine/History.h"
 #include "engine/SafeMove.h"
@@ -90,15 +91,28 @@ private slots:
     }
 
     // A program killed outright leaves its lock and socket behind; the next start runs all the same, and a start
-    // after that reaches it and ends. A program for other settings is not in the way.
+    // after that reaches it and ends. A program for other settings is not in the way. A file whose tags were being
+    // read when it died is sent to the errors folder, with its log and a history line, before anything else is read;
+    // a song of chapters nested deeper than a stack goes is filed.
     void aCrashDoesNotBlockTheNextStart()
     {
         const auto crashed = start();
         QVERIFY(filesASong("1.mp3"));
         crashed->kill();
         QVERIFY(crashed->waitForFinished());
+        TestSupport::writeFile(folder("inbox/nested.mp3"), Mp3Fixture::nestedChapters(20000));
+        QVERIFY(Mp3Fixture::write(folder("inbox/stopped.mp3"), "Artist", "Album", "Song", 1));
+        QFile inHand(folder("inbox/stopped.mp3"));
+        QVERIFY(inHand.open(QIODevice::ReadOnly));
+        FileInHand().take(folder("inbox/"), "stopped.mp3", inHand.handle()); // as the reader notes it
         const auto next = start({"--minimized"});
         QVERIFY(filesASong("2.mp3"));
+        const QString stopped = folder("errors/The tag reader stopped on this file/stopped.mp3");
+        QVERIFY(QFileInfo::exists(stopped) && QFileInfo::exists(stopped + ".txt"));
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(folder("outbox/Nest/Nest/nested.mp3")), 10000);
+        const QString history = TestSupport::readFile(History().filePath());
+        QVERIFY(history.indexOf("\terror\tstopped.mp3\t" + stopped + " (The tag reader stopped on this file)") <
+                history.indexOf("\tfiled\tnested.mp3\t" + folder("outbox/Nest/Nest/nested.mp3")));
         const auto again = start();
         QVERIFY(again->waitForFinished(10000));
         QCOMPARE(again->exitCode(), 0);

@@ -10,6 +10,7 @@
 #include <QtTest>
 
 #include <cerrno>
+#include <memory>
 #include <sys/stat.h>
 
 using Mp3Fixture::Tag;
@@ -58,6 +59,10 @@ private slots:
         QTest::newRow("three frames") << tag + frames + noise << invalid;
         QTest::newRow("padding before the frames") << tag + QByteArray(1000, '\0') + Mp3Fixture::build({}, Tag::None, 4)
                                                    << QStringList{"A", "B", "C", "1", "|0/0|||"};
+        // Chapters nested deeper than a thread's stack goes are left unread; the frames around them are read.
+        QTest::newRow("nested chapters") << Mp3Fixture::nestedChapters(20000)
+                                         << QStringList{"Nest", "Nest", "", "0", "|0/0|||"};
+        QTest::newRow("tag larger than any song's") << QByteArray(tag).replace(6, 1, "\x30") + frames << invalid;
         QTest::newRow("missing file") << QByteArray() << QStringList{"53", "File not found", QString::number(ENOENT)};
         // Neither followed nor waited on: made by reads() for these names.
         const QStringList notAFile{"75", "Path/File access error", QString::number(EINVAL)};
@@ -76,17 +81,23 @@ private slots:
         else if (path.endsWith("fifo"))
             ::mkfifo(QFile::encodeName(path), 0600);
         QStringList answer;
-        try {
-            TagReader reader;
-            reader.OpenTagFile(path);
-            const TagValues& tags = reader.tags();
-            answer = {reader.Artist(), reader.Album(), reader.SongTitle(), QString::number(reader.TrackNumber()),
-                      QStringList{tags.albumArtist, QString::number(tags.disc) + '/' + QString::number(tags.discTotal),
-                                  tags.compilation ? "compilation" : "", tags.date, tags.genre}
-                          .join('|')};
-        } catch (const FilingError& error) {
-            answer = {QString::number(error.number()), error.description(), QString::number(error.lastDllError())};
-        }
+        // On a thread of a small stack, where a reader that recurses fails at once.
+        const std::unique_ptr<QThread> reading(QThread::create([&] {
+            try {
+                TagReader reader;
+                reader.OpenTagFile(path);
+                const TagValues& tags = reader.tags();
+                answer = {reader.Artist(), reader.Album(), reader.SongTitle(), QString::number(reader.TrackNumber()),
+                          QStringList{tags.albumArtist, QString::number(tags.disc) + '/' + QString::number(tags.discTotal),
+                                      tags.compilation ? "compilation" : "", tags.date, tags.genre}
+                              .join('|')};
+            } catch (const FilingError& error) {
+                answer = {QString::number(error.number()), error.description(), QString::number(error.lastDllError())};
+            }
+        }));
+        reading->setStackSize(1 << 20);
+        reading->start();
+        reading->wait();
         QTEST(answer, "answer");
     }
 };

@@ -319,6 +319,8 @@ void Form1::startUp()
     if (closing_) // asked to end during the folder recovery
         return;
     if (process->serviceon())
+        fileLeftInHand();
+    if (process->serviceon())
         process->turnon();
     else
         process->turnoff();

@@ -95,6 +95,7 @@ private:
     void fileCurrentFile();
     void showFiled(const FilingWorker::Result& result);
     void recordFiled(const FilingWorker::Result& result);
+    void fileLeftInHand();
     void showCopyProgress(qint64 copied, qint64 total);
     void showBacklog();
     void endDrain();

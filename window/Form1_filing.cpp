@@ -3,6 +3,7 @@
 // progress and outcome come back here.
 #include "window/Form1.h"
 
+#include "engine/FileInHand.h"
 #include "engine/FileName.h"
 #include "engine/FilingError.h"
 #include "engine/processor.h"
@@ -170,6 +171,35 @@ void Form1::recordFiled(const FilingWorker::Result& result)
         history_.record(result.name, result.moved, result.failure);
         if (result.moved.outcome != MoveResult::Outcome::Abandoned)
             errorNotices_->fileErrorFiled();
+    }
+}
+
+// A file whose tags were being read when the program ended may have ended it:
+// it goes to the errors folder before any other file is read. When the errors
+// folder cannot take it, the note stays, and the filing sends it there later.
+void Form1::fileLeftInHand()
+{
+    FileInHand note;
+    const QString name = note.leftIn(process->inboxpath());
+    if (name.isEmpty()) { // gone, or another file now: a later file must not be taken for it
+        note.release();
+        return;
+    }
+    process->base().setCurrentinfile(name);
+    const FilingError error = FileInHand::readerStopped();
+    const QString cannotFile =
+        QStringLiteral("Cannot file ") + FileName::forDisplay(name) + QStringLiteral(": ") + error.description();
+    try {
+        const MoveResult moved = clsProcessorBase::ErrorHandle(process->job(), error);
+        history_.record(name, moved, error.description());
+        if (moved.outcome != MoveResult::Outcome::Abandoned) {
+            errorNotices_->fileErrorFiled();
+            note.release();
+        }
+        txtstatus->setText(cannotFile + QStringLiteral(". Moved to the errors folder."));
+    } catch (const std::exception& failure) {
+        txtstatus->setText(cannotFile + QStringLiteral(". Left in the inbox: ") + FilingError::describe(failure) +
+                           QLatin1Char('.'));
     }
 }
 

@@ -1,0 +1,92 @@
+#include "engine/FileInHand.h"
+
+#include "engine/FileName.h"
+#include "engine/FilingError.h"
+#include "engine/History.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// The note: "<device> <inode>\n<inbox>\0<name>", the names as bytes on disk.
+struct Note {
+    dev_t device = 0;
+    ino_t inode = 0;
+    QByteArray inbox;
+    QByteArray name;
+};
+
+bool readNote(const QString& path, Note& note)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray bytes = file.read(64 * 1024);
+    const qsizetype newline = bytes.indexOf('\n');
+    const qsizetype nul = bytes.indexOf('\0', newline + 1);
+    const QList<QByteArray> numbers = bytes.left(newline).split(' ');
+    bool deviceRead = false, inodeRead = false;
+    if (newline < 0 || nul < 0 || numbers.size() != 2)
+        return false;
+    note.device = dev_t(numbers.at(0).toULongLong(&deviceRead));
+    note.inode = ino_t(numbers.at(1).toULongLong(&inodeRead));
+    note.inbox = bytes.mid(newline + 1, nul - newline - 1);
+    note.name = bytes.mid(nul + 1);
+    return deviceRead && inodeRead && !note.name.isEmpty() && !note.name.contains('/');
+}
+
+} // namespace
+
+FileInHand::FileInHand(const QString& folder) : path_(folder + QStringLiteral("/reading")) {}
+
+QString FileInHand::defaultFolder()
+{
+    return History::defaultFolder();
+}
+
+void FileInHand::take(const QString& inbox, const QString& name, int fd)
+{
+    struct stat info;
+    if (::fstat(fd, &info) != 0)
+        return;
+    QDir().mkpath(QFileInfo(path_).path());
+    QFile file(path_);
+    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        file.write(QByteArray::number(qulonglong(info.st_dev)) + ' ' + QByteArray::number(qulonglong(info.st_ino)) +
+                   '\n' + FileName::encode(inbox) + '\0' + FileName::encode(name));
+}
+
+void FileInHand::release()
+{
+    ::unlink(QFile::encodeName(path_).constData());
+}
+
+bool FileInHand::wasInHandWhenStopped(const QString& inbox, const QString& name, int fd) const
+{
+    Note note;
+    struct stat info;
+    return readNote(path_, note) && note.inbox == FileName::encode(inbox) && note.name == FileName::encode(name) &&
+           ::fstat(fd, &info) == 0 && info.st_dev == note.device && info.st_ino == note.inode;
+}
+
+QString FileInHand::leftIn(const QString& inbox) const
+{
+    Note note;
+    struct stat info;
+    if (!readNote(path_, note) || note.inbox != FileName::encode(inbox) ||
+        ::fstatat(AT_FDCWD, (note.inbox + note.name).constData(), &info, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !S_ISREG(info.st_mode) || info.st_dev != note.device || info.st_ino != note.inode)
+        return {};
+    return FileName::decode(note.name);
+}
+
+FilingError FileInHand::readerStopped()
+{
+    return {321, QStringLiteral("The tag reader stopped on this file")};
+}
