@@ -256,7 +256,9 @@ private slots:
         ::chmod(inbox + name, 0640); // whatever the umask
         const struct timespec times[2] = {{988000000, 5}, {988000000, 123456789}};
         QVERIFY(::utimensat(AT_FDCWD, inbox + name, times, 0) == 0);
-        QVERIFY(engine_->getnextfile());
+        engine_->updatestats();
+        QCOMPARE(engine_->InboxFiles(1), FileName::decode(name));
+        engine_->setCurrentinfile(engine_->InboxFiles(1));
         QCOMPARE(engine_->process().outcome, MoveResult::Outcome::Filed);
         struct stat filed;
         QVERIFY(::stat(QFile::encodeName(at("outbox/Artist/Album/")) + name, &filed) == 0);

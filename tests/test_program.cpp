@@ -88,16 +88,20 @@ private slots:
     }
 
     // A program killed outright leaves its lock and socket behind; the next start runs all the same, and a start
-    // after that reaches it and ends. A program for other settings is not in the way.
+    // after that reaches it and ends, also from a shell without XDG_RUNTIME_DIR. A program for other settings is not
+    // in the way.
     void aCrashDoesNotBlockTheNextStart()
     {
+        QVERIFY(QDir().mkpath(folder("run")) &&
+                QFile::setPermissions(folder("run"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(folder("run")));
         const auto crashed = start();
         QVERIFY(filesASong("1.mp3"));
         crashed->kill();
         QVERIFY(crashed->waitForFinished());
         const auto next = start({"--minimized"});
         QVERIFY(filesASong("2.mp3"));
-        const auto again = start();
+        const auto again = start({}, {"env", "-u", "XDG_RUNTIME_DIR"});
         QVERIFY(again->waitForFinished(10000));
         QCOMPARE(again->exitCode(), 0);
         QVERIFY(!again->readAllStandardError().contains("does not answer"));
@@ -137,7 +141,10 @@ private slots:
         TestSupport::writeFile(history.filePath(), QByteArray(History::kRotateAtBytes, 'x'));
         using Outcome = MoveResult::Outcome;
         history.record("a.mp3", {Outcome::Filed, "a.mp3", true, "/out/A/B/"});
-        history.record("b\tc.mp3", {Outcome::Duplicate, "b.mp3", false, "/out/A/B/"});
+        history.record("b\tc.mp3", {Outcome::Duplicate, "b.mp3", false, "/out/A/B/", "it is immutable"});
+        for (const char* why : {"Invalid file format; left in the inbox", "Invalid file format; left in the inbox",
+                                "Disk full; left in the inbox"})
+            history.recordFailure("g.mp3", why); // once for each reason, not at every try
         history.record("d\ne.mp3", {Outcome::Filed, "d (2).mp3", true, "/err/Invalid file format/"},
                        "Invalid file format");
         history.record("f.mp3", {Outcome::Abandoned, {}, false, {}});
@@ -150,7 +157,10 @@ private slots:
         }
         QCOMPARE(withoutTimes,
                  QStringList({"filed\ta.mp3\t/out/A/B/a.mp3",
-                              "duplicate\tb\\tc.mp3\tsame as /out/A/B/b.mp3; could not be removed from the inbox",
+                              "duplicate\tb\\tc.mp3\tsame as /out/A/B/b.mp3; could not be removed from the inbox "
+                              "(it is immutable)",
+                              "error\tg.mp3\tInvalid file format; left in the inbox",
+                              "error\tg.mp3\tDisk full; left in the inbox",
                               "error\td\\ne.mp3\t/err/Invalid file format/d (2).mp3 (Invalid file format)",
                               "filed\t\uFFFDz.mp3\t/out/\uFFFDz.mp3", ""}));
     }

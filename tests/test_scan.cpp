@@ -90,6 +90,10 @@ private slots:
         HeldFile writer("write", inbox("a held.mp3"));
         HeldFile reader("read", outbox("b outbox held.mp3"));
         QVERIFY(writer.isHolding() && reader.isHolding());
+        // A file is taken once it has not changed for 2 seconds.
+        QVERIFY(!p_->getnextfile());
+        QCOMPARE(p_->ServiceStatus(), "Cannot Process files yet.  ");
+        QTest::qWait(2000);
 
         QVERIFY(p_->getnextfile());
         QCOMPARE(p_->currentinfile(), QStringLiteral("c free.mp3"));
@@ -122,6 +126,7 @@ private slots:
         auto writer = std::make_unique<HeldFile>("write", inbox("a.mp3"));
         auto elsewhere = std::make_unique<HeldFile>("read", dir_->filePath("b-link"));
         QVERIFY(writer->isHolding() && elsewhere->isHolding());
+        QTest::qWait(2000); // the files stand still
         p_->updatestats();
         QCOMPARE(counters(), QList<int>({4, 2, 0, 0}));
 
@@ -255,6 +260,7 @@ private slots:
             QVERIFY(::chmod(path, mode_t(mode)) == 0);
         if (ownFile)
             QVERIFY(::chown(inbox + "/a.mp3", 65534, 65534) == 0);
+        QTest::qWait(2000); // changed 2 seconds ago: settled for those who see every writer
         const QString answer = TestSupport::outputAsOrdinaryAccount(
             {QCoreApplication::applicationFilePath(), "heldProbe", inbox, shared.filePath("outbox")});
         if (answer.isEmpty())
