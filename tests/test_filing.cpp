@@ -75,6 +75,9 @@ private slots:
         row("empty artist and album, track 0", "%ar\\%al\\%t", {"", "", "", 0}, {"various", "", "00"});
         row("empty format", "", {"Artist", "Album", "", 1}, {});
         row("dots", "%ar\\%al", {"..", ".", "", 1}, {"__", "_"});
+        // A leading dot would hide the folder, or reach the program's own hidden folders.
+        row("leading dots", "%ar\\%al\\%s", {".38 Special", "...And", ".tovrel-partial", 1},
+            {"_38 Special", "_..And", "_tovrel-partial"});
         // Cut to 255 bytes, never inside a character of two or four bytes.
         row("255 bytes kept", "%ar", {QString(255, 'a'), "", "", 1}, {QString(255, 'a')});
         row("two-byte characters", "%ar", {QString(300, u'é'), "", "", 1}, {QString(127, u'é')});
@@ -132,12 +135,18 @@ private slots:
         QTest::addColumn<QByteArray>("content"); // empty for a tagged song
         QTest::addColumn<bool>("errorsBlocked");
         QTest::addColumn<FilingWorker::Outcome>("outcome");
-        QTest::addColumn<QString>("landed");
+        QTest::addColumn<QString>("landed"); // the inbox file's name is the last part
         QTest::newRow("filed") << QByteArray() << false << FilingWorker::Outcome::Filed << "outbox/A/B/x.mp3";
         QTest::newRow("moved to errors") << QByteArray("not audio") << false << FilingWorker::Outcome::ErrorFiled
                                          << "errors/Invalid file format/x.mp3";
         QTest::newRow("left in inbox") << QByteArray("not audio") << true << FilingWorker::Outcome::LeftInInbox
                                        << "inbox/x.mp3";
+        // A name is never a pattern: whether the file stayed is told by its own name.
+        for (const char* name : {"Live [1]?.mp3", "*.mp3", "a]b.mp3", "back\\slash.mp3"})
+            QTest::newRow(name) << QByteArray("not audio") << true << FilingWorker::Outcome::LeftInInbox
+                                << QString("inbox/") + name;
+        QTest::newRow("moved, odd name") << QByteArray("not audio") << false << FilingWorker::Outcome::ErrorFiled
+                                         << "errors/Invalid file format/[x]?.mp3";
     }
 
     // The worker on its own thread files a job and says how it went and whether the inbox file is gone.
@@ -147,9 +156,11 @@ private slots:
         QFETCH(bool, errorsBlocked);
         QFETCH(FilingWorker::Outcome, outcome);
         QFETCH(QString, landed);
-        QByteArray bytes = drop("x.mp3", "A", "B");
+        const QString name = landed.section('/', -1);
+        TestSupport::writeFile(at("inbox/x.mp3"), "another file, whose name the odd one matches as a pattern");
+        QByteArray bytes = drop(name, "A", "B");
         if (!content.isEmpty())
-            TestSupport::writeFile(at("inbox/x.mp3"), bytes = content);
+            TestSupport::writeFile(at("inbox/" + name), bytes = content);
         if (errorsBlocked)
             TestSupport::writeFile(at("errors/Invalid file format"), "a file where the subfolder goes");
         FilingWorker worker;
@@ -164,7 +175,7 @@ private slots:
         QMetaObject::invokeMethod(&worker, [&worker, job = engine_->job()] { worker.file(job); });
         QVERIFY(filed.wait());
         const auto result = filed.first().first().value<FilingWorker::Result>();
-        QCOMPARE(result.name, "x.mp3");
+        QCOMPARE(result.name, name);
         QCOMPARE(result.outcome, outcome);
         QCOMPARE(result.leftTheInbox(), !landed.startsWith("inbox"));
         QCOMPARE(readFile(at(landed)), bytes);
@@ -198,6 +209,15 @@ private slots:
         row("errors, log alone", true, {"x.mp3.txt=log"}, filed, "x (2).mp3",
             {"x (2).mp3", "x (2).mp3.txt", "x.mp3.txt"});
         row("errors, same file", true, {"x.mp3", "x.mp3.txt=log"}, duplicate, "x.mp3", {"x.mp3", "x.mp3.txt"});
+        // Every numbered name is compared before a free one is taken.
+        row("same song past a gap", false, {"x.mp3=a", "x (3).mp3"}, duplicate, "x (3).mp3", {"x (3).mp3", "x.mp3"});
+        // Two long names cut to one log name: the second file and its log are numbered.
+        const QString shared(248, 'a');
+        row("errors, long names alike", true, {shared + "one.mp3=a", QString(247, 'a') + ".mp3.txt=log"}, filed,
+            QString(247, 'a') + " (2).mp3",
+            {QString(243, 'a') + " (2).mp3.txt", QString(247, 'a') + " (2).mp3", QString(247, 'a') + ".mp3.txt",
+             shared + "one.mp3"},
+            shared + "two.mp3");
         // 255 bytes: 125 two-byte letters, "x" and ".mp3". With " (2)" the stem may keep 247 bytes, cut before a
         // letter.
         const QString longest = QString(125, QChar(0xE9)) + "x.mp3", cut = QString(123, QChar(0xE9)) + " (2).mp3";
@@ -227,7 +247,7 @@ private slots:
         QTEST(entries(folder), "after");
         QCOMPARE(readFile(folder + moved.name), bytes);
         if (toErrors && moved.outcome == MoveResult::Outcome::Filed)
-            QCOMPARE(readFile(folder + moved.name + ".txt"),
+            QCOMPARE(readFile(folder + LogNameFor(moved.name)),
                      QByteArray(" 53 \r\nFile not found\r\n 0 \r\n\r\n 2 \r\n"));
         QCOMPARE(entries(at("inbox")), QStringList{});
         QCOMPARE(entries(at(toErrors ? "errors/.tovrel-partial" : "outbox/.tovrel-partial")), QStringList{});

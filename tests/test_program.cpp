@@ -140,15 +140,15 @@ private slots:
         TestSupport::writeFile(history.filePath() + ".1", "oldest");
         TestSupport::writeFile(history.filePath(), QByteArray(History::kRotateAtBytes, 'x'));
         using Outcome = MoveResult::Outcome;
-        history.record("a.mp3", {Outcome::Filed, "a.mp3", true, "/out/A/B/"});
+        history.record("a.mp3", {Outcome::Filed, "a.mp3", true, "/out/A/B/", {}});
         history.record("b\tc.mp3", {Outcome::Duplicate, "b.mp3", false, "/out/A/B/", "it is immutable"});
         for (const char* why : {"Invalid file format; left in the inbox", "Invalid file format; left in the inbox",
                                 "Disk full; left in the inbox"})
             history.recordFailure("g.mp3", why); // once for each reason, not at every try
-        history.record("d\ne.mp3", {Outcome::Filed, "d (2).mp3", true, "/err/Invalid file format/"},
+        history.record("d\ne.mp3", {Outcome::Filed, "d (2).mp3", true, "/err/Invalid file format/", {}},
                        "Invalid file format");
-        history.record("f.mp3", {Outcome::Abandoned, {}, false, {}});
-        history.record(FileName::decode("\xffz.mp3"), {Outcome::Filed, FileName::decode("\xffz.mp3"), true, "/out/"});
+        history.record("f.mp3", {Outcome::Abandoned, {}, false, {}, {}});
+        history.record(FileName::decode("\xffz.mp3"), {Outcome::Filed, FileName::decode("\xffz.mp3"), true, "/out/", {}});
         QCOMPARE(TestSupport::readFile(history.filePath() + ".1"), QByteArray(History::kRotateAtBytes, 'x'));
         QStringList withoutTimes;
         for (const QString& line : QString::fromUtf8(TestSupport::readFile(history.filePath())).split('\n')) {

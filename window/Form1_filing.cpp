@@ -221,15 +221,16 @@ void Form1::stopFiling()
         return;
     worker_->abandon();
     filingThread_->quit();
-    if (!filingThread_->wait(QDeadlineTimer(kFilingEndsWithinMs))) {
+    const bool ended = filingThread_->wait(QDeadlineTimer(kFilingEndsWithinMs));
+    // An outcome that arrived meanwhile still reaches the history.
+    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+    if (!ended) {
         disconnect(worker_, nullptr, this, nullptr);
         filingThread_->setParent(nullptr);
         filingThread_ = nullptr;
         worker_ = nullptr;
         return;
     }
-    // An outcome that arrived meanwhile still reaches the history.
-    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
     delete worker_;
     worker_ = nullptr;
     delete filingThread_;
