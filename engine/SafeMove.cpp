@@ -225,6 +225,7 @@ SafeMove::SafeMove(const QString& source)
     folderFd_ = openFolder(path.left(slash + 1));
     if (folderFd_ < 0)
         throwErrno();
+    ignoreLeaseBreakSignal(); // the window's own lease is broken by this open
     // A lease (the window's momentary look, or another program's) makes the
     // open fail with EAGAIN: that is no fault of the file, which waits.
     for (int attempt = 0; attempt < kLeaseTries; ++attempt) {
@@ -252,7 +253,6 @@ SafeMove::SafeMove(const QString& source)
     // sourceChanged sees. It is refused at once when a writer already has the
     // file open, and cannot be had on another account's file or on a file
     // system without leases: the size and times are then all there is to go by.
-    ignoreLeaseBreakSignal();
     if (::fcntl(fd_, F_SETLEASE, F_RDLCK) == 0)
         leased_ = true;
     else if (errno == EAGAIN)
