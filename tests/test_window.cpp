@@ -334,6 +334,24 @@ private slots:
         QVERIFY(TestSupport::readFile(History().filePath()).contains("\tfiled\tlast.mp3\t"));
     }
 
+    // A writer that opens, appends and closes in bursts, a second or so apart, gets its file filed whole, once.
+    void burstWriterIsFiledWhole()
+    {
+        Folders folders;
+        Form1 form;
+        const QByteArray song = Mp3Fixture::build({"A", "B", "Song", "1"}, Mp3Fixture::Tag::Id3v23, 40);
+        QFile file(folders.inbox + "/append.mp3");
+        for (int burst = 0; burst < 4; ++burst, QTest::qWait(1200)) {
+            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Append));
+            const qsizetype part = song.size() / 4;
+            file.write(song.mid(burst * part, burst == 3 ? -1 : part));
+            file.close();
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists(file.fileName()), 10000);
+        QCOMPARE(TestSupport::readFile(folders.outbox + "/A/B/append.mp3"), song);
+        QCOMPARE(QDir(folders.outbox).entryList(QDir::Dirs | QDir::NoDotAndDotDot), QStringList{"A"});
+    }
+
     void unremovableFileIsSetAside_data()
     {
         QTest::addColumn<QString>("why");
