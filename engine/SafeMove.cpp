@@ -506,8 +506,9 @@ bool SafeMove::removeSource()
         return false;
     const int holdFd = openSubfolder(folderFd_, kRemoving, true);
     if (holdFd < 0) {
-        notRemovedWhy_ = errno == ENOTDIR || errno == ELOOP ? QStringLiteral("%1 in the inbox is in the way").arg(kRemoving)
-                                                            : whyNotRemoved(errno);
+        notRemovedWhy_ = errno == ENOTDIR || errno == ELOOP
+                             ? QStringLiteral("%1 in the inbox is in the way").arg(kRemoving)
+                             : whyNotRemoved(errno);
         return false;
     }
     bool removed = false;

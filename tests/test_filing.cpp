@@ -324,7 +324,8 @@ private slots:
         // A close while a same-sized file is compared stops the comparison, then the copy at its first chunk.
         QTest::newRow("cancelled while compared") << "cancelled while compared" << 2;
         QTest::newRow("renamed over") << "renamed over" << 1;
-        QTest::newRow("leased by another look") << "leased" << 0; // the open meets a lease: the file waits, unblamed // the file replaced loses its name: a new change time
+        QTest::newRow("leased by another look") << "leased" << 0; // the open meets a lease: the file waits, unblamed //
+                                                                  // the file replaced loses its name: a new change time
         QTest::newRow("name taken meanwhile") << "name taken meanwhile" << 3;
     }
 

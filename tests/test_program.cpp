@@ -148,7 +148,8 @@ private slots:
         history.record("d\ne.mp3", {Outcome::Filed, "d (2).mp3", true, "/err/Invalid file format/", {}},
                        "Invalid file format");
         history.record("f.mp3", {Outcome::Abandoned, {}, false, {}, {}});
-        history.record(FileName::decode("\xffz.mp3"), {Outcome::Filed, FileName::decode("\xffz.mp3"), true, "/out/", {}});
+        history.record(FileName::decode("\xffz.mp3"),
+                       {Outcome::Filed, FileName::decode("\xffz.mp3"), true, "/out/", {}});
         QCOMPARE(TestSupport::readFile(history.filePath() + ".1"), QByteArray(History::kRotateAtBytes, 'x'));
         QStringList withoutTimes;
         for (const QString& line : QString::fromUtf8(TestSupport::readFile(history.filePath())).split('\n')) {

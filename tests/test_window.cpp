@@ -383,10 +383,11 @@ private slots:
         for (int step = 0; step < 3; ++step)
             filingStep(form);
         QFETCH(int, held);
-        QCOMPARE(tick(form).first(), QString("Cannot Process files yet.  a.mp3 cannot be removed from the inbox (%1), so "
-                                             "it is left alone. | %2 %2 0 0")
-                                         .arg(why)
-                                         .arg(held));
+        QCOMPARE(tick(form).first(),
+                 QString("Cannot Process files yet.  a.mp3 cannot be removed from the inbox (%1), so "
+                         "it is left alone. | %2 %2 0 0")
+                     .arg(why)
+                     .arg(held));
         QCOMPARE(TestSupport::readFile(History().filePath()).count("\ta.mp3\t"), 1);
     }
 

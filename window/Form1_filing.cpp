@@ -30,9 +30,9 @@ constexpr int kFilingEndsWithinMs = 4000;
 QString describeMove(const QString& name, const MoveResult& moved, const QString& where)
 {
     const QString notRemoved = QStringLiteral("it could not be removed from the inbox") +
-                               (moved.notRemovedWhy.isEmpty()
-                                    ? QStringLiteral(".")
-                                    : QStringLiteral(" (") + moved.notRemovedWhy + QStringLiteral("), so it is left alone."));
+                               (moved.notRemovedWhy.isEmpty() ? QStringLiteral(".")
+                                                              : QStringLiteral(" (") + moved.notRemovedWhy +
+                                                                    QStringLiteral("), so it is left alone."));
     switch (moved.outcome) {
     case MoveResult::Outcome::Abandoned:
         return name + QStringLiteral(" changed while it was filed, so it stays in the inbox.");
@@ -175,12 +175,15 @@ void Form1::recordFiled(const FilingWorker::Result& result)
             errorNotices_->fileErrorFiled();
         break;
     case FilingWorker::Outcome::LogFailed:
-        history_.recordFailure(result.name, result.failure + QStringLiteral("; moved to the errors folder, but its log could not be written: ") +
-                                                result.errorFailure);
+        history_.recordFailure(result.name,
+                               result.failure +
+                                   QStringLiteral("; moved to the errors folder, but its log could not be written: ") +
+                                   result.errorFailure);
         errorNotices_->fileErrorFiled();
         break;
     case FilingWorker::Outcome::LeftInInbox:
-        history_.recordFailure(result.name, result.failure + QStringLiteral("; left in the inbox: ") + result.errorFailure);
+        history_.recordFailure(result.name,
+                               result.failure + QStringLiteral("; left in the inbox: ") + result.errorFailure);
         break;
     case FilingWorker::Outcome::Waiting:
         break;
