@@ -129,9 +129,15 @@ void Options::chooseFolder(QLineEdit* box, const QLabel* label)
 
 bool Options::PathsAreUnique() const
 {
-    const QString inbox = commonold::ResolvedFolder(txtinboxpath->text());
-    const QString outbox = commonold::ResolvedFolder(txtoutboxpath->text());
-    const QString errors = commonold::ResolvedFolder(txtErrorsPath->text());
+    return PathsAreUnique(txtinboxpath->text(), txtoutboxpath->text(), txtErrorsPath->text());
+}
+
+// Compared as the program will use them: "~" expanded, then resolved.
+bool Options::PathsAreUnique(const QString& inboxPath, const QString& outboxPath, const QString& errorsPath)
+{
+    const QString inbox = commonold::ResolvedFolder(withHomeFolder(inboxPath));
+    const QString outbox = commonold::ResolvedFolder(withHomeFolder(outboxPath));
+    const QString errors = commonold::ResolvedFolder(withHomeFolder(errorsPath));
     return inbox != outbox && inbox != errors && outbox != errors;
 }
 

@@ -22,6 +22,8 @@ public:
     // True when the three folders differ pairwise as the file system resolves
     // them, so one folder cannot be given twice under two spellings.
     bool PathsAreUnique() const;
+    // The same for three folders as the settings give them ("~" for the home folder).
+    static bool PathsAreUnique(const QString& inbox, const QString& outbox, const QString& errors);
 
 private:
     void createControls();

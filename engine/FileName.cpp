@@ -1,5 +1,7 @@
 #include "engine/FileName.h"
 
+#include <algorithm>
+
 namespace {
 
 constexpr char16_t kFirstEscape = 0xDC80;
@@ -120,3 +122,26 @@ QString forDisplay(QString name)
 }
 
 } // namespace FileName
+
+QByteArray FileName::withEnding(const QByteArray& name, const QByteArray& ending)
+{
+    constexpr qsizetype kMostBytes = 255;
+    const qsizetype dot = name.lastIndexOf('.');
+    const QByteArray extension = dot > 0 ? name.mid(dot) : QByteArray();
+    QByteArray stem = name.left(name.size() - extension.size());
+    QByteArray mark;
+    if (stem.endsWith(')')) {
+        const qsizetype open = stem.lastIndexOf(" (");
+        const QByteArray digits = open < 0 ? QByteArray() : stem.mid(open + 2, stem.size() - open - 3);
+        if (!digits.isEmpty() && std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
+            mark = stem.mid(open);
+    }
+    stem.chop(mark.size());
+    qsizetype keep = qMax<qsizetype>(0, kMostBytes - mark.size() - extension.size() - ending.size());
+    if (keep < stem.size()) {
+        while (keep > 0 && (uchar(stem.at(keep)) & 0xC0) == 0x80)
+            --keep;
+        stem.truncate(keep);
+    }
+    return stem + mark + extension + ending;
+}

@@ -12,6 +12,12 @@ namespace FileName {
 
 QString decode(QByteArrayView bytes);
 QByteArray encode(QStringView name);
+// A name for a file that goes with `name` (its log): `name` followed by
+// `ending`, within 255 bytes. What must go is taken from the part before the
+// extension, cut before a UTF-8 character; a number mark " (2)" at the end of
+// that part is kept, so the companions of numbered files stay numbered too.
+QByteArray withEnding(const QByteArray& name, const QByteArray& ending);
+
 // The name for the eye: each byte that is not UTF-8 shown as a replacement mark.
 QString forDisplay(QString name);
 

@@ -144,6 +144,9 @@ QString FitFolderName(QString name, NameRules rules)
     }
     if (name == QLatin1String(".") || name == QLatin1String(".."))
         name.fill(QLatin1Char('_'));
+    // A leading dot would hide the folder, and could reach the program's own hidden folders.
+    if (name.startsWith(QLatin1Char('.')))
+        name[0] = QLatin1Char('_');
     return name;
 }
 
@@ -217,10 +220,5 @@ TagValues ExampleSong()
 
 QString LogNameFor(const QString& fileName)
 {
-    const QString ending = QStringLiteral(".txt");
-    const qsizetype dot = fileName.lastIndexOf(QLatin1Char('.'));
-    const QString extension = dot > 0 ? fileName.mid(dot) : QString();
-    const QString stem = fileName.left(fileName.size() - extension.size());
-    const int room = kMaxNameBytes - int(FileName::encode(extension + ending).size());
-    return CutToBytes(stem, qMax(0, room)) + extension + ending;
+    return FileName::decode(FileName::withEnding(FileName::encode(fileName), QByteArrayLiteral(".txt")));
 }

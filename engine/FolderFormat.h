@@ -56,14 +56,15 @@ TagValues ExampleSong();
 
 // The name as one folder inside its parent that the file system takes: "/"
 // removed; cut to 255 bytes at a character boundary; under Windows rules the
-// refused characters and trailing dots and spaces turned into "_"; and "." and
-// ".." (the folder itself, its parent) turned into "_" and "__".
+// refused characters and trailing dots and spaces turned into "_"; "." and
+// ".." (the folder itself, its parent) turned into "_" and "__"; and a leading
+// dot, which hides a folder, into "_".
 QString FitFolderName(QString name, NameRules rules = NameRules::Posix);
 
 // The text cut to at most `maxBytes` bytes of its file-system encoding, at a
 // character boundary.
 QString CutToBytes(const QString& text, int maxBytes);
 
-// The name of the log beside `fileName`: the name followed by ".txt", its part
-// before the extension cut so the whole stays within 255 bytes.
+// The name of the log beside `fileName`: the name followed by ".txt", cut to
+// 255 bytes as FileName::withEnding cuts it.
 QString LogNameFor(const QString& fileName);

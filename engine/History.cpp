@@ -43,9 +43,20 @@ void History::record(const QString& inboxName, const MoveResult& moved, const QS
     if (!why.isEmpty())
         detail += QStringLiteral(" (") + why + QLatin1Char(')');
     if (!moved.sourceRemoved)
-        detail += QStringLiteral("; could not be removed from the inbox");
+        detail += QStringLiteral("; could not be removed from the inbox") +
+                  (moved.notRemovedWhy.isEmpty() ? QString() : QStringLiteral(" (") + moved.notRemovedWhy + ')');
+    lastFailure_.remove(inboxName);
     const char* what = !why.isEmpty() ? "error" : duplicate ? "duplicate" : "filed";
     append(QLatin1String(what) + QLatin1Char('\t') + oneField(inboxName) + QLatin1Char('\t') + detail);
+}
+
+void History::recordFailure(const QString& inboxName, const QString& why)
+{
+    const auto last = lastFailure_.constFind(inboxName);
+    if (last != lastFailure_.cend() && *last == why)
+        return;
+    lastFailure_.insert(inboxName, why);
+    append(QStringLiteral("error\t") + oneField(inboxName) + QLatin1Char('\t') + oneField(why));
 }
 
 void History::append(const QString& line)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QString>
 
 struct MoveResult;
@@ -23,6 +24,10 @@ public:
     // given, is the failure that sent it to the errors folder. A move that was
     // abandoned left the file in the inbox, and writes no line.
     void record(const QString& inboxName, const MoveResult& moved, const QString& why = {});
+    // One "error" line for a file that could not be filed and did not reach
+    // the errors folder as it should, saying why. A file tried again and again
+    // for the same reason gets the line once.
+    void recordFailure(const QString& inboxName, const QString& why);
 
     static constexpr qint64 kRotateAtBytes = 1024 * 1024;
 
@@ -32,4 +37,5 @@ private:
 
     QString folder_;
     QString filePath_;
+    QHash<QString, QString> lastFailure_; // by inbox name, until the file is recorded otherwise
 };

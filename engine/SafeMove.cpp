@@ -15,6 +15,8 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace {
@@ -23,6 +25,9 @@ namespace {
 constexpr size_t kChunk = size_t(8) << 20;
 constexpr qsizetype kBuffer = qsizetype(1) << 20;
 constexpr int kMostNumbers = 10000;
+// The window's look at a file holds a lease for two system calls; an open that
+// meets it is tried again this many times, a millisecond apart.
+constexpr int kLeaseTries = 50;
 // The hidden folders of the partial copies (in the outbox and errors roots) and
 // of inbox files being removed; the partial copies are named "<pid>-<random>".
 constexpr const char* kPartial = ".tovrel-partial";
@@ -89,6 +94,19 @@ int ownHiddenFolder(int parentFd, const char* base, bool create, QByteArray* use
     }
     errno = taken ? EPERM : err;
     return -1;
+}
+
+// Calls `take` with each name in the folder but "." and "..".
+template <typename Take> void forEachName(int folderFd, Take take)
+{
+    DIR* dir = ::fdopendir(::openat(folderFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!dir)
+        return;
+    while (const dirent* entry = ::readdir(dir)) {
+        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+            take(QByteArray(entry->d_name));
+    }
+    ::closedir(dir);
 }
 
 // Refuses to replace a file of the target name, also on a file system whose
@@ -241,7 +259,19 @@ SafeMove::SafeMove(const QString& source)
     folderFd_ = openFolder(path.left(slash + 1));
     if (folderFd_ < 0)
         throwErrno();
-    fd_ = ::openat(folderFd_, name_.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW);
+    ignoreLeaseBreakSignal(); // the window's own lease is broken by this open
+    // A lease (the window's momentary look, or another program's) makes the
+    // open fail with EAGAIN: that is no fault of the file, which waits.
+    for (int attempt = 0; attempt < kLeaseTries; ++attempt) {
+        fd_ = ::openat(folderFd_, name_.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW);
+        if (fd_ >= 0 || errno != EAGAIN)
+            break;
+        ::usleep(1000);
+    }
+    if (fd_ < 0 && errno == EAGAIN) {
+        givenUp_ = true;
+        return;
+    }
     int err = fd_ < 0 ? errno : 0;
     if (!err && ::fstat(fd_, &start_) != 0)
         err = errno;
@@ -257,7 +287,6 @@ SafeMove::SafeMove(const QString& source)
     // sourceChanged sees. It is refused at once when a writer already has the
     // file open, and cannot be had on another account's file or on a file
     // system without leases: the size and times are then all there is to go by.
-    ignoreLeaseBreakSignal();
     if (::fcntl(fd_, F_SETLEASE, F_RDLCK) == 0)
         leased_ = true;
     else if (errno == EAGAIN)
@@ -309,10 +338,14 @@ MoveResult SafeMove::moveTo(const Destination& to, const Progress& progress)
         for (Slot slot; (slot = slotAt(destinationFd, numbered(wanted, number), companion, progress)) != Slot::Free;
              ++number) {
             if (slot == Slot::Same)
-                return {MoveResult::Outcome::Duplicate, FileName::decode(numbered(wanted, number)), removeSource(),
-                        to.folder};
+                return placed(MoveResult::Outcome::Duplicate, numbered(wanted, number), to.folder);
             if (number >= kMostNumbers)
                 throwErrno(EEXIST);
+        }
+        // A free number is not enough: the same song may stand under a later one, past a gap.
+        if (number > 1) {
+            if (const QByteArray same = numberedCopy(destinationFd, wanted, progress); !same.isEmpty())
+                return placed(MoveResult::Outcome::Duplicate, same, to.folder);
         }
     } catch (const FilingError& error) { // the destination folder cannot be looked at, or is full of the name
         blame(to.folder, error.lastDllError());
@@ -338,23 +371,54 @@ MoveResult SafeMove::moveTo(const Destination& to, const Progress& progress)
                 // A copy written beside its destination, in a folder others may
                 // write in, could have been swapped before the rename: the source
                 // then stays.
-                struct stat placed;
-                if (::fstatat(destinationFd, name.constData(), &placed, AT_SYMLINK_NOFOLLOW) != 0 ||
-                    placed.st_dev != copied.st_dev || placed.st_ino != copied.st_ino)
+                struct stat landed;
+                if (::fstatat(destinationFd, name.constData(), &landed, AT_SYMLINK_NOFOLLOW) != 0 ||
+                    landed.st_dev != copied.st_dev || landed.st_ino != copied.st_ino)
                     throw FilingError::notOwned(to.folder, QStringLiteral("Copy replaced by another account"));
-                return {MoveResult::Outcome::Filed, FileName::decode(name), removeSource(), to.folder, number > 1};
+                return placed(MoveResult::Outcome::Filed, name, to.folder, number > 1);
             }
             if (errno == EXDEV && !inDestination)
                 break; // the folders are different file systems after all: copy again, into the destination
             if (errno != EEXIST)
                 blame(to.folder);
             if (slotAt(destinationFd, name, {}) == Slot::Same)
-                return {MoveResult::Outcome::Duplicate, FileName::decode(name), removeSource(), to.folder};
+                return placed(MoveResult::Outcome::Duplicate, name, to.folder);
         }
         if (number > kMostNumbers)
             blame(to.folder, EEXIST);
     }
     blame(to.folder, EXDEV);
+}
+
+MoveResult SafeMove::placed(MoveResult::Outcome outcome, const QByteArray& name, const QString& folder, bool numbered)
+{
+    const bool removed = removeSource();
+    return {outcome, FileName::decode(name), removed, folder, notRemovedWhy_, numbered};
+}
+
+// The first of "name (2).mp3", "name (3).mp3", ... in the folder that holds
+// exactly the source's bytes; empty when none does. Names are compared byte
+// for byte with the numbered names of `wanted`.
+QByteArray SafeMove::numberedCopy(int folderFd, const QByteArray& wanted, const Progress& progress) const
+{
+    QByteArray same;
+    int lowest = kMostNumbers + 1;
+    forEachName(folderFd, [&](const QByteArray& name) {
+        const qsizetype open = name.lastIndexOf(" (");
+        const qsizetype close = open < 0 ? -1 : name.indexOf(')', open);
+        bool isNumber = false;
+        const int number = close < 0 ? 0 : name.mid(open + 2, close - open - 2).toInt(&isNumber);
+        if (!isNumber || number < 2 || number >= lowest || numbered(wanted, number) != name)
+            return;
+        try {
+            if (slotAt(folderFd, name, {}, progress) == Slot::Same) {
+                same = name;
+                lowest = number;
+            }
+        } catch (const FilingError&) { // one that cannot be looked at is not the same
+        }
+    });
+    return same;
 }
 
 SafeMove::Slot SafeMove::slotAt(int folderFd, const QByteArray& name, const QByteArray& companion,
@@ -364,7 +428,7 @@ SafeMove::Slot SafeMove::slotAt(int folderFd, const QByteArray& name, const QByt
     if (::fstatat(folderFd, name.constData(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
         if (errno != ENOENT)
             throwErrno();
-        const QByteArray other = name + companion;
+        const QByteArray other = FileName::withEnding(name, companion);
         return companion.isEmpty() || ::fstatat(folderFd, other.constData(), &info, AT_SYMLINK_NOFOLLOW) != 0
                    ? Slot::Free
                    : Slot::Other;
@@ -472,6 +536,20 @@ void SafeMove::keepPermissionsAndTimes(int fd) const
     ::futimens(fd, times);
 }
 
+// The cause of a refused removal, for the user: an immutable or append-only
+// file (which only root can change back) is told apart from a plain refusal.
+QString SafeMove::whyNotRemoved(int err) const
+{
+    int flags = 0;
+    if (err == EPERM && ::ioctl(fd_, FS_IOC_GETFLAGS, &flags) == 0) {
+        if (flags & FS_IMMUTABLE_FL)
+            return QStringLiteral("it is immutable");
+        if (flags & FS_APPEND_FL)
+            return QStringLiteral("it is append-only");
+    }
+    return FilingError::fromErrno(err).description();
+}
+
 // The name could have come to stand for another file since it was checked (a
 // file renamed over it): it is first moved to a private folder, where it can
 // be compared with the open file at leisure, and put back when it is another.
@@ -481,16 +559,25 @@ bool SafeMove::removeSource()
         return false;
     QByteArray holdName;
     const int holdFd = ownHiddenFolder(folderFd_, kRemoving, true, &holdName);
-    if (holdFd < 0)
+    if (holdFd < 0) {
+        notRemovedWhy_ = errno == ENOTDIR || errno == ELOOP || errno == EPERM
+                             ? QStringLiteral("%1 in the inbox is in the way").arg(kRemoving)
+                             : whyNotRemoved(errno);
         return false;
+    }
     bool removed = false;
-    if (renameNoReplace(folderFd_, name_, holdFd, name_) == 0) {
+    if (renameNoReplace(folderFd_, name_, holdFd, name_) != 0) {
+        notRemovedWhy_ = errno == EEXIST ? QStringLiteral("a file of its name is in %1 in the inbox").arg(kRemoving)
+                                         : whyNotRemoved(errno);
+    } else {
         struct stat moved, open;
         // The rename itself gives the file a new change time.
         const bool same = ::fstatat(holdFd, name_.constData(), &moved, AT_SYMLINK_NOFOLLOW) == 0 &&
                           ::fstat(fd_, &open) == 0 && sameState(moved, open) && sameState(open, start_, false) &&
                           !(leased_ && ::fcntl(fd_, F_GETLEASE) != F_RDLCK);
         removed = same && ::unlinkat(holdFd, name_.constData(), 0) == 0;
+        if (same && !removed)
+            notRemovedWhy_ = whyNotRemoved(errno);
         if (!removed)
             renameNoReplace(holdFd, name_, folderFd_, name_);
     }
@@ -552,19 +639,6 @@ void SafeMove::createFolder(const QString& path)
 }
 
 namespace {
-
-// Calls `take` with each name in the folder but "." and "..".
-template <typename Take> void forEachName(int folderFd, Take take)
-{
-    DIR* dir = ::fdopendir(::openat(folderFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!dir)
-        return;
-    while (const dirent* entry = ::readdir(dir)) {
-        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
-            take(QByteArray(entry->d_name));
-    }
-    ::closedir(dir);
-}
 
 // A partial copy named "<pid>-<random>" by a process that has ended (this
 // one, and another run still at work, are alive).

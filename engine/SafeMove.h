@@ -17,7 +17,11 @@ struct MoveResult {
     QString name;               // in the destination folder, as FileName carries it
     bool sourceRemoved = false; // the source is gone (Filed or Duplicate)
     QString folder;             // where `name` is, ending in "/"
-    bool numbered = false;      // Filed under a number: the name wanted was taken
+    // Why a complete copy's source could not be removed from its folder (an
+    // immutable file, a name in the way); empty when it was, or when it had
+    // changed and is simply to be filed again.
+    QString notRemovedWhy;
+    bool numbered = false; // Filed under a number: the name wanted was taken
 };
 
 // Moves a file so that no byte is lost on the way. The source stays open under
@@ -39,7 +43,7 @@ public:
         QString root;      // the outbox or errors folder, ending in "/": holds the partial copies
         QString folder;    // under root, ending in "/"
         QString name;      // the name wanted
-        QString companion; // when given, a name is free only if name + companion is free too
+        QString companion; // when given, a name is free only if its companion (FileName::withEnding) is free too
     };
 
     // Opens the source and takes the lease where the system grants one.
@@ -77,11 +81,14 @@ public:
 private:
     enum class Slot { Free, Same, Other };
     Slot slotAt(int folderFd, const QByteArray& name, const QByteArray& companion, const Progress& progress = {}) const;
+    QByteArray numberedCopy(int folderFd, const QByteArray& wanted, const Progress& progress) const;
+    MoveResult placed(MoveResult::Outcome outcome, const QByteArray& name, const QString& folder, bool numbered = false);
     bool sameContent(int otherFd, const Progress& progress) const;
     bool copyInto(int toFd, const Progress& progress, const QString& folder) const;
     bool stillTheSameFile() const;
     void keepPermissionsAndTimes(int fd) const;
     bool removeSource();
+    QString whyNotRemoved(int err) const;
     void giveUp();
 
     QByteArray name_; // the source's name in its folder
@@ -89,5 +96,6 @@ private:
     int fd_ = -1;
     bool leased_ = false;
     bool givenUp_ = false;
+    QString notRemovedWhy_;
     struct stat start_ = {};
 };

@@ -9,12 +9,17 @@
 #include "engine/commonold.h"
 #include "engine/processor.h"
 
+#include <QDateTime>
+
 #include <cerrno>
 
 namespace {
 
 const QString kNoFiles = QStringLiteral("No files in inbox.  ");
 const QString kCannotProcess = QStringLiteral("Cannot Process files yet.  ");
+// A file is taken only once it has not changed for this long: a writer that
+// closes the file between bursts is not cut into pieces.
+constexpr qint64 kStandStillNs = 2000000000;
 
 // A number as the error log writes it: a leading space unless negative, and a
 // trailing space (53 gives " 53 ", -1 gives "-1 ").
@@ -57,13 +62,34 @@ FileVerdict clsProcessorBase::examine(const QString& name, InboxVerdicts::Pass& 
     FileVerdict verdict;
     verdict.size = inboxFile.size;
     // The file being filed is held open by the filing itself, not by another program.
-    verdict.inboxFree = inboxFile.free || (processing_ && name == currentInFile_);
-    verdict.settling = inboxFile.settling;
+    const bool inHand = processing_ && name == currentInFile_;
+    // A change time far ahead of the clock (another machine's) cannot be judged, and does not hold the file.
+    const qint64 sinceChange = QDateTime::currentMSecsSinceEpoch() * 1000000 - inboxFile.changeTime;
+    const bool changedJustNow = inboxFile.free && sinceChange < kStandStillNs && sinceChange > -kStandStillNs;
+    verdict.inboxFree = (inboxFile.free && !changedJustNow) || inHand;
+    verdict.settling = inboxFile.settling || (changedJustNow && !inHand);
     // A file that could not be removed after its copy would be copied again at every step.
-    verdict.removable = inboxFile.removable;
+    verdict.removable = inboxFile.removable && !isSetAside(name, inboxFile);
     verdict.outboxLocked =
         pass.hasOutboxName(name) && !pass.outbox.check(withExtension(name, owner_.outext), &pass.others).free;
     return verdict;
+}
+
+// A file set aside stays so while it is the same file, unchanged.
+bool clsProcessorBase::isSetAside(const QString& name, const commonold::FileCheck& file) const
+{
+    const auto found = setAside_.find(name);
+    if (found == setAside_.end())
+        return false;
+    if (found->changeTime == 0) {
+        found->inode = file.inode;
+        found->changeTime = file.changeTime;
+        return true;
+    }
+    if (found->inode == file.inode && found->changeTime == file.changeTime)
+        return true;
+    setAside_.erase(found);
+    return false;
 }
 
 void clsProcessorBase::refreshVerdicts(bool askUnsettled)
@@ -97,11 +123,14 @@ bool clsProcessorBase::getnextfile()
 }
 
 // Why the first file in line waits, where the counters alone do not tell.
-QString clsProcessorBase::heldReason(const QString& name, const FileVerdict& verdict)
+QString clsProcessorBase::heldReason(const QString& name, const FileVerdict& verdict) const
 {
     const QString shown = FileName::forDisplay(name);
+    const auto aside = setAside_.constFind(name);
     if (!verdict.removable)
-        return shown + QStringLiteral(" cannot be removed from the inbox, so it is left alone.");
+        return shown + QStringLiteral(" cannot be removed from the inbox") +
+               (aside == setAside_.cend() ? QString() : QStringLiteral(" (") + aside->why + QLatin1Char(')')) +
+               QStringLiteral(", so it is left alone.");
     if (verdict.settling)
         return shown + QStringLiteral(" waits until it has not changed for a few seconds.");
     return {};
@@ -166,6 +195,7 @@ MoveResult clsProcessorBase::ErrorHandle(const FilingJob& job, const FilingError
 
 void clsProcessorBase::turnon()
 {
+    setAside_.clear(); // a start tries the files set aside again
     if (indicators_) {
         indicators_->setStartEnabled(false);
         indicators_->setStopEnabled(true);

@@ -4,6 +4,7 @@
 #include "engine/InboxVerdicts.h"
 #include "engine/SafeMove.h"
 
+#include <QHash>
 #include <QSet>
 #include <QString>
 #include <QStringList>
@@ -58,6 +59,10 @@ public:
     // Notes that the current file could not be filed for now and stays in the
     // inbox: the files that do not wait are chosen before it.
     void letCurrentFileWait() { waiting_.insert(currentInFile_); }
+    // Notes that the current file was copied but cannot be removed from the
+    // inbox, for `why`: it is left alone, counted as held, until it changes
+    // or the service is started again.
+    void setCurrentFileAside(const QString& why) { setAside_.insert(currentInFile_, {why}); }
 
     // Moves the current inbox file into the errors folder, in a subfolder named
     // after the failure, with a five-line log beside it, and says where it went.
@@ -75,7 +80,8 @@ public:
     void setIndicators(ServiceIndicators* indicators) { indicators_ = indicators; }
 
 private:
-    static QString heldReason(const QString& name, const FileVerdict& verdict);
+    QString heldReason(const QString& name, const FileVerdict& verdict) const;
+    bool isSetAside(const QString& name, const commonold::FileCheck& file) const;
     FileVerdict examine(const QString& name, InboxVerdicts::Pass& pass) const;
     void refreshVerdicts(bool askUnsettled);
 
@@ -99,4 +105,11 @@ private:
     InboxVerdicts::Examine examiner_;
     quint64 listedGeneration_ = 0;
     QSet<QString> waiting_;
+    // Files set aside, with why, and the file as it was when first looked at since.
+    struct SetAside {
+        QString why;
+        quint64 inode = 0;
+        qint64 changeTime = 0;
+    };
+    mutable QHash<QString, SetAside> setAside_;
 };

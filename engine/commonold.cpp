@@ -3,8 +3,6 @@
 #include "engine/FileName.h"
 #include "engine/FilingError.h"
 
-#include <QDir>
-
 #include <cerrno>
 #include <sys/stat.h>
 
@@ -12,13 +10,6 @@ namespace commonold {
 
 bool FileExists(const QString& path)
 {
-    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
-    const QString name = path.mid(slash + 1);
-    if (name.contains(QLatin1Char('*')) || name.contains(QLatin1Char('?'))) {
-        const QDir folder(slash < 0 ? QStringLiteral(".") : path.left(slash + 1));
-        return !folder.entryList({name}, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)
-                    .isEmpty();
-    }
     struct stat info;
     return ::lstat(FileName::encode(path).constData(), &info) == 0;
 }

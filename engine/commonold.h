@@ -7,8 +7,8 @@ class ProcessFileSnapshot;
 // Shared file-system checks of the filing engine and the dialogs. Paths use "/".
 namespace commonold {
 
-// True when the path names an entry (a file, a folder, a dangling link), or,
-// when its last part holds "*" or "?", when that pattern matches an entry.
+// True when the path names an entry (a file, a folder, a dangling link), by
+// its exact bytes: "*", "?" and "[" in a name are ordinary characters.
 bool FileExists(const QString& path);
 
 // True when the path, after removing one trailing "/", names an existing
@@ -34,6 +34,10 @@ struct FileCheck {
     bool settling = false;
     bool removable = true;
     uint owner = 0;
+    // Which file it is and when it last changed (its change time, in
+    // nanoseconds since the epoch): 0 when it could not be told.
+    quint64 inode = 0;
+    qint64 changeTime = 0;
 };
 FileCheck CheckFile(const QString& path, ProcessFileSnapshot* pass = nullptr);
 

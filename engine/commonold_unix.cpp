@@ -77,6 +77,8 @@ commonold::FileCheck checkFileAt(int dirFd, const QByteArray& name, ProcessFileS
     if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
         check.size = info.st_size;
         check.owner = info.st_uid;
+        check.inode = info.st_ino;
+        check.changeTime = qint64(info.st_ctim.tv_sec) * 1000000000 + info.st_ctim.tv_nsec;
         const LeaseAnswer answer = askKernel(fd);
         switch (answer) {
         case LeaseAnswer::Free:

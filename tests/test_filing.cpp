@@ -13,6 +13,7 @@
 #include <QtTest>
 
 #include <cerrno>
+#include <csignal>
 #include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
@@ -83,6 +84,9 @@ private slots:
         row("empty artist, album left out, track 0", "%ar\\%al\\%t", {"", "?", "", 0}, "various/00/x.mp3");
         row("empty format and levels", "\\\\", {"Artist", "Album", "", 1}, "x.mp3");
         row("dots", "%ar\\%al", {"..", ".", "", 1}, "__/_/x.mp3");
+        // A leading dot would hide the folder, or reach the program's own hidden folders.
+        row("leading dots", "%ar\\%al\\%s", {".38 Special", "...And", ".tovrel-partial", 1},
+            "_38 Special/_..And/_tovrel-partial/x.mp3");
         row("album artist", "%aa\\%al", {"Artist One", "Summer Hits", "", 1, "Various Artists"},
             "Various Artists/Summer Hits/x.mp3");
         row("compilation", "%aa\\%al", {"Artist Two", "Summer Hits", "", 1, "", 0, 0, true},
@@ -177,6 +181,11 @@ private slots:
         row("moved to errors", "not audio", {}, Outcome::ErrorFiled, "errors/Invalid file format/x.mp3");
         row("sparse, moved to errors", "sparse", {}, Outcome::ErrorFiled, "errors/Invalid file format/x.mp3");
         row("left in inbox", "not audio", {"echo > 'errors/Invalid file format'"}, Outcome::LeftInInbox, "inbox/x.mp3");
+        // A name is never a pattern: whether the file stayed is told by its own name.
+        for (const char* name : {"Live [1]?.mp3", "*.mp3", "a]b.mp3", "back\\slash.mp3"})
+            row(name, "not audio", {"echo > 'errors/Invalid file format'"}, Outcome::LeftInInbox,
+                QString("inbox/") + name);
+        row("moved, odd name", "not audio", {}, Outcome::ErrorFiled, "errors/Invalid file format/[x]?.mp3");
         row("errors folder within the margin", QByteArray(100000, 'x'), {"mount -t tmpfs -o size=1m none errors"},
             Outcome::LeftInInbox, "inbox/x.mp3");
         row("other's link in the outbox", {}, {"other: ln -s ../private outbox/A"}, Outcome::Waiting, "inbox/x.mp3");
@@ -202,14 +211,17 @@ private slots:
         QFETCH(QStringList, setup);
         QFETCH(FilingWorker::Outcome, outcome);
         QFETCH(QString, landed);
-        QByteArray bytes = drop("x.mp3", "A", "B");
+        const QString name = landed.section('/', -1); // the inbox file's
+        if (name != "x.mp3")
+            TestSupport::writeFile(at("inbox/x.mp3"), "another file, whose name the odd one matches as a pattern");
+        QByteArray bytes = drop(name, "A", "B");
         if (content == "sparse") {
             QFile sparse(at("inbox/x.mp3"));
             QVERIFY(sparse.open(QIODevice::WriteOnly | QIODevice::Truncate) && sparse.write("not audio") == 9 &&
                     sparse.resize(64 << 20));
             bytes = QByteArray("not audio").leftJustified(64 << 20, '\0');
         } else if (!content.isEmpty()) {
-            TestSupport::writeFile(at("inbox/x.mp3"), bytes = content);
+            TestSupport::writeFile(at("inbox/" + name), bytes = content);
         }
         const bool root = ::geteuid() == 0;
         if (!root && !setup.isEmpty())
@@ -219,8 +231,8 @@ private slots:
                     ::mkdir(QFile::encodeName(at("private")), 0700) == 0);
             for (const char* folder : {"inbox", "outbox", "errors"})
                 QVERIFY(::chmod(QFile::encodeName(at(folder)), 01777) == 0);
-            QVERIFY(::chown(QFile::encodeName(at("inbox/x.mp3")), 65534, 65534) == 0 &&
-                    ::chmod(QFile::encodeName(at("inbox/x.mp3")), 0640) == 0);
+            QVERIFY(::chown(QFile::encodeName(at("inbox/" + name)), 65534, 65534) == 0 &&
+                    ::chmod(QFile::encodeName(at("inbox/" + name)), 0640) == 0);
         }
         for (const QString& command : setup) {
             const bool other = command.startsWith("other: ");
@@ -247,7 +259,7 @@ private slots:
         QMetaObject::invokeMethod(&worker, [&worker, job = engine_->job()] { worker.file(job); });
         QVERIFY(filed.wait());
         const auto result = filed.first().first().value<FilingWorker::Result>();
-        QCOMPARE(result.name, "x.mp3");
+        QCOMPARE(result.name, name);
         QCOMPARE(result.outcome, outcome);
         QCOMPARE(result.leftTheInbox(), !landed.startsWith("inbox"));
         QCOMPARE(readFile(at(landed)), bytes);
@@ -294,6 +306,15 @@ private slots:
         row("errors, log alone", true, {"x.mp3.txt=log"}, filed, "x (2).mp3",
             {"x (2).mp3", "x (2).mp3.txt", "x.mp3.txt"});
         row("errors, same file", true, {"x.mp3", "x.mp3.txt=log"}, duplicate, "x.mp3", {"x.mp3", "x.mp3.txt"});
+        // Every numbered name is compared before a free one is taken.
+        row("same song past a gap", false, {"x.mp3=a", "x (3).mp3"}, duplicate, "x (3).mp3", {"x (3).mp3", "x.mp3"});
+        // Two long names cut to one log name: the second file and its log are numbered.
+        const QString shared(248, 'a');
+        row("errors, long names alike", true, {shared + "one.mp3=a", QString(247, 'a') + ".mp3.txt=log"}, filed,
+            QString(247, 'a') + " (2).mp3",
+            {QString(243, 'a') + " (2).mp3.txt", QString(247, 'a') + " (2).mp3", QString(247, 'a') + ".mp3.txt",
+             shared + "one.mp3"},
+            shared + "two.mp3");
         // 255 bytes: 125 two-byte letters, "x" and ".mp3". With " (2)" the stem may keep 247 bytes, cut before a
         // letter.
         const QString longest = QString(125, QChar(0xE9)) + "x.mp3", cut = QString(123, QChar(0xE9)) + " (2).mp3";
@@ -331,7 +352,7 @@ private slots:
         QTEST(entries(folder), "after");
         QCOMPARE(readFile(folder + moved.name), bytes);
         if (toErrors && moved.outcome == MoveResult::Outcome::Filed)
-            QCOMPARE(readFile(folder + moved.name + ".txt"),
+            QCOMPARE(readFile(folder + LogNameFor(moved.name)),
                      QByteArray(" 53 \r\nFile not found\r\n 0 \r\n\r\n 2 \r\n"));
         QCOMPARE(entries(at("inbox")), QStringList{});
         QCOMPARE(entries(at(toErrors ? "errors/.tovrel-partial" : "outbox/.tovrel-partial")), QStringList{});
@@ -360,7 +381,9 @@ private slots:
         ::chmod(inbox + name, 0640); // whatever the umask
         const struct timespec times[2] = {{988000000, 5}, {988000000, 123456789}};
         QVERIFY(::utimensat(AT_FDCWD, inbox + name, times, 0) == 0);
-        QVERIFY(engine_->getnextfile());
+        engine_->updatestats();
+        QCOMPARE(engine_->InboxFiles(1), FileName::decode(name));
+        engine_->setCurrentinfile(engine_->InboxFiles(1));
         QCOMPARE(engine_->process().outcome, MoveResult::Outcome::Filed);
         struct stat filed;
         QVERIFY(::stat(QFile::encodeName(at("outbox/Artist/Album/")) + name, &filed) == 0);
@@ -404,7 +427,9 @@ private slots:
         QTest::newRow("cancelled") << "cancelled" << 1;
         // A close while a same-sized file is compared stops the comparison, then the copy at its first chunk.
         QTest::newRow("cancelled while compared") << "cancelled while compared" << 2;
-        QTest::newRow("renamed over") << "renamed over" << 1; // the file replaced loses its name: a new change time
+        QTest::newRow("renamed over") << "renamed over" << 1;
+        QTest::newRow("leased by another look") << "leased" << 0; // the open meets a lease: the file waits, unblamed //
+                                                                  // the file replaced loses its name: a new change time
         QTest::newRow("name taken meanwhile") << "name taken meanwhile" << 3;
     }
 
@@ -419,6 +444,9 @@ private slots:
         if (compared)
             TestSupport::writeFile(at("outbox/big.mp3"), QByteArray(bytes).append('b').remove(0, 1));
         QProcess editor;
+        const int leased = change == "leased" ? ::open(QFile::encodeName(source), O_RDONLY) : -1;
+        std::signal(SIGIO, SIG_IGN); // the lease's holder is told of the open by this signal
+        QVERIFY(leased < 0 || ::fcntl(leased, F_SETLEASE, F_WRLCK) == 0);
         SafeMove move(source);
         const auto edit = [&](const QString& script) {
             // The editor waits until the copy lets go of the file, then writes.
@@ -445,6 +473,8 @@ private slots:
             return change != "cancelled";
         };
         const MoveResult moved = move.moveTo({at("outbox/"), at("outbox/"), "big.mp3", {}}, hook);
+        if (leased >= 0)
+            ::close(leased);
         QTEST(chunks, "chunks");
         QVERIFY(!editor.isOpen() || editor.waitForFinished(5000));
         if (change == "name taken meanwhile") { // the rename refuses to replace it
@@ -456,7 +486,7 @@ private slots:
         QCOMPARE(moved.outcome, MoveResult::Outcome::Abandoned);
         QCOMPARE(readFile(source), bytes);
         const QStringList left = compared ? QStringList{".tovrel-partial", "big.mp3"} : QStringList{".tovrel-partial"};
-        QCOMPARE(entries(at("outbox")), left);
+        QCOMPARE(entries(at("outbox")), leased < 0 ? left : QStringList{});
         QCOMPARE(entries(at("outbox/.tovrel-partial")), QStringList{});
     }
 

@@ -178,6 +178,7 @@ private slots:
         QTest::newRow("symbolic link") << QStringList{"e", "box", "link"} << false;
         QTest::newRow("missing folders") << QStringList{"new/a", "new/./a//", "e"} << false;
         QTest::newRow("link, then missing") << QStringList{"link/sub", "e", "box/sub/"} << false;
+        QTest::newRow("home folder") << QStringList{"~/box", "e", "box"} << false; // the home folder is the root here
         QTest::newRow("all different") << QStringList{"box", "Box", "box/sub"} << true;
     }
 
@@ -186,10 +187,13 @@ private slots:
         QFETCH(QStringList, paths);
         QTemporaryDir root;
         QVERIFY(QDir(root.path()).mkdir("box") && QFile::link(root.filePath("box"), root.filePath("link")));
+        const QByteArray home = qgetenv("HOME");
+        qputenv("HOME", QFile::encodeName(root.path()));
+        const auto restoreHome = qScopeGuard([&] { qputenv("HOME", home); });
         processor process;
         Options dialog(process);
         for (QString& path : paths)
-            path = root.filePath(path);
+            path = path.startsWith('~') ? path : root.filePath(path);
         folders(&dialog, paths);
         QTEST(dialog.PathsAreUnique(), "unique");
     }

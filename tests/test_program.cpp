@@ -91,11 +91,14 @@ private slots:
     }
 
     // A program killed outright leaves its lock and socket behind; the next start runs all the same, and a start
-    // after that reaches it and ends. A program for other settings is not in the way. A file whose tags were being
-    // read when it died is sent to the errors folder, with its log and a history line, before anything else is read;
-    // a song of chapters nested deeper than a stack goes is filed.
+    // after that reaches it and ends, also from a shell without XDG_RUNTIME_DIR. A program for other settings is not
+    // in the way. A file whose tags were being read when it died is sent to the errors folder, with its log and a
+    // history line, before anything else is read; a song of chapters nested deeper than a stack goes is filed.
     void aCrashDoesNotBlockTheNextStart()
     {
+        QVERIFY(QDir().mkpath(folder("run")) &&
+                QFile::setPermissions(folder("run"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(folder("run")));
         const auto crashed = start();
         QVERIFY(filesASong("1.mp3"));
         crashed->kill();
@@ -113,7 +116,7 @@ private slots:
         const QString history = TestSupport::readFile(History().filePath());
         QVERIFY(history.indexOf("\terror\tstopped.mp3\t" + stopped + " (The tag reader stopped on this file)") <
                 history.indexOf("\tfiled\tnested.mp3\t" + folder("outbox/Nest/Nest/nested.mp3")));
-        const auto again = start();
+        const auto again = start({}, {"env", "-u", "XDG_RUNTIME_DIR"});
         QVERIFY(again->waitForFinished(10000));
         QCOMPARE(again->exitCode(), 0);
         QVERIFY(!again->readAllStandardError().contains("does not answer"));
@@ -152,12 +155,16 @@ private slots:
         TestSupport::writeFile(history.filePath() + ".1", "oldest");
         TestSupport::writeFile(history.filePath(), QByteArray(History::kRotateAtBytes, 'x'));
         using Outcome = MoveResult::Outcome;
-        history.record("a.mp3", {Outcome::Filed, "a.mp3", true, "/out/A/B/"});
-        history.record("b\tc.mp3", {Outcome::Duplicate, "b.mp3", false, "/out/A/B/"});
-        history.record("d\ne.mp3", {Outcome::Filed, "d (2).mp3", true, "/err/Invalid file format/"},
+        history.record("a.mp3", {Outcome::Filed, "a.mp3", true, "/out/A/B/", {}});
+        history.record("b\tc.mp3", {Outcome::Duplicate, "b.mp3", false, "/out/A/B/", "it is immutable"});
+        for (const char* why : {"Invalid file format; left in the inbox", "Invalid file format; left in the inbox",
+                                "Disk full; left in the inbox"})
+            history.recordFailure("g.mp3", why); // once for each reason, not at every try
+        history.record("d\ne.mp3", {Outcome::Filed, "d (2).mp3", true, "/err/Invalid file format/", {}},
                        "Invalid file format");
-        history.record("f.mp3", {Outcome::Abandoned, {}, false, {}});
-        history.record(FileName::decode("\xffz.mp3"), {Outcome::Filed, FileName::decode("\xffz.mp3"), true, "/out/"});
+        history.record("f.mp3", {Outcome::Abandoned, {}, false, {}, {}});
+        history.record(FileName::decode("\xffz.mp3"),
+                       {Outcome::Filed, FileName::decode("\xffz.mp3"), true, "/out/", {}});
         QCOMPARE(TestSupport::readFile(history.filePath() + ".1"), QByteArray(History::kRotateAtBytes, 'x'));
         QStringList withoutTimes;
         for (const QString& line : QString::fromUtf8(TestSupport::readFile(history.filePath())).split('\n')) {
@@ -166,7 +173,10 @@ private slots:
         }
         QCOMPARE(withoutTimes,
                  QStringList({"filed\ta.mp3\t/out/A/B/a.mp3",
-                              "duplicate\tb\\tc.mp3\tsame as /out/A/B/b.mp3; could not be removed from the inbox",
+                              "duplicate\tb\\tc.mp3\tsame as /out/A/B/b.mp3; could not be removed from the inbox "
+                              "(it is immutable)",
+                              "error\tg.mp3\tInvalid file format; left in the inbox",
+                              "error\tg.mp3\tDisk full; left in the inbox",
                               "error\td\\ne.mp3\t/err/Invalid file format/d (2).mp3 (Invalid file format)",
                               "filed\t\uFFFDz.mp3\t/out/\uFFFDz.mp3", ""}));
     }

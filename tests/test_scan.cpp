@@ -90,6 +90,12 @@ private slots:
         HeldFile writer("write", inbox("a held.mp3"));
         HeldFile reader("read", outbox("b outbox held.mp3"));
         QVERIFY(writer.isHolding() && reader.isHolding());
+        // A file is taken once it has not changed for 2 seconds.
+        QVERIFY(!p_->getnextfile());
+        QCOMPARE(p_->ServiceStatus(),
+                 "Cannot Process files yet.  0 big.mp3 waits until it has not changed for a few seconds.");
+        QTest::qWait(2100);
+        p_->updatestats(); // as every step does: the files that were settling are asked again
 
         QVERIFY(p_->getnextfile());
         QCOMPARE(p_->currentinfile(), QStringLiteral("c free.mp3"));
@@ -122,6 +128,7 @@ private slots:
         auto writer = std::make_unique<HeldFile>("write", inbox("a.mp3"));
         auto elsewhere = std::make_unique<HeldFile>("read", dir_->filePath("b-link"));
         QVERIFY(writer->isHolding() && elsewhere->isHolding());
+        QTest::qWait(2100); // the files stand still
         p_->updatestats();
         QCOMPARE(counters(), QList<int>({4, 2, 0, 0}));
 
@@ -145,6 +152,7 @@ private slots:
         writeFile(inbox(".d.mp3"));                                             // hidden: not listed
         const QByteArray latin1 = QFile::encodeName(inbox()) + "\xe9t\xe9.mp3"; // not UTF-8: kept as its bytes
         QVERIFY(::close(::open(latin1.constData(), O_WRONLY | O_CREAT, 0644)) == 0);
+        QTest::qWait(2100); // a rename is a change too
         p_->updatestats();
         QCOMPARE(listed(), (QStringList{"", FileName::decode("\xe9t\xe9.mp3"), "a.mp3", "B2.mp3"}));
         QCOMPARE(counters(), QList<int>({3, 0, 0, 1}));
@@ -255,6 +263,7 @@ private slots:
             QVERIFY(::chmod(path, mode_t(mode)) == 0);
         if (ownFile)
             QVERIFY(::chown(inbox + "/a.mp3", 65534, 65534) == 0);
+        QTest::qWait(2100); // changed 2 seconds ago: settled for those who see every writer
         const QString answer = TestSupport::outputAsOrdinaryAccount(
             {QCoreApplication::applicationFilePath(), "heldProbe", inbox, shared.filePath("outbox")});
         if (answer.isEmpty())

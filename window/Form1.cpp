@@ -357,9 +357,12 @@ void Form1::loadsettings()
 // Creates each missing folder, its last level only: a folder whose parent is
 // missing is a typing error the user should see, not something to build. An
 // empty folder setting would make the root folder the inbox or the outbox, so
-// the root folder is refused as well.
+// the root folder is refused as well, and so is one folder given twice (in
+// the settings file, under two spellings), with which nothing could be filed.
 bool Form1::foldersAreUsable() const
 {
+    if (!Options::PathsAreUnique(process->inboxpath(), process->outboxpath(), process->errorspath()))
+        return false;
     try {
         for (const QString& path : {process->inboxpath(), process->outboxpath(), process->errorspath()}) {
             if (path == QLatin1String("/"))

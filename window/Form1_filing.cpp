@@ -27,10 +27,17 @@ constexpr int kCopySteps = 1000;
 // How long a message the user caused (a refused priority) stays in the status
 // line before the idle steps replace it.
 constexpr qint64 kStatusHoldTime = 5000; // milliseconds
+// The program ends within 5 seconds of a close, even when the filing thread
+// is stuck in a system call (a hung network or USB disk).
+constexpr int kFilingEndsWithinMs = 4000;
 
 // What the status line says after a move, when "Processing" does not say it all.
 QString describeMove(const QString& name, const MoveResult& moved, const QString& where)
 {
+    const QString notRemoved = QStringLiteral("it could not be removed from the inbox") +
+                               (moved.notRemovedWhy.isEmpty() ? QStringLiteral(".")
+                                                              : QStringLiteral(" (") + moved.notRemovedWhy +
+                                                                    QStringLiteral("), so it is left alone."));
     switch (moved.outcome) {
     case MoveResult::Outcome::Abandoned:
         return name + QStringLiteral(" changed while it was filed, so it stays in the inbox.");
@@ -38,10 +45,10 @@ QString describeMove(const QString& name, const MoveResult& moved, const QString
         return name + QStringLiteral(" is already in ") + where + QStringLiteral(" as ") +
                FileName::forDisplay(moved.name) +
                (moved.sourceRemoved ? QStringLiteral(": removed from the inbox.")
-                                    : QStringLiteral(", but it could not be removed from the inbox."));
+                                    : QStringLiteral(", but ") + notRemoved);
     case MoveResult::Outcome::Filed:
         if (!moved.sourceRemoved)
-            return name + QStringLiteral(" was filed, but it could not be removed from the inbox.");
+            return name + QStringLiteral(" was filed, but ") + notRemoved;
         if (FileName::forDisplay(moved.name) != name && where == QLatin1String("the outbox"))
             return name + QStringLiteral(" was filed as ") + FileName::forDisplay(moved.name) +
                    (moved.numbered ? QStringLiteral(": another file had its name.") : QStringLiteral("."));
@@ -127,6 +134,8 @@ void Form1::showFiled(const FilingWorker::Result& result)
     if (closing_)
         return;
     process->setProcessing(false);
+    if (!result.moved.notRemovedWhy.isEmpty())
+        process->base().setCurrentFileAside(result.moved.notRemovedWhy);
     const QString name = FileName::forDisplay(result.name);
     const QString cannotFile = QStringLiteral("Cannot file ") + name + QStringLiteral(": ") + result.failure;
     switch (result.outcome) {
@@ -165,12 +174,28 @@ void Form1::showFiled(const FilingWorker::Result& result)
 // closing, and a file sent to the errors folder into the notices.
 void Form1::recordFiled(const FilingWorker::Result& result)
 {
-    if (result.outcome == FilingWorker::Outcome::Filed) {
+    switch (result.outcome) {
+    case FilingWorker::Outcome::Filed:
         history_.record(result.name, result.moved);
-    } else if (result.outcome == FilingWorker::Outcome::ErrorFiled) {
+        break;
+    case FilingWorker::Outcome::ErrorFiled:
         history_.record(result.name, result.moved, result.failure);
         if (result.moved.outcome != MoveResult::Outcome::Abandoned)
             errorNotices_->fileErrorFiled();
+        break;
+    case FilingWorker::Outcome::LogFailed:
+        history_.recordFailure(result.name,
+                               result.failure +
+                                   QStringLiteral("; moved to the errors folder, but its log could not be written: ") +
+                                   result.errorFailure);
+        errorNotices_->fileErrorFiled();
+        break;
+    case FilingWorker::Outcome::LeftInInbox:
+        history_.recordFailure(result.name,
+                               result.failure + QStringLiteral("; left in the inbox: ") + result.errorFailure);
+        break;
+    case FilingWorker::Outcome::Waiting:
+        break;
     }
 }
 
@@ -231,16 +256,26 @@ void Form1::endDrain()
 
 // At the end the copy under way is abandoned: its temporary file goes, the
 // inbox file stays whole, and the thread ends within a chunk of the copy. A
-// file filed just before still gets its line in the history.
+// file filed just before still gets its line in the history. A thread that
+// does not end in time is stuck in the system: it is left to end with the
+// process (destroying a running thread would abort it), and what its copy
+// leaves is removed at the next start.
 void Form1::stopFiling()
 {
     if (!filingThread_)
         return;
     worker_->abandon();
     filingThread_->quit();
-    filingThread_->wait();
+    const bool ended = filingThread_->wait(QDeadlineTimer(kFilingEndsWithinMs));
     // An outcome that arrived meanwhile still reaches the history.
     QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+    if (!ended) {
+        disconnect(worker_, nullptr, this, nullptr);
+        filingThread_->setParent(nullptr);
+        filingThread_ = nullptr;
+        worker_ = nullptr;
+        return;
+    }
     delete worker_;
     worker_ = nullptr;
     delete filingThread_;

@@ -5,20 +5,36 @@
 #include <QElapsedTimer>
 #include <QLocalServer>
 #include <QLocalSocket>
-#include <QStandardPaths>
 #include <QThread>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
 const QByteArray kShowRequest = QByteArrayLiteral("show\n");
 
+// Where every start of this user meets, whatever its environment says: a
+// start from a desktop, a shell without XDG_RUNTIME_DIR (ssh, cron) or a
+// service must find the same lock. A folder in /tmp named after the user, used
+// only while it is this user's own and private; empty when it is not.
+QString meetingFolder()
+{
+    const uid_t user = ::geteuid();
+    const QByteArray folder = "/tmp/tovrel-" + QByteArray::number(user);
+    ::mkdir(folder.constData(), 0700);
+    struct stat info;
+    if (::lstat(folder.constData(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != user ||
+        (info.st_mode & 077) != 0)
+        return {};
+    return QString::fromLocal8Bit(folder);
+}
+
 } // namespace
 
 SingleInstance::SingleInstance(const QString& settingsFile, QObject* parent) : QObject(parent)
 {
-    // The user's private runtime folder: $XDG_RUNTIME_DIR, or a private folder
-    // that Qt makes in /tmp when that is unset.
-    const QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    const QString folder = meetingFolder();
     if (folder.isEmpty()) // no private place to meet: every start runs
         return;
     const QByteArray key =

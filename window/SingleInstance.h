@@ -8,8 +8,9 @@
 class QLocalServer;
 
 // One running program per user and settings file. The first start holds a
-// lock file and listens on a local socket, both in the user's runtime folder
-// and named after the settings file; a later start finds the lock taken, asks
+// lock file and listens on a local socket, both in a private folder of the
+// user's in /tmp (the same for every start, whatever its environment) and
+// named after the settings file; a later start finds the lock taken, asks
 // the first one through the socket to show its window, and ends. The kernel
 // releases the lock of a program that crashed, and the next first start
 // replaces the socket it left, so nothing stale blocks a start.
