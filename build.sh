@@ -13,8 +13,9 @@ case "${1:-}" in
 # The tray test runs a private X server with a window manager and a notification area,
 # and clicks and minimizes as a user does; the package test builds the package and
 # validates what desktops read from it; the filing test formats a FAT image
-# (mkfs.vfat) to mount as the outbox.
-test) packages+=(xvfb xauth openbox trayer xdotool x11-utils dosfstools dpkg-dev file desktop-file-utils appstream) ;;
+# (mkfs.vfat) to mount as the outbox, and encodes songs of each format it files
+# (flac, oggenc, opusenc, wavpack).
+test) packages+=(xvfb xauth openbox trayer xdotool x11-utils dosfstools flac vorbis-tools opus-tools wavpack dpkg-dev file desktop-file-utils appstream) ;;
 package) packages+=(dpkg-dev file) ;; # dpkg-shlibdeps finds what the package depends on
 esac
 

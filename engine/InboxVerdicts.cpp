@@ -1,5 +1,6 @@
 #include "engine/InboxVerdicts.h"
 
+#include "engine/AudioFormats.h"
 #include "engine/FileName.h"
 
 #include <algorithm>
@@ -17,13 +18,18 @@ constexpr qint64 kFullLookShare = 200;
 // queue of events; it is read after this many looks so it cannot overflow.
 constexpr int kLooksBetweenDrains = 1024;
 
-// The inbox name less its last four characters: what its outbox name keeps.
-QString stemOf(const QString& inboxName)
+} // namespace
+
+QString InboxVerdicts::outboxNameOf(const QString& inboxName) const
 {
-    return inboxName.chopped(qMin<qsizetype>(4, inboxName.size()));
+    return AudioFormats::outboxName(inboxName, scope_.inext, scope_.outext);
 }
 
-} // namespace
+// The outbox root names that some inbox file may be filed under.
+bool InboxVerdicts::isOutboxName(const QString& name) const
+{
+    return name.endsWith(QLatin1Char('.') + scope_.outext) || AudioFormats::of(name);
+}
 
 InboxVerdicts::Pass::Pass(InboxVerdicts& verdicts)
     : inbox(verdicts.scope_.inbox, &verdicts.inboxWatch_), outbox(verdicts.scope_.outbox, &verdicts.outboxWatch_),
@@ -33,7 +39,7 @@ InboxVerdicts::Pass::Pass(InboxVerdicts& verdicts)
 
 bool InboxVerdicts::Pass::hasOutboxName(const QString& inboxName) const
 {
-    return verdicts_.outboxStems_.contains(stemOf(inboxName));
+    return verdicts_.outboxNames_.contains(verdicts_.outboxNameOf(inboxName));
 }
 
 void InboxVerdicts::refresh(const Scope& scope, const Examine& examine, bool askUnsettled)
@@ -76,18 +82,17 @@ void InboxVerdicts::lookAtAll(Pass& pass, const Examine& examine)
     inboxChanges_ = {};
     outboxChanges_ = {};
     lookedAtAll_ = false;
-    const QStringList names = pass.inbox.filesWithExtension(scope_.inext);
+    const QStringList names = pass.inbox.audioFiles();
     clear();
-    const QString ending = QLatin1Char('.') + scope_.outext;
     for (const QString& name : pass.outbox.allNames()) {
-        if (name.endsWith(ending))
-            outboxStems_.insert(name.chopped(ending.size()));
+        if (isOutboxName(name))
+            outboxNames_.insert(name);
     }
     entries_.reserve(size_t(names.size()));
     for (const QString& name : names) {
         entries_.push_back({name, examine(name, pass)});
         count(entries_.back(), +1);
-        byStem_.insert(stemOf(name), name);
+        byOutboxName_.insert(outboxNameOf(name), name);
         drainEvents(int(entries_.size()));
     }
     std::sort(sizes_.begin(), sizes_.end());
@@ -117,17 +122,15 @@ void InboxVerdicts::lookAtChanged(Pass& pass, const Examine& examine, bool askUn
 QSet<QString> InboxVerdicts::outboxChanges(const Pass& pass)
 {
     QSet<QString> inboxNames;
-    const QString ending = QLatin1Char('.') + scope_.outext;
     for (const QByteArray& encoded : std::as_const(outboxChanges_.names)) {
         const QString name = FileName::decode(encoded);
-        if (!name.endsWith(ending))
+        if (!isOutboxName(name))
             continue;
-        const QString stem = name.chopped(ending.size());
         if (pass.outbox.hasEntry(name))
-            outboxStems_.insert(stem);
+            outboxNames_.insert(name);
         else
-            outboxStems_.remove(stem);
-        for (auto found = byStem_.constFind(stem); found != byStem_.cend() && found.key() == stem; ++found)
+            outboxNames_.remove(name);
+        for (auto found = byOutboxName_.constFind(name); found != byOutboxName_.cend() && found.key() == name; ++found)
             inboxNames.insert(found.value());
     }
     outboxChanges_.names.clear();
@@ -138,10 +141,10 @@ void InboxVerdicts::lookAt(const QString& name, Pass& pass, const Examine& exami
 {
     const auto found = find(name);
     const bool known = found != entries_.end() && found->name == name;
-    if (!pass.inbox.listsFile(name, scope_.inext)) {
+    if (!pass.inbox.listsFile(name)) {
         if (known) {
             count(*found, -1);
-            byStem_.remove(stemOf(name), name);
+            byOutboxName_.remove(outboxNameOf(name), name);
             entries_.erase(found);
             ++generation_;
         }
@@ -155,7 +158,7 @@ void InboxVerdicts::lookAt(const QString& name, Pass& pass, const Examine& exami
         return;
     }
     count(*entries_.insert(found, {name, verdict}), +1);
-    byStem_.insert(stemOf(name), name);
+    byOutboxName_.insert(outboxNameOf(name), name);
     ++generation_;
 }
 
@@ -210,8 +213,8 @@ void InboxVerdicts::clear()
     sizes_.clear();
     settledSizes_.clear();
     unsettled_.clear();
-    byStem_.clear();
-    outboxStems_.clear();
+    byOutboxName_.clear();
+    outboxNames_.clear();
     inboxLocked_ = outboxLocked_ = 0;
     ++generation_;
 }

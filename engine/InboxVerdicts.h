@@ -40,8 +40,8 @@ public:
         ScanFolder inbox;
         ScanFolder outbox;
         ProcessFileSnapshot others;
-        // Whether the outbox root holds `inboxName` less its last four
-        // characters, then "." and the output extension.
+        // Whether the outbox root holds the name the inbox file would have
+        // there (AudioFormats::outboxName).
         bool hasOutboxName(const QString& inboxName) const;
 
     private:
@@ -88,6 +88,8 @@ private:
     QSet<QString> outboxChanges(const Pass& pass);
     void drainEvents(int looked);
     void clear();
+    QString outboxNameOf(const QString& inboxName) const;
+    bool isOutboxName(const QString& name) const;
     std::vector<Entry>::iterator find(const QString& name);
     void count(const Entry& entry, int sign);
     void addSize(std::vector<qint64>& sizes, qint64 size) const;
@@ -106,8 +108,8 @@ private:
     std::vector<qint64> sizes_;        // ascending, for counting the files too big
     std::vector<qint64> settledSizes_; // the same for the files not held
     QSet<QString> unsettled_;
-    QMultiHash<QString, QString> byStem_; // inbox names by the stem of their outbox name
-    QSet<QString> outboxStems_;           // outbox root names ending in the output extension, less it
+    QMultiHash<QString, QString> byOutboxName_; // inbox names by their outbox name
+    QSet<QString> outboxNames_;                 // outbox root names of audio files
     int inboxLocked_ = 0;
     int outboxLocked_ = 0;
     quint64 generation_ = 0;

@@ -1,5 +1,6 @@
 #include "engine/ScanFolder.h"
 
+#include "engine/AudioFormats.h"
 #include "engine/FileName.h"
 #include "engine/FilingError.h"
 #include "engine/FolderWatch.h"
@@ -32,9 +33,9 @@ bool isPlainFile(int dirFd, const dirent* entry)
 }
 
 // Hidden names are left out; the extension is compared ignoring letter case.
-bool hasListedName(const QString& name, const QString& suffix)
+bool hasListedName(const QString& name)
 {
-    return !name.startsWith(QLatin1Char('.')) && name.endsWith(suffix, Qt::CaseInsensitive);
+    return !name.startsWith(QLatin1Char('.')) && AudioFormats::of(name);
 }
 
 // Calls `take` for each entry but "." and "..". Reads through a descriptor of
@@ -104,16 +105,15 @@ ScanFolder::~ScanFolder()
         ::close(fd_);
 }
 
-QStringList ScanFolder::filesWithExtension(const QString& extension) const
+QStringList ScanFolder::audioFiles() const
 {
-    const QString suffix = QLatin1Char('.') + extension;
     QStringList names;
     std::vector<std::string> folded;
     const bool listed = fd_ >= 0 && forEachEntry(fd_, [&](const dirent* entry) {
                             if (entry->d_name[0] == '.')
                                 return;
                             QString name = decodeName(entry->d_name);
-                            if (hasListedName(name, suffix) && isPlainFile(fd_, entry)) {
+                            if (hasListedName(name) && isPlainFile(fd_, entry)) {
                                 folded.push_back(foldedName(name));
                                 names << std::move(name);
                             }
@@ -150,10 +150,9 @@ QStringList ScanFolder::allNames() const
     return names;
 }
 
-bool ScanFolder::listsFile(const QString& name, const QString& extension) const
+bool ScanFolder::listsFile(const QString& name) const
 {
-    return fd_ >= 0 && hasListedName(name, QLatin1Char('.') + extension) &&
-           isPlainFileAt(fd_, FileName::encode(name).constData());
+    return fd_ >= 0 && hasListedName(name) && isPlainFileAt(fd_, FileName::encode(name).constData());
 }
 
 bool ScanFolder::hasEntry(const QString& name) const

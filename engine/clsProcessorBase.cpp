@@ -1,5 +1,6 @@
 #include "engine/clsProcessorBase.h"
 
+#include "engine/AudioFormats.h"
 #include "engine/FileName.h"
 #include "engine/FilingError.h"
 #include "engine/FolderFormat.h"
@@ -27,12 +28,6 @@ QByteArray errorLog(const FilingError& error)
            crlf + error.helpFile().toUtf8() + crlf + logNumber(error.lastDllError()) + crlf;
 }
 
-// The name without its last four characters (".mp3"), then "." and `extension`.
-QString withExtension(const QString& name, const QString& extension)
-{
-    return name.left(qMax<qsizetype>(0, name.size() - 4)) + QLatin1Char('.') + extension;
-}
-
 } // namespace
 
 clsProcessorBase::clsProcessorBase(const processor& owner)
@@ -43,8 +38,10 @@ clsProcessorBase::clsProcessorBase(const processor& owner)
 void clsProcessorBase::setCurrentinfile(const QString& name)
 {
     currentInFile_ = name;
-    if (name.size() > 4)
-        currentOutFile_ = withExtension(name, owner_.outext);
+    // Only the four characters of an ".mp3" ending are ever cut; a name as
+    // short as "a.wv" is its own output name, not the previous file's.
+    if (name.size() > 4 || !name.endsWith(QLatin1Char('.') + owner_.inext, Qt::CaseInsensitive))
+        currentOutFile_ = AudioFormats::outboxName(name, owner_.inext, owner_.outext);
 }
 
 // An outbox name blocks the file only while it exists and is held open.
@@ -59,7 +56,8 @@ FileVerdict clsProcessorBase::examine(const QString& name, InboxVerdicts::Pass& 
     // A file that could not be removed after its copy would be copied again at every step.
     verdict.removable = inboxFile.removable;
     verdict.outboxLocked =
-        pass.hasOutboxName(name) && !pass.outbox.check(withExtension(name, owner_.outext), &pass.others).free;
+        pass.hasOutboxName(name) &&
+        !pass.outbox.check(AudioFormats::outboxName(name, owner_.inext, owner_.outext), &pass.others).free;
     return verdict;
 }
 

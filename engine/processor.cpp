@@ -12,10 +12,10 @@ namespace {
 
 // The tags of one file. The reader lives for this call only, so it is
 // released on every way out, before anything is written.
-TagValues readTags(int fd)
+TagValues readTags(int fd, const QString& fileName)
 {
     TagReader reader;
-    reader.OpenTagFile(fd);
+    reader.OpenTagFile(fd, fileName);
     return reader.tags();
 }
 
@@ -84,7 +84,7 @@ MoveResult processor::process(const FilingJob& job, const SafeMove::Progress& pr
     try {
         if (move.sourceChanged())
             return {};
-        tags = readTags(move.descriptor());
+        tags = readTags(move.descriptor(), job.currentinfile);
     } catch (const FilingError&) {
         if (move.sourceChanged()) // a writer's half-written file is not a bad file
             return {};
