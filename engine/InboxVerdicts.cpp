@@ -14,6 +14,8 @@ namespace {
 // very large inbox is looked at less often.
 constexpr qint64 kFullLookMs = 60 * 1000;
 constexpr qint64 kFullLookShare = 200;
+const QString kNotMusic = QStringLiteral("not music");
+
 // While looking at many files, our own opens and closes fill the kernel's
 // queue of events; it is read after this many looks so it cannot overflow.
 constexpr int kLooksBetweenDrains = 1024;
@@ -82,8 +84,11 @@ void InboxVerdicts::lookAtAll(Pass& pass, const Examine& examine)
     inboxChanges_ = {};
     outboxChanges_ = {};
     lookedAtAll_ = false;
-    const QStringList names = pass.inbox.audioFiles();
+    QStringList others;
+    const QStringList names = pass.inbox.audioFiles(&others);
     clear();
+    for (const QString& name : std::as_const(others))
+        leftAlone_.push_back({name, kNotMusic});
     for (const QString& name : pass.outbox.allNames()) {
         if (isOutboxName(name))
             outboxNames_.insert(name);
@@ -141,7 +146,9 @@ void InboxVerdicts::lookAt(const QString& name, Pass& pass, const Examine& exami
 {
     const auto found = find(name);
     const bool known = found != entries_.end() && found->name == name;
-    if (!pass.inbox.listsFile(name)) {
+    const bool audio = pass.inbox.listsFile(name);
+    setLeftAlone(name, pass, audio);
+    if (!audio) {
         if (known) {
             count(*found, -1);
             byOutboxName_.remove(outboxNameOf(name), name);
@@ -159,6 +166,24 @@ void InboxVerdicts::lookAt(const QString& name, Pass& pass, const Examine& exami
     }
     count(*entries_.insert(found, {name, verdict}), +1);
     byOutboxName_.insert(outboxNameOf(name), name);
+    ++generation_;
+}
+
+// Brings the entry of `name` among those left alone in line with the inbox.
+void InboxVerdicts::setLeftAlone(const QString& name, const Pass& pass, bool audio)
+{
+    const auto found =
+        std::lower_bound(leftAlone_.begin(), leftAlone_.end(), name, [](const LeftAlone& other, const QString& name) {
+            return ScanFolder::listedBefore(other.name, name);
+        });
+    const bool known = found != leftAlone_.end() && found->name == name;
+    const bool left = !audio && !name.startsWith(QLatin1Char('.')) && pass.inbox.hasEntry(name);
+    if (left == known)
+        return;
+    if (left)
+        leftAlone_.insert(found, {name, kNotMusic});
+    else
+        leftAlone_.erase(found);
     ++generation_;
 }
 
@@ -210,6 +235,7 @@ int InboxVerdicts::tooBigCount() const
 void InboxVerdicts::clear()
 {
     entries_.clear();
+    leftAlone_.clear();
     sizes_.clear();
     settledSizes_.clear();
     unsettled_.clear();

@@ -64,6 +64,17 @@ public:
     // is given. Empty when there is none.
     QString nextFileable(const Examine& examine, const QSet<QString>& behind = {});
 
+    // An inbox entry that is not filed, with why: shown so that nothing in
+    // the inbox sits there unexplained.
+    struct LeftAlone {
+        QString name;
+        QString reason;
+        bool operator==(const LeftAlone&) const = default;
+    };
+    // Every name in the inbox but the audio files and hidden names, in
+    // listing order; kept up to date by the same looks as the verdicts.
+    const std::vector<LeftAlone>& leftAlone() const { return leftAlone_; }
+
     int count() const { return int(entries_.size()); }
     // The name at `index`, counted from 0 in listing order.
     const QString& name(int index) const { return entries_[size_t(index)].name; }
@@ -85,6 +96,7 @@ private:
     void lookAtAll(Pass& pass, const Examine& examine);
     void lookAtChanged(Pass& pass, const Examine& examine, bool askUnsettled);
     void lookAt(const QString& name, Pass& pass, const Examine& examine);
+    void setLeftAlone(const QString& name, const Pass& pass, bool audio);
     QSet<QString> outboxChanges(const Pass& pass);
     void drainEvents(int looked);
     void clear();
@@ -105,6 +117,7 @@ private:
     double freeBytes_ = 0;
 
     std::vector<Entry> entries_;       // in listing order
+    std::vector<LeftAlone> leftAlone_; // in listing order
     std::vector<qint64> sizes_;        // ascending, for counting the files too big
     std::vector<qint64> settledSizes_; // the same for the files not held
     QSet<QString> unsettled_;

@@ -23,8 +23,9 @@ public:
     // (AudioFormats), in any letter case; hidden names (starting with "."), folders
     // and symbolic links are left out. Sorted by name ignoring letter case, so
     // the inbox is filed in a stable, readable order. Throws a FilingError when
-    // the folder cannot be listed.
-    QStringList audioFiles() const;
+    // the folder cannot be listed. `others`, when given, receives every other
+    // name but the hidden ones, in the same order: what the inbox leaves alone.
+    QStringList audioFiles(QStringList* others = nullptr) const;
 
     // Every name in the folder; empty when it cannot be listed.
     QStringList allNames() const;

@@ -105,8 +105,10 @@ ScanFolder::~ScanFolder()
         ::close(fd_);
 }
 
-QStringList ScanFolder::audioFiles() const
+QStringList ScanFolder::audioFiles(QStringList* others) const
 {
+    if (others)
+        others->clear();
     QStringList names;
     std::vector<std::string> folded;
     const bool listed = fd_ >= 0 && forEachEntry(fd_, [&](const dirent* entry) {
@@ -116,6 +118,8 @@ QStringList ScanFolder::audioFiles() const
                             if (hasListedName(name) && isPlainFile(fd_, entry)) {
                                 folded.push_back(foldedName(name));
                                 names << std::move(name);
+                            } else if (others) {
+                                *others << std::move(name);
                             }
                         });
     if (!listed) {
@@ -135,6 +139,8 @@ QStringList ScanFolder::audioFiles() const
         const int byFolded = folded[size_t(a.index)].compare(folded[size_t(b.index)]);
         return byFolded != 0 ? byFolded < 0 : names.at(a.index) < names.at(b.index);
     });
+    if (others)
+        std::sort(others->begin(), others->end(), listedBefore);
     QStringList sorted;
     sorted.reserve(names.size());
     for (const SortKey& key : order)

@@ -73,7 +73,7 @@ bool clsProcessorBase::getnextfile()
     status_.clear();
     refreshVerdicts(false);
     if (verdicts_.count() == 0) {
-        status_ += kNoFiles;
+        status_ += noMusicStatus(int(verdicts_.leftAlone().size()));
         return false;
     }
     // A file left waiting for its destination goes behind the others, so one
@@ -89,6 +89,15 @@ bool clsProcessorBase::getnextfile()
     if (verdicts_.count() > 0) // the only file may have gone as it was looked at
         status_ += heldReason(verdicts_.name(0), verdicts_.verdict(0));
     return false;
+}
+
+// An inbox that holds no music but other things does not say it is empty.
+QString clsProcessorBase::noMusicStatus(int leftAlone)
+{
+    if (leftAlone == 0)
+        return kNoFiles;
+    return leftAlone == 1 ? QStringLiteral("No music waiting; 1 other file is left alone.")
+                          : QStringLiteral("No music waiting; %1 other files are left alone.").arg(leftAlone);
 }
 
 // Why the first file in line waits, where the counters alone do not tell.

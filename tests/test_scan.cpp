@@ -75,6 +75,14 @@ private slots:
         p_->updatestats();
         QCOMPARE(listed(), (QStringList{"", "A.mp3", "b.mp3", "c.MP3", "d.FLAC", "e.ogg", "f.Opus", "g.m4a", "h.wv",
                                         "i.aif", "long name alike 1.mp3", "Long name alike 2.mp3"}));
+        QStringList leftAlone; // each with its reason
+        for (const auto& entry : p_->base().leftAlone())
+            leftAlone << entry.name + ": " + entry.reason;
+        QCOMPARE(leftAlone, (QStringList{"folder.mp3: not music", "j.wav: not music", "k.flac.txt: not music",
+                                         "link.mp3: not music", "notes.txt: not music"}));
+        QVERIFY(QFile::remove(inbox("notes.txt"))); // seen by the watch, between full looks
+        p_->updatestats();
+        QCOMPARE(p_->base().leftAlone().size(), size_t(4));
     }
 
     // Held inbox files, an outbox name held open and a file too big for the

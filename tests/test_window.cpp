@@ -218,8 +218,12 @@ private slots:
         TestSupport::writeFile(folders.outbox + "/Alpha/First/5.mp3", song);
         QVERIFY(Mp3Fixture::write(folders.inbox + "/6.mp3", "Beta", "Second", "Six", 6));
         TestSupport::writeFile(folders.outbox + "/Beta/Second/6.mp3", "another song");
-        QCOMPARE(tick(form),
-                 QStringList({"Idle... | 6 0 0 0", header, "1.mp3", "2.mp3", "3.mp3", "4.mp3", "5.mp3", "6.mp3"}));
+        TestSupport::writeFile(folders.inbox + "/notes.txt"); // left alone, shown greyed with why
+        QCOMPARE(tick(form), QStringList({"Idle... | 6 0 0 0", header, "1.mp3", "2.mp3", "3.mp3", "4.mp3", "5.mp3",
+                                          "6.mp3", "notes.txt"}));
+        const QListWidgetItem* notes = control<QListWidget>(&form, "lstInboxFiles")->item(7);
+        QCOMPARE(notes->toolTip(), "not music");
+        QVERIFY(!(notes->flags() & Qt::ItemIsEnabled));
 
         QStringList statuses, backlog, copy;
         connect(control(&form, "txtstatus"), &QLineEdit::textChanged, [&](const QString& text) {
@@ -237,17 +241,21 @@ private slots:
         click(&form, "cmdstart");
         form.main();
         QTRY_COMPARE(statuses.size(), 10);
-        QCOMPARE(statuses,
-                 QStringList({"Processing 1.mp3", "Processing 2.mp3",
-                              "Cannot file 2.mp3: Invalid file format. Moved to the errors folder.", "Processing 3.mp3",
-                              "Processing 4.mp3", "Processing 5.mp3",
-                              "5.mp3 is already in the outbox as 5.mp3: removed from the inbox.", "Processing 6.mp3",
-                              "6.mp3 was filed as 6 (2).mp3: another file had its name.", "No files in inbox.  "}));
+        QCOMPARE(statuses, QStringList({"Processing 1.mp3", "Processing 2.mp3",
+                                        "Cannot file 2.mp3: Invalid file format. Moved to the errors folder.",
+                                        "Processing 3.mp3", "Processing 4.mp3", "Processing 5.mp3",
+                                        "5.mp3 is already in the outbox as 5.mp3: removed from the inbox.",
+                                        "Processing 6.mp3", "6.mp3 was filed as 6 (2).mp3: another file had its name.",
+                                        "No music waiting; 1 other file is left alone."}));
         QCOMPARE(backlog, QStringList({"0/6", "1/6", "2/6", "3/6", "4/6", "5/6", "6/6"}));
         QCOMPARE(copy, QStringList({"0/1000"}));
         for (const char* bar : {"progressbar", "progtotal", "peakbar"})
             QCOMPARE(control<QProgressBar>(&form, bar)->value(), -1);
-        QCOMPARE(tick(form), QStringList({"No files in inbox.   | 0 0 0 0", header}));
+        QCOMPARE(tick(form),
+                 QStringList({"No music waiting; 1 other file is left alone. | 0 0 0 0", header, "notes.txt"}));
+        QVERIFY(QDir(folders.inbox).mkdir("Scans"));
+        QCOMPARE(tick(form), QStringList({"No music waiting; 2 other files are left alone. | 0 0 0 0", header,
+                                          "notes.txt", "Scans"}));
         QCOMPARE(TestSupport::readFile(folders.errors + "/Invalid file format/2.mp3"), QByteArray("not audio at all"));
         QStringList history;
         for (const QString& line : QString::fromUtf8(TestSupport::readFile(History().filePath())).split('\n'))
