@@ -88,7 +88,7 @@ void InboxVerdicts::lookAtAll(Pass& pass, const Examine& examine)
     const QStringList names = pass.inbox.audioFiles(&others);
     clear();
     for (const QString& name : std::as_const(others))
-        leftAlone_.push_back({name, kNotMusic});
+        leftAlone_.push_back({name, kNotMusic, pass.inbox.isFolder(name)});
     for (const QString& name : pass.outbox.allNames()) {
         if (isOutboxName(name))
             outboxNames_.insert(name);
@@ -181,9 +181,17 @@ void InboxVerdicts::setLeftAlone(const QString& name, const Pass& pass, bool aud
     if (left == known)
         return;
     if (left)
-        leftAlone_.insert(found, {name, kNotMusic});
+        leftAlone_.insert(found, {name, kNotMusic, pass.inbox.isFolder(name)});
     else
         leftAlone_.erase(found);
+    ++generation_;
+}
+
+void InboxVerdicts::setReason(size_t index, const QString& reason)
+{
+    if (leftAlone_[index].reason == reason)
+        return;
+    leftAlone_[index].reason = reason;
     ++generation_;
 }
 

@@ -69,11 +69,15 @@ public:
     struct LeftAlone {
         QString name;
         QString reason;
+        bool folder = false; // a real folder, not a link to one
         bool operator==(const LeftAlone&) const = default;
     };
     // Every name in the inbox but the audio files and hidden names, in
     // listing order; kept up to date by the same looks as the verdicts.
     const std::vector<LeftAlone>& leftAlone() const { return leftAlone_; }
+    // A folder's reason changes with what is inside it, which no event of
+    // the inbox tells: the caller looks and says.
+    void setReason(size_t index, const QString& reason);
 
     int count() const { return int(entries_.size()); }
     // The name at `index`, counted from 0 in listing order.

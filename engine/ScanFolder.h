@@ -34,6 +34,8 @@ public:
     bool listsFile(const QString& name) const;
     // Whether the folder holds an entry of that name, of any kind.
     bool hasEntry(const QString& name) const;
+    // Whether that entry is a folder (a symbolic link to one is not).
+    bool isFolder(const QString& name) const;
 
     // True when `a` comes before `b` in the order audioFiles lists.
     static bool listedBefore(const QString& a, const QString& b);

@@ -167,6 +167,13 @@ bool ScanFolder::hasEntry(const QString& name) const
     return fd_ >= 0 && ::fstatat(fd_, FileName::encode(name).constData(), &info, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
+bool ScanFolder::isFolder(const QString& name) const
+{
+    struct stat info;
+    return fd_ >= 0 && ::fstatat(fd_, FileName::encode(name).constData(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+           S_ISDIR(info.st_mode);
+}
+
 bool ScanFolder::listedBefore(const QString& a, const QString& b)
 {
     const int byFolded = foldedName(a).compare(foldedName(b));

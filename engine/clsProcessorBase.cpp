@@ -1,5 +1,6 @@
 #include "engine/clsProcessorBase.h"
 
+#include "engine/AlbumFolder.h"
 #include "engine/AudioFormats.h"
 #include "engine/FileName.h"
 #include "engine/FilingError.h"
@@ -8,6 +9,8 @@
 #include "engine/ServiceIndicators.h"
 #include "engine/commonold.h"
 #include "engine/processor.h"
+
+#include <optional>
 
 namespace {
 
@@ -39,9 +42,11 @@ void clsProcessorBase::setCurrentinfile(const QString& name)
 {
     currentInFile_ = name;
     // Only the four characters of an ".mp3" ending are ever cut; a name as
-    // short as "a.wv" is its own output name, not the previous file's.
-    if (name.size() > 4 || !name.endsWith(QLatin1Char('.') + owner_.inext, Qt::CaseInsensitive))
-        currentOutFile_ = AudioFormats::outboxName(name, owner_.inext, owner_.outext);
+    // short as "a.wv" is its own output name, not the previous file's. A song
+    // of an album folder goes out under its own name, without the folder.
+    const QString own = name.section(QLatin1Char('/'), -1);
+    if (own.size() > 4 || !own.endsWith(QLatin1Char('.') + owner_.inext, Qt::CaseInsensitive))
+        currentOutFile_ = AudioFormats::outboxName(own, owner_.inext, owner_.outext);
 }
 
 // An outbox name blocks the file only while it exists and is held open.
@@ -73,6 +78,8 @@ bool clsProcessorBase::getnextfile()
     status_.clear();
     refreshVerdicts(false);
     if (verdicts_.count() == 0) {
+        if (nextAlbumSong())
+            return true;
         status_ += noMusicStatus(int(verdicts_.leftAlone().size()));
         return false;
     }
@@ -85,9 +92,42 @@ bool clsProcessorBase::getnextfile()
         setCurrentinfile(name);
         return true;
     }
+    if (nextAlbumSong())
+        return true;
     status_ += kCannotProcess;
     if (verdicts_.count() > 0) // the only file may have gone as it was looked at
         status_ += heldReason(verdicts_.name(0), verdicts_.verdict(0));
+    return false;
+}
+
+// The first song of an album folder that stands still which can be filed
+// now, by the same tests as a loose file; an album without songs left is
+// finished on the way.
+bool clsProcessorBase::nextAlbumSong()
+{
+    const std::vector<InboxVerdicts::LeftAlone> entries = verdicts_.leftAlone();
+    std::optional<double> freeBytes;
+    for (const InboxVerdicts::LeftAlone& entry : entries) {
+        if (!entry.folder)
+            continue;
+        AlbumFolder album(inboxPath_, entry.name);
+        if (!album.isFolder() || !album.standsStill())
+            continue;
+        if (album.songs().isEmpty())
+            album.finish(outboxPath_);
+        if (!freeBytes)
+            freeBytes = double(commonold::DiskFreeBytes(outboxPath_));
+        for (const QString& song : album.songs()) {
+            const qsizetype slash = song.lastIndexOf(QLatin1Char('/'));
+            const commonold::FileCheck check =
+                ScanFolder(inboxPath_ + song.left(slash)).check(song.mid(slash + 1), nullptr);
+            if (check.free && check.removable && !waiting_.contains(song) &&
+                commonold::FitsInFreeSpace(double(check.size), *freeBytes)) {
+                setCurrentinfile(song);
+                return true;
+            }
+        }
+    }
     return false;
 }
 
@@ -114,6 +154,15 @@ QString clsProcessorBase::heldReason(const QString& name, const FileVerdict& ver
 void clsProcessorBase::updatestats()
 {
     refreshVerdicts(true);
+    // What is inside a folder is looked at on every pass: no event of the
+    // inbox tells of it.
+    for (size_t index = 0; index < verdicts_.leftAlone().size(); ++index) {
+        if (!verdicts_.leftAlone()[index].folder)
+            continue;
+        const AlbumFolder album(inboxPath_, verdicts_.leftAlone()[index].name);
+        if (album.isFolder())
+            verdicts_.setReason(index, album.reason());
+    }
     inboxCount_ = verdicts_.count();
     inboxLockCount_ = verdicts_.inboxLockCount();
     tooBigCount_ = verdicts_.tooBigCount();
@@ -157,7 +206,7 @@ MoveResult clsProcessorBase::ErrorHandle(const FilingJob& job, const FilingError
         sub = cleaned + QLatin1Char('/');
         SafeMove::createFolderIfMissing(job.errorspath + sub);
     }
-    SafeMove move(job.inboxpath + job.currentinfile);
+    SafeMove move(job.inboxpath, job.currentinfile);
     const MoveResult moved =
         move.moveTo({job.errorspath, job.errorspath + sub, job.currentoutfile, QStringLiteral(".txt")}, progress);
     // The log follows its file's name; a duplicate already has its own.

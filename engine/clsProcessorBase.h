@@ -79,6 +79,7 @@ public:
 private:
     static QString heldReason(const QString& name, const FileVerdict& verdict);
     static QString noMusicStatus(int leftAlone);
+    bool nextAlbumSong();
     FileVerdict examine(const QString& name, InboxVerdicts::Pass& pass) const;
     void refreshVerdicts(bool askUnsettled);
 

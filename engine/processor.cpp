@@ -1,6 +1,7 @@
 #include "engine/processor.h"
 
 #include "config/SettingsStore.h"
+#include "engine/AlbumFolder.h"
 #include "engine/FilingError.h"
 #include "engine/FolderFormat.h"
 #include "engine/TagReader.h"
@@ -72,14 +73,16 @@ FilingJob processor::job() const
 
 FiledPath processor::destination(const FilingJob& job, const TagValues& tags, NameRules rules)
 {
-    return FiledPathFor(job.folderFormat, job.fileNameFormat, tags, job.currentinfile, rules);
+    // A song of an album folder is filed under its own name, without the folder.
+    return FiledPathFor(job.folderFormat, job.fileNameFormat, tags, job.currentinfile.section(QLatin1Char('/'), -1),
+                        rules);
 }
 
 MoveResult processor::process(const FilingJob& job, const SafeMove::Progress& progress)
 {
     // Opened before the tags are read, and the tags read from that open file,
     // so a file that changes at any time while it is filed stays in the inbox.
-    SafeMove move(job.inboxpath + job.currentinfile);
+    SafeMove move(job.inboxpath, job.currentinfile);
     TagValues tags;
     try {
         if (move.sourceChanged())
@@ -90,7 +93,10 @@ MoveResult processor::process(const FilingJob& job, const SafeMove::Progress& pr
             return {};
         throw;
     }
-    return move.moveTo(createFolders(job, tags), progress);
+    const MoveResult moved = move.moveTo(createFolders(job, tags), progress);
+    if (moved.sourceRemoved && job.currentinfile.contains(QLatin1Char('/')))
+        AlbumFolder::noteFiled(job.inboxpath, job.currentinfile, moved.folder, moved.name);
+    return moved;
 }
 
 void processor::removeLeftovers()

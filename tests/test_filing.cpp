@@ -2,6 +2,7 @@
 #include "TestSupport.h"
 
 #include "config/SettingsStore.h"
+#include "engine/AlbumFolder.h"
 #include "engine/FileName.h"
 #include "engine/FilingError.h"
 #include "engine/FilingWorker.h"
@@ -477,6 +478,53 @@ private slots:
                      renamed ? wav : bytes);
             QVERIFY(QDir(at("errors/Invalid file format")).removeRecursively());
         }
+    }
+
+    // A folder dropped into the inbox is an album: once it stands still its songs are filed by their own tags, then
+    // its companions follow them, lyrics beside their song, and the folder goes with its clutter. A folder with
+    // anything else left stays.
+    void albumFolderFollowsItsSongs()
+    {
+        const QList<std::pair<QString, QByteArray>> files{
+            {"Light/CD1/01.mp3", Mp3Fixture::build({"Band", "Light", "One", "1"})},
+            {"Light/02.MP3", Mp3Fixture::build({"Band", "Light", "Two", "2"})},
+            {"Light/cover.jpg", "picture"},
+            {"Light/Light.cue", "cue"},
+            {"Light/CD1/01.lrc", "lyrics"},
+            {"Light/.DS_Store", "x"},
+            {"Light/._02.MP3", "x"},
+            {"Light/CD1/Thumbs.db", "x"},
+            {"Kept/03.mp3", Mp3Fixture::build({"Band", "Other", "Three", "3"})},
+            {"Kept/notes.txt", "x"}};
+        for (const auto& [path, bytes] : files)
+            TestSupport::writeFile(at("inbox/" + path), bytes);
+        TestSupport::writeFile(at("outbox/Band/Light/cover.jpg"), "another picture");
+        // A link inside a folder is not followed, neither by the look nor by the filing of a name through it.
+        const QByteArray elsewhere = Mp3Fixture::build({"Band", "Elsewhere", "Four", "4"});
+        TestSupport::writeFile(at("elsewhere/04.mp3"), elsewhere);
+        QVERIFY(QDir().mkpath(at("inbox/Kept")) && QFile::link(at("elsewhere"), at("inbox/Kept/CD2")));
+        engine_->setCurrentinfile("Kept/CD2/04.mp3");
+        QCOMPARE(TestSupport::failureOf([&] { engine_->process(); }).lastDllError(), ENOTDIR);
+        const auto reasons = [this] {
+            engine_->updatestats();
+            QStringList shown;
+            for (const auto& entry : engine_->base().leftAlone())
+                shown << entry.name + ": " + entry.reason;
+            return shown;
+        };
+        QCOMPARE(reasons(), (QStringList{"Kept: the folder is still changing", "Light: the folder is still changing"}));
+        QVERIFY(!engine_->getnextfile());
+        QTRY_VERIFY_WITH_TIMEOUT(!engine_->getnextfile() ? !QFileInfo::exists(at("inbox/Light"))
+                                                         : (engine_->process(), false),
+                                 (AlbumFolder::kStandStillSeconds + 2) * 2000);
+        QCOMPARE(entries(at("outbox/Band/Light")),
+                 (QStringList{"01.lrc", "01.mp3", "02.MP3", "cover (2).jpg", "cover.jpg", "Light.cue"}));
+        QCOMPARE(readFile(at("outbox/Band/Light/cover (2).jpg")), "picture");
+        QCOMPARE(readFile(at("outbox/Band/Other/03.mp3")), files[8].second);
+        QCOMPARE(entries(at("inbox")), QStringList{"Kept"});
+        QCOMPARE(entries(at("inbox/Kept")), (QStringList{"CD2", "notes.txt"}));
+        QCOMPARE(readFile(at("elsewhere/04.mp3")), elsewhere);
+        QCOMPARE(reasons(), QStringList{"Kept: not music"});
     }
 
     // At start only the program's own leftovers go: partial copies of ended
