@@ -256,6 +256,8 @@ private slots:
         QVERIFY(QDir(folders.inbox).mkdir("Scans"));
         QCOMPARE(tick(form), QStringList({"No music waiting; 2 other files are left alone. | 0 0 0 0", header,
                                           "notes.txt", "Scans"}));
+        QVERIFY(QFile::remove(folders.inbox + "/notes.txt"));
+        QCOMPARE(tick(form), QStringList({"No music waiting; 1 other file is left alone. | 0 0 0 0", header, "Scans"}));
         QCOMPARE(TestSupport::readFile(folders.errors + "/Invalid file format/2.mp3"), QByteArray("not audio at all"));
         QStringList history;
         for (const QString& line : QString::fromUtf8(TestSupport::readFile(History().filePath())).split('\n'))
