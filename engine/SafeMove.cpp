@@ -225,7 +225,7 @@ SafeMove::SafeMove(const QString& folder, const QString& below)
     }
     if (folderFd_ < 0)
         throwErrno();
-    fd_ = ::openat(folderFd_, name_.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    fd_ = ::openat(folderFd_, name_.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW);
     int err = fd_ < 0 ? errno : 0;
     if (!err && ::fstat(fd_, &start_) != 0)
         err = errno;

@@ -505,6 +505,9 @@ private slots:
         QVERIFY(QDir().mkpath(at("inbox/Kept")) && QFile::link(at("elsewhere"), at("inbox/Kept/CD2")));
         engine_->setCurrentinfile("Kept/CD2/04.mp3");
         QCOMPARE(TestSupport::failureOf([&] { engine_->process(); }).lastDllError(), ENOTDIR);
+        QVERIFY(QFile::link(at("elsewhere/04.mp3"), at("inbox/Kept/04.mp3")));
+        engine_->setCurrentinfile("Kept/04.mp3");
+        QCOMPARE(TestSupport::failureOf([&] { engine_->process(); }).lastDllError(), ELOOP);
         const auto reasons = [this] {
             engine_->updatestats();
             QStringList shown;
@@ -522,7 +525,7 @@ private slots:
         QCOMPARE(readFile(at("outbox/Band/Light/cover (2).jpg")), "picture");
         QCOMPARE(readFile(at("outbox/Band/Other/03.mp3")), files[8].second);
         QCOMPARE(entries(at("inbox")), QStringList{"Kept"});
-        QCOMPARE(entries(at("inbox/Kept")), (QStringList{"CD2", "notes.txt"}));
+        QCOMPARE(entries(at("inbox/Kept")), (QStringList{"04.mp3", "CD2", "notes.txt"}));
         QCOMPARE(readFile(at("elsewhere/04.mp3")), elsewhere);
         QCOMPARE(reasons(), QStringList{"Kept: not music"});
     }
