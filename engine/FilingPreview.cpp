@@ -6,12 +6,12 @@
 #include "engine/TagReader.h"
 #include "engine/processor.h"
 
-FilingPreview::FilingPreview(const QString& inboxpath, const QString& outboxpath, const QString& extension, int count)
+FilingPreview::FilingPreview(const QString& inboxpath, const QString& outboxpath, const QString&, int count)
     : rules_(commonold::RefusesWindowsNames(outboxpath) ? NameRules::Windows : NameRules::Posix)
 {
     QStringList names;
     try {
-        names = ScanFolder(inboxpath).filesWithExtension(extension).mid(0, count);
+        names = ScanFolder(inboxpath).audioFiles().mid(0, count);
     } catch (const FilingError&) { // an inbox that cannot be listed shows the example
     }
     for (const QString& name : std::as_const(names)) {

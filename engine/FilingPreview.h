@@ -7,9 +7,9 @@
 #include <QStringList>
 
 // Where files would go, shown before anything is filed: the first few inbox
-// files by name with their tags, read once, or an example song when the inbox
-// has none. Each format typed is then answered by processor::destination,
-// the very function that files, under the outbox's naming rules.
+// audio files by name (of every format, whatever extension is given) with their tags, read once, or an example song
+// when the inbox has none. Each format typed is then answered by processor::destination, the very function that files,
+// under the outbox's naming rules.
 class FilingPreview {
 public:
     FilingPreview(const QString& inboxpath, const QString& outboxpath, const QString& extension, int count = 3);

@@ -1,5 +1,6 @@
 #include "engine/InboxVerdicts.h"
 
+#include "engine/AudioFormats.h"
 #include "engine/FileName.h"
 
 #include <algorithm>
@@ -13,17 +14,24 @@ namespace {
 // very large inbox is looked at less often.
 constexpr qint64 kFullLookMs = 60 * 1000;
 constexpr qint64 kFullLookShare = 200;
+const QString kNotMusic = QStringLiteral("not music");
+
 // While looking at many files, our own opens and closes fill the kernel's
 // queue of events; it is read after this many looks so it cannot overflow.
 constexpr int kLooksBetweenDrains = 1024;
 
-// The inbox name less its last four characters: what its outbox name keeps.
-QString stemOf(const QString& inboxName)
+} // namespace
+
+QString InboxVerdicts::outboxNameOf(const QString& inboxName) const
 {
-    return inboxName.chopped(qMin<qsizetype>(4, inboxName.size()));
+    return AudioFormats::outboxName(inboxName, scope_.inext, scope_.outext);
 }
 
-} // namespace
+// The outbox root names that some inbox file may be filed under.
+bool InboxVerdicts::isOutboxName(const QString& name) const
+{
+    return name.endsWith(QLatin1Char('.') + scope_.outext) || AudioFormats::of(name);
+}
 
 InboxVerdicts::Pass::Pass(InboxVerdicts& verdicts)
     : inbox(verdicts.scope_.inbox, &verdicts.inboxWatch_), outbox(verdicts.scope_.outbox, &verdicts.outboxWatch_),
@@ -33,7 +41,7 @@ InboxVerdicts::Pass::Pass(InboxVerdicts& verdicts)
 
 bool InboxVerdicts::Pass::hasOutboxName(const QString& inboxName) const
 {
-    return verdicts_.outboxStems_.contains(stemOf(inboxName));
+    return verdicts_.outboxNames_.contains(verdicts_.outboxNameOf(inboxName));
 }
 
 void InboxVerdicts::refresh(const Scope& scope, const Examine& examine, bool askUnsettled)
@@ -76,18 +84,20 @@ void InboxVerdicts::lookAtAll(Pass& pass, const Examine& examine)
     inboxChanges_ = {};
     outboxChanges_ = {};
     lookedAtAll_ = false;
-    const QStringList names = pass.inbox.filesWithExtension(scope_.inext);
+    QStringList others;
+    const QStringList names = pass.inbox.audioFiles(&others);
     clear();
-    const QString ending = QLatin1Char('.') + scope_.outext;
+    for (const QString& name : std::as_const(others))
+        leftAlone_.push_back({name, kNotMusic, pass.inbox.isFolder(name)});
     for (const QString& name : pass.outbox.allNames()) {
-        if (name.endsWith(ending))
-            outboxStems_.insert(name.chopped(ending.size()));
+        if (isOutboxName(name))
+            outboxNames_.insert(name);
     }
     entries_.reserve(size_t(names.size()));
     for (const QString& name : names) {
         entries_.push_back({name, examine(name, pass)});
         count(entries_.back(), +1);
-        byStem_.insert(stemOf(name), name);
+        byOutboxName_.insert(outboxNameOf(name), name);
         drainEvents(int(entries_.size()));
     }
     std::sort(sizes_.begin(), sizes_.end());
@@ -117,17 +127,15 @@ void InboxVerdicts::lookAtChanged(Pass& pass, const Examine& examine, bool askUn
 QSet<QString> InboxVerdicts::outboxChanges(const Pass& pass)
 {
     QSet<QString> inboxNames;
-    const QString ending = QLatin1Char('.') + scope_.outext;
     for (const QByteArray& encoded : std::as_const(outboxChanges_.names)) {
         const QString name = FileName::decode(encoded);
-        if (!name.endsWith(ending))
+        if (!isOutboxName(name))
             continue;
-        const QString stem = name.chopped(ending.size());
         if (pass.outbox.hasEntry(name))
-            outboxStems_.insert(stem);
+            outboxNames_.insert(name);
         else
-            outboxStems_.remove(stem);
-        for (auto found = byStem_.constFind(stem); found != byStem_.cend() && found.key() == stem; ++found)
+            outboxNames_.remove(name);
+        for (auto found = byOutboxName_.constFind(name); found != byOutboxName_.cend() && found.key() == name; ++found)
             inboxNames.insert(found.value());
     }
     outboxChanges_.names.clear();
@@ -138,10 +146,12 @@ void InboxVerdicts::lookAt(const QString& name, Pass& pass, const Examine& exami
 {
     const auto found = find(name);
     const bool known = found != entries_.end() && found->name == name;
-    if (!pass.inbox.listsFile(name, scope_.inext)) {
+    const bool audio = pass.inbox.listsFile(name);
+    setLeftAlone(name, pass, audio);
+    if (!audio) {
         if (known) {
             count(*found, -1);
-            byStem_.remove(stemOf(name), name);
+            byOutboxName_.remove(outboxNameOf(name), name);
             entries_.erase(found);
             ++generation_;
         }
@@ -155,7 +165,33 @@ void InboxVerdicts::lookAt(const QString& name, Pass& pass, const Examine& exami
         return;
     }
     count(*entries_.insert(found, {name, verdict}), +1);
-    byStem_.insert(stemOf(name), name);
+    byOutboxName_.insert(outboxNameOf(name), name);
+    ++generation_;
+}
+
+// Brings the entry of `name` among those left alone in line with the inbox.
+void InboxVerdicts::setLeftAlone(const QString& name, const Pass& pass, bool audio)
+{
+    const auto found =
+        std::lower_bound(leftAlone_.begin(), leftAlone_.end(), name, [](const LeftAlone& other, const QString& name) {
+            return ScanFolder::listedBefore(other.name, name);
+        });
+    const bool known = found != leftAlone_.end() && found->name == name;
+    const bool left = !audio && !name.startsWith(QLatin1Char('.')) && pass.inbox.hasEntry(name);
+    if (left == known)
+        return;
+    if (left)
+        leftAlone_.insert(found, {name, kNotMusic, pass.inbox.isFolder(name)});
+    else
+        leftAlone_.erase(found);
+    ++generation_;
+}
+
+void InboxVerdicts::setReason(size_t index, const QString& reason)
+{
+    if (leftAlone_[index].reason == reason)
+        return;
+    leftAlone_[index].reason = reason;
     ++generation_;
 }
 
@@ -207,11 +243,12 @@ int InboxVerdicts::tooBigCount() const
 void InboxVerdicts::clear()
 {
     entries_.clear();
+    leftAlone_.clear();
     sizes_.clear();
     settledSizes_.clear();
     unsettled_.clear();
-    byStem_.clear();
-    outboxStems_.clear();
+    byOutboxName_.clear();
+    outboxNames_.clear();
     inboxLocked_ = outboxLocked_ = 0;
     ++generation_;
 }

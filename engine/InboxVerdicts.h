@@ -40,8 +40,8 @@ public:
         ScanFolder inbox;
         ScanFolder outbox;
         ProcessFileSnapshot others;
-        // Whether the outbox root holds `inboxName` less its last four
-        // characters, then "." and the output extension.
+        // Whether the outbox root holds the name the inbox file would have
+        // there (AudioFormats::outboxName).
         bool hasOutboxName(const QString& inboxName) const;
 
     private:
@@ -64,6 +64,21 @@ public:
     // is given. Empty when there is none.
     QString nextFileable(const Examine& examine, const QSet<QString>& behind = {});
 
+    // An inbox entry that is not filed, with why: shown so that nothing in
+    // the inbox sits there unexplained.
+    struct LeftAlone {
+        QString name;
+        QString reason;
+        bool folder = false; // a real folder, not a link to one
+        bool operator==(const LeftAlone&) const = default;
+    };
+    // Every name in the inbox but the audio files and hidden names, in
+    // listing order; kept up to date by the same looks as the verdicts.
+    const std::vector<LeftAlone>& leftAlone() const { return leftAlone_; }
+    // A folder's reason changes with what is inside it, which no event of
+    // the inbox tells: the caller looks and says.
+    void setReason(size_t index, const QString& reason);
+
     int count() const { return int(entries_.size()); }
     // The name at `index`, counted from 0 in listing order.
     const QString& name(int index) const { return entries_[size_t(index)].name; }
@@ -85,9 +100,12 @@ private:
     void lookAtAll(Pass& pass, const Examine& examine);
     void lookAtChanged(Pass& pass, const Examine& examine, bool askUnsettled);
     void lookAt(const QString& name, Pass& pass, const Examine& examine);
+    void setLeftAlone(const QString& name, const Pass& pass, bool audio);
     QSet<QString> outboxChanges(const Pass& pass);
     void drainEvents(int looked);
     void clear();
+    QString outboxNameOf(const QString& inboxName) const;
+    bool isOutboxName(const QString& name) const;
     std::vector<Entry>::iterator find(const QString& name);
     void count(const Entry& entry, int sign);
     void addSize(std::vector<qint64>& sizes, qint64 size) const;
@@ -103,11 +121,12 @@ private:
     double freeBytes_ = 0;
 
     std::vector<Entry> entries_;       // in listing order
+    std::vector<LeftAlone> leftAlone_; // in listing order
     std::vector<qint64> sizes_;        // ascending, for counting the files too big
     std::vector<qint64> settledSizes_; // the same for the files not held
     QSet<QString> unsettled_;
-    QMultiHash<QString, QString> byStem_; // inbox names by the stem of their outbox name
-    QSet<QString> outboxStems_;           // outbox root names ending in the output extension, less it
+    QMultiHash<QString, QString> byOutboxName_; // inbox names by their outbox name
+    QSet<QString> outboxNames_;                 // outbox root names of audio files
     int inboxLocked_ = 0;
     int outboxLocked_ = 0;
     quint64 generation_ = 0;

@@ -6,6 +6,7 @@
 #include "engine/commonold.h"
 #include "engine/commonold_unix.h"
 
+#include <QList>
 #include <QRandomGenerator>
 
 #include <cerrno>
@@ -252,11 +253,28 @@ struct Temporary {
 } // namespace
 
 SafeMove::SafeMove(const QString& source)
+    : SafeMove(source.left(source.lastIndexOf(QLatin1Char('/')) + 1),
+               source.mid(source.lastIndexOf(QLatin1Char('/')) + 1))
 {
-    const QByteArray path = FileName::encode(source);
+}
+
+SafeMove::SafeMove(const QString& folder, const QString& below)
+{
+    const QByteArray path = FileName::encode(below);
     const qsizetype slash = path.lastIndexOf('/');
     name_ = path.mid(slash + 1);
-    folderFd_ = openFolder(path.left(slash + 1));
+    folderFd_ = openFolder(FileName::encode(folder));
+    for (const QByteArray& level : path.left(qMax<qsizetype>(0, slash)).split('/')) {
+        if (folderFd_ < 0)
+            break;
+        if (level.isEmpty())
+            continue;
+        const int sub = level == ".." ? (errno = EACCES, -1) : openSubfolder(folderFd_, level.constData(), false);
+        const int err = errno;
+        ::close(folderFd_);
+        folderFd_ = sub;
+        errno = err;
+    }
     if (folderFd_ < 0)
         throwErrno();
     ignoreLeaseBreakSignal(); // the window's own lease is broken by this open

@@ -48,6 +48,10 @@ public:
 
     // Opens the source and takes the lease where the system grants one.
     explicit SafeMove(const QString& source);
+    // The same for `below`, a path under the folder `folder` (ending in "/"):
+    // its folders are opened one by one, following no link, as they are the
+    // inbox's album folders, which anyone writing in the inbox may change.
+    SafeMove(const QString& folder, const QString& below);
     ~SafeMove();
     SafeMove(const SafeMove&) = delete;
     SafeMove& operator=(const SafeMove&) = delete;

@@ -19,22 +19,25 @@ public:
     ScanFolder(const ScanFolder&) = delete;
     ScanFolder& operator=(const ScanFolder&) = delete;
 
-    // The plain files whose name ends in "." followed by `extension`, compared
-    // without regard to letter case; hidden names (starting with "."), folders
+    // The plain files whose name ends in the extension of an audio format
+    // (AudioFormats), in any letter case; hidden names (starting with "."), folders
     // and symbolic links are left out. Sorted by name ignoring letter case, so
     // the inbox is filed in a stable, readable order. Throws a FilingError when
-    // the folder cannot be listed.
-    QStringList filesWithExtension(const QString& extension) const;
+    // the folder cannot be listed. `others`, when given, receives every other
+    // name but the hidden ones, in the same order: what the inbox leaves alone.
+    QStringList audioFiles(QStringList* others = nullptr) const;
 
     // Every name in the folder; empty when it cannot be listed.
     QStringList allNames() const;
 
-    // Whether filesWithExtension would list `name` now.
-    bool listsFile(const QString& name, const QString& extension) const;
+    // Whether audioFiles would list `name` now.
+    bool listsFile(const QString& name) const;
     // Whether the folder holds an entry of that name, of any kind.
     bool hasEntry(const QString& name) const;
+    // Whether that entry is a folder (a symbolic link to one is not).
+    bool isFolder(const QString& name) const;
 
-    // True when `a` comes before `b` in the order filesWithExtension lists.
+    // True when `a` comes before `b` in the order audioFiles lists.
     static bool listedBefore(const QString& a, const QString& b);
 
     // commonold::CheckFile for a name in this folder, with whether this user

@@ -1,5 +1,6 @@
 #include "engine/ScanFolder.h"
 
+#include "engine/AudioFormats.h"
 #include "engine/FileName.h"
 #include "engine/FilingError.h"
 #include "engine/FolderWatch.h"
@@ -32,9 +33,9 @@ bool isPlainFile(int dirFd, const dirent* entry)
 }
 
 // Hidden names are left out; the extension is compared ignoring letter case.
-bool hasListedName(const QString& name, const QString& suffix)
+bool hasListedName(const QString& name)
 {
-    return !name.startsWith(QLatin1Char('.')) && name.endsWith(suffix, Qt::CaseInsensitive);
+    return !name.startsWith(QLatin1Char('.')) && AudioFormats::of(name);
 }
 
 // Calls `take` for each entry but "." and "..". Reads through a descriptor of
@@ -104,18 +105,21 @@ ScanFolder::~ScanFolder()
         ::close(fd_);
 }
 
-QStringList ScanFolder::filesWithExtension(const QString& extension) const
+QStringList ScanFolder::audioFiles(QStringList* others) const
 {
-    const QString suffix = QLatin1Char('.') + extension;
+    if (others)
+        others->clear();
     QStringList names;
     std::vector<std::string> folded;
     const bool listed = fd_ >= 0 && forEachEntry(fd_, [&](const dirent* entry) {
                             if (entry->d_name[0] == '.')
                                 return;
                             QString name = decodeName(entry->d_name);
-                            if (hasListedName(name, suffix) && isPlainFile(fd_, entry)) {
+                            if (hasListedName(name) && isPlainFile(fd_, entry)) {
                                 folded.push_back(foldedName(name));
                                 names << std::move(name);
+                            } else if (others) {
+                                *others << std::move(name);
                             }
                         });
     if (!listed) {
@@ -135,6 +139,8 @@ QStringList ScanFolder::filesWithExtension(const QString& extension) const
         const int byFolded = folded[size_t(a.index)].compare(folded[size_t(b.index)]);
         return byFolded != 0 ? byFolded < 0 : names.at(a.index) < names.at(b.index);
     });
+    if (others)
+        std::sort(others->begin(), others->end(), listedBefore);
     QStringList sorted;
     sorted.reserve(names.size());
     for (const SortKey& key : order)
@@ -150,16 +156,22 @@ QStringList ScanFolder::allNames() const
     return names;
 }
 
-bool ScanFolder::listsFile(const QString& name, const QString& extension) const
+bool ScanFolder::listsFile(const QString& name) const
 {
-    return fd_ >= 0 && hasListedName(name, QLatin1Char('.') + extension) &&
-           isPlainFileAt(fd_, FileName::encode(name).constData());
+    return fd_ >= 0 && hasListedName(name) && isPlainFileAt(fd_, FileName::encode(name).constData());
 }
 
 bool ScanFolder::hasEntry(const QString& name) const
 {
     struct stat info;
     return fd_ >= 0 && ::fstatat(fd_, FileName::encode(name).constData(), &info, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+bool ScanFolder::isFolder(const QString& name) const
+{
+    struct stat info;
+    return fd_ >= 0 && ::fstatat(fd_, FileName::encode(name).constData(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+           S_ISDIR(info.st_mode);
 }
 
 bool ScanFolder::listedBefore(const QString& a, const QString& b)

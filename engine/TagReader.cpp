@@ -1,5 +1,6 @@
 #include "engine/TagReader.h"
 
+#include "engine/AudioFormats.h"
 #include "engine/FilingError.h"
 #include "engine/MpegAudio.h"
 #include "engine/commonold_unix.h"
@@ -116,18 +117,18 @@ void TagReader::OpenTagFile(const QString& path)
 {
     // Opened here, so a failure carries the errno of the open; TagLib reads
     // through the same descriptor.
-    readFrom(openRegularFileForReading(path));
+    readFrom(openRegularFileForReading(path), AudioFormats::of(path));
 }
 
-void TagReader::OpenTagFile(int fd)
+void TagReader::OpenTagFile(int fd, const QString& fileName)
 {
     const int own = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
     if (own < 0)
         throw FilingError::fromErrno(errno);
-    readFrom(own);
+    readFrom(own, AudioFormats::of(fileName));
 }
 
-void TagReader::readFrom(int fd)
+void TagReader::readFrom(int fd, const AudioFormats::Format* format)
 {
     *values_ = TagValues();
     // Once open, the stream owns the descriptor and closes it.
@@ -137,6 +138,8 @@ void TagReader::readFrom(int fd)
         ::close(fd);
         throw FilingError::fromErrno(err);
     }
+    if (format && !format->isMpeg())
+        return readOther(&stream, *format);
     // TagLib takes any bytes with one stray frame header for MPEG audio.
     if (!MpegAudio::holdsFrames(fd))
         throw invalidFileFormat();
@@ -155,6 +158,21 @@ void TagReader::readFrom(int fd)
     // TagLib keeps the track unsigned; the cast back restores a negative number.
     values_->track = static_cast<int>(tag->track());
     readProperties(file.properties(), *tag, *values_);
+}
+
+void TagReader::readOther(TagLib::IOStream* stream, const AudioFormats::Format& format)
+{
+    const std::unique_ptr<TagLib::File> file = format.open(stream);
+    if (!AudioFormats::holdsAudio(*file))
+        throw invalidFileFormat();
+    const TagLib::Tag* tag = file->tag();
+    if (!tag)
+        return;
+    values_->artist = toQString(tag->artist());
+    values_->album = toQString(tag->album());
+    values_->title = toQString(tag->title());
+    values_->track = static_cast<int>(tag->track());
+    readProperties(file->properties(), *tag, *values_);
 }
 
 QString TagReader::Artist() const

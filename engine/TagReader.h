@@ -1,14 +1,18 @@
 #pragma once
 
+#include "engine/AudioFormats.h"
 #include "engine/TagValues.h"
 
 #include <QString>
 
 #include <memory>
 
-// Reads the ID3 tags of one MP3 file: ID3v2 (2.2, 2.3, 2.4) first, field by
-// field falling back to ID3v1. A file without tags answers empty texts and
-// track 0. Every failure is thrown as a FilingError.
+// Reads the tags of one audio file, by the format its name tells
+// (AudioFormats); a name of no such format is read as MP3. MP3 files: ID3v2
+// (2.2, 2.3, 2.4) first, field by field falling back to ID3v1; other formats:
+// their own tags (Vorbis comments, MP4 atoms, ASF, APE) through TagLib's
+// format-neutral names. A file without tags answers empty texts and track 0.
+// Every failure is thrown as a FilingError.
 class TagReader {
 public:
     TagReader();
@@ -18,11 +22,12 @@ public:
 
     // Reads the tags of the file at `path`; the file is closed again before
     // this returns. Throws the error of the failing system call when the file
-    // cannot be opened, and 321 "Invalid file format" when it holds no MPEG audio.
+    // cannot be opened, and 321 "Invalid file format" when it holds no audio
+    // of its format.
     void OpenTagFile(const QString& path);
-    // The same for the file open for reading as `fd`, which stays open. Its
-    // offset is shared: TagLib seeks before it reads.
-    void OpenTagFile(int fd);
+    // The same for the file open for reading as `fd`, which stays open, named
+    // `fileName`. Its offset is shared: TagLib seeks before it reads.
+    void OpenTagFile(int fd, const QString& fileName);
 
     QString Artist() const;
     QString Album() const;
@@ -33,6 +38,7 @@ public:
     const TagValues& tags() const { return *values_; }
 
 private:
-    void readFrom(int fd); // takes the descriptor over
+    void readFrom(int fd, const AudioFormats::Format* format); // takes the descriptor over
+    void readOther(TagLib::IOStream* stream, const AudioFormats::Format& format);
     std::unique_ptr<TagValues> values_;
 };

@@ -1,5 +1,7 @@
 #include "engine/clsProcessorBase.h"
 
+#include "engine/AlbumFolder.h"
+#include "engine/AudioFormats.h"
 #include "engine/FileName.h"
 #include "engine/FilingError.h"
 #include "engine/FolderFormat.h"
@@ -12,6 +14,7 @@
 #include <QDateTime>
 
 #include <cerrno>
+#include <optional>
 
 namespace {
 
@@ -35,12 +38,6 @@ QByteArray errorLog(const FilingError& error)
            crlf + error.helpFile().toUtf8() + crlf + logNumber(error.lastDllError()) + crlf;
 }
 
-// The name without its last four characters (".mp3"), then "." and `extension`.
-QString withExtension(const QString& name, const QString& extension)
-{
-    return name.left(qMax<qsizetype>(0, name.size() - 4)) + QLatin1Char('.') + extension;
-}
-
 } // namespace
 
 clsProcessorBase::clsProcessorBase(const processor& owner)
@@ -51,8 +48,12 @@ clsProcessorBase::clsProcessorBase(const processor& owner)
 void clsProcessorBase::setCurrentinfile(const QString& name)
 {
     currentInFile_ = name;
-    if (name.size() > 4)
-        currentOutFile_ = withExtension(name, owner_.outext);
+    // Only the four characters of an ".mp3" ending are ever cut; a name as
+    // short as "a.wv" is its own output name, not the previous file's. A song
+    // of an album folder goes out under its own name, without the folder.
+    const QString own = name.section(QLatin1Char('/'), -1);
+    if (own.size() > 4 || !own.endsWith(QLatin1Char('.') + owner_.inext, Qt::CaseInsensitive))
+        currentOutFile_ = AudioFormats::outboxName(own, owner_.inext, owner_.outext);
 }
 
 // An outbox name blocks the file only while it exists and is held open.
@@ -71,7 +72,8 @@ FileVerdict clsProcessorBase::examine(const QString& name, InboxVerdicts::Pass& 
     // A file that could not be removed after its copy would be copied again at every step.
     verdict.removable = inboxFile.removable && !isSetAside(name, inboxFile);
     verdict.outboxLocked =
-        pass.hasOutboxName(name) && !pass.outbox.check(withExtension(name, owner_.outext), &pass.others).free;
+        pass.hasOutboxName(name) &&
+        !pass.outbox.check(AudioFormats::outboxName(name, owner_.inext, owner_.outext), &pass.others).free;
     return verdict;
 }
 
@@ -104,7 +106,9 @@ bool clsProcessorBase::getnextfile()
     status_.clear();
     refreshVerdicts(false);
     if (verdicts_.count() == 0) {
-        status_ += kNoFiles;
+        if (nextAlbumSong())
+            return true;
+        status_ += noMusicStatus(int(verdicts_.leftAlone().size()));
         return false;
     }
     // A file left waiting for its destination goes behind the others, so one
@@ -116,10 +120,52 @@ bool clsProcessorBase::getnextfile()
         setCurrentinfile(name);
         return true;
     }
+    if (nextAlbumSong())
+        return true;
     status_ += kCannotProcess;
     if (verdicts_.count() > 0) // the only file may have gone as it was looked at
         status_ += heldReason(verdicts_.name(0), verdicts_.verdict(0));
     return false;
+}
+
+// The first song of an album folder that stands still which can be filed
+// now, by the same tests as a loose file; an album without songs left is
+// finished on the way.
+bool clsProcessorBase::nextAlbumSong()
+{
+    const std::vector<InboxVerdicts::LeftAlone> entries = verdicts_.leftAlone();
+    std::optional<double> freeBytes;
+    for (const InboxVerdicts::LeftAlone& entry : entries) {
+        if (!entry.folder)
+            continue;
+        AlbumFolder album(inboxPath_, entry.name);
+        if (!album.isFolder() || !album.standsStill())
+            continue;
+        if (album.songs().isEmpty())
+            album.finish(outboxPath_);
+        if (!freeBytes)
+            freeBytes = double(commonold::DiskFreeBytes(outboxPath_));
+        for (const QString& song : album.songs()) {
+            const qsizetype slash = song.lastIndexOf(QLatin1Char('/'));
+            const commonold::FileCheck check =
+                ScanFolder(inboxPath_ + song.left(slash)).check(song.mid(slash + 1), nullptr);
+            if (check.free && check.removable && !waiting_.contains(song) &&
+                commonold::FitsInFreeSpace(double(check.size), *freeBytes)) {
+                setCurrentinfile(song);
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+// An inbox that holds no music but other things does not say it is empty.
+QString clsProcessorBase::noMusicStatus(int leftAlone)
+{
+    if (leftAlone == 0)
+        return kNoFiles;
+    return leftAlone == 1 ? QStringLiteral("No music waiting; 1 other file is left alone.")
+                          : QStringLiteral("No music waiting; %1 other files are left alone.").arg(leftAlone);
 }
 
 // Why the first file in line waits, where the counters alone do not tell.
@@ -139,6 +185,15 @@ QString clsProcessorBase::heldReason(const QString& name, const FileVerdict& ver
 void clsProcessorBase::updatestats()
 {
     refreshVerdicts(true);
+    // What is inside a folder is looked at on every pass: no event of the
+    // inbox tells of it.
+    for (size_t index = 0; index < verdicts_.leftAlone().size(); ++index) {
+        if (!verdicts_.leftAlone()[index].folder)
+            continue;
+        const AlbumFolder album(inboxPath_, verdicts_.leftAlone()[index].name);
+        if (album.isFolder())
+            verdicts_.setReason(index, album.reason());
+    }
     inboxCount_ = verdicts_.count();
     inboxLockCount_ = verdicts_.inboxLockCount();
     tooBigCount_ = verdicts_.tooBigCount();
@@ -178,7 +233,7 @@ MoveResult clsProcessorBase::ErrorHandle(const FilingJob& job, const FilingError
     // must not put the file beside the errors folder.
     const QString cleaned = FitFolderName(commonold::CleanName(myerr.description()));
     const QString sub = cleaned.isEmpty() ? QString() : cleaned + QLatin1Char('/');
-    SafeMove move(job.inboxpath + job.currentinfile);
+    SafeMove move(job.inboxpath, job.currentinfile);
     const QByteArray log = errorLog(myerr);
     // The errors folder keeps the outbox's margin, so a stream of bad files cannot fill its disk.
     if (!commonold::HasRoomFor(double(move.size() + log.size()), job.errorspath))

@@ -55,6 +55,8 @@ public:
     QString InboxFiles(int id) const;
     // Changes whenever updatestats finds that a name came or went.
     quint64 listingGeneration() const { return listedGeneration_; }
+    // What the inbox holds besides music, as of the last updatestats.
+    const std::vector<InboxVerdicts::LeftAlone>& leftAlone() const { return verdicts_.leftAlone(); }
 
     // Notes that the current file could not be filed for now and stays in the
     // inbox: the files that do not wait are chosen before it.
@@ -82,6 +84,8 @@ public:
 private:
     QString heldReason(const QString& name, const FileVerdict& verdict) const;
     bool isSetAside(const QString& name, const commonold::FileCheck& file) const;
+    static QString noMusicStatus(int leftAlone);
+    bool nextAlbumSong();
     FileVerdict examine(const QString& name, InboxVerdicts::Pass& pass) const;
     void refreshVerdicts(bool askUnsettled);
 

@@ -1,6 +1,7 @@
 #include "engine/processor.h"
 
 #include "config/SettingsStore.h"
+#include "engine/AlbumFolder.h"
 #include "engine/FileInHand.h"
 #include "engine/FilingError.h"
 #include "engine/FolderFormat.h"
@@ -14,10 +15,10 @@ namespace {
 
 // The tags of one file. The reader lives for this call only, so it is
 // released on every way out, before anything is written.
-TagValues readTags(int fd)
+TagValues readTags(int fd, const QString& fileName)
 {
     TagReader reader;
-    reader.OpenTagFile(fd);
+    reader.OpenTagFile(fd, fileName);
     return reader.tags();
 }
 
@@ -74,14 +75,16 @@ FilingJob processor::job() const
 
 FiledPath processor::destination(const FilingJob& job, const TagValues& tags, NameRules rules)
 {
-    return FiledPathFor(job.folderFormat, job.fileNameFormat, tags, job.currentinfile, rules);
+    // A song of an album folder is filed under its own name, without the folder.
+    return FiledPathFor(job.folderFormat, job.fileNameFormat, tags, job.currentinfile.section(QLatin1Char('/'), -1),
+                        rules);
 }
 
 MoveResult processor::process(const FilingJob& job, const SafeMove::Progress& progress)
 {
     // Opened before the tags are read, and the tags read from that open file,
     // so a file that changes at any time while it is filed stays in the inbox.
-    SafeMove move(job.inboxpath + job.currentinfile);
+    SafeMove move(job.inboxpath, job.currentinfile);
     TagValues tags;
     try {
         if (move.sourceChanged())
@@ -90,13 +93,16 @@ MoveResult processor::process(const FilingJob& job, const SafeMove::Progress& pr
         if (inHand.wasInHandWhenStopped(job.inboxpath, job.currentinfile, move.descriptor()))
             throw FileInHand::readerStopped();
         const FileInHandGuard reading(inHand, job.inboxpath, job.currentinfile, move.descriptor());
-        tags = readTags(move.descriptor());
+        tags = readTags(move.descriptor(), job.currentinfile);
     } catch (const FilingError&) {
         if (move.sourceChanged()) // a writer's half-written file is not a bad file
             return {};
         throw;
     }
-    return move.moveTo(createFolders(job, tags), progress);
+    const MoveResult moved = move.moveTo(createFolders(job, tags), progress);
+    if (moved.sourceRemoved && job.currentinfile.contains(QLatin1Char('/')))
+        AlbumFolder::noteFiled(job.inboxpath, job.currentinfile, moved.folder, moved.name);
+    return moved;
 }
 
 void processor::removeLeftovers()

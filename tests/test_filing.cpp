@@ -2,6 +2,7 @@
 #include "TestSupport.h"
 
 #include "config/SettingsStore.h"
+#include "engine/AlbumFolder.h"
 #include "engine/FileName.h"
 #include "engine/FilingError.h"
 #include "engine/FilingWorker.h"
@@ -10,6 +11,7 @@
 #include "engine/processor.h"
 
 #include <QTemporaryDir>
+#include <QtEndian>
 #include <QtTest>
 
 #include <cerrno>
@@ -488,6 +490,137 @@ private slots:
         const QStringList left = compared ? QStringList{".tovrel-partial", "big.mp3"} : QStringList{".tovrel-partial"};
         QCOMPARE(entries(at("outbox")), leased < 0 ? left : QStringList{});
         QCOMPARE(entries(at("outbox/.tovrel-partial")), QStringList{});
+    }
+
+    // Each audio format is filed by its own tags under its own name; a file
+    // that only has the name of the format (a WAV renamed) goes to the errors.
+    void filesEveryFormat_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QStringList>("encoder"); // "in" and "out" stand for the files; none: written here
+        QTest::addColumn<int>("samples");         // a song without samples is no music either
+        const QStringList flac{"flac", "-s", "--tag=ARTIST=Band", "--tag=ALBUM=Light", "--tag=TITLE=Song", "-o", "out"};
+        QTest::newRow("FLAC") << "a.flac" << flac + QStringList{"in"} << 4000;
+        QTest::newRow("Ogg FLAC") << "b.OGA" << flac + QStringList{"--ogg", "in"} << 4000;
+        QTest::newRow("Ogg Vorbis") << "c.Ogg"
+                                    << QStringList{"oggenc", "-Q", "-a", "Band", "-l", "Light", "-o", "out", "in"}
+                                    << 4000;
+        QTest::newRow("Opus") << "d.opus"
+                              << QStringList{"opusenc", "--quiet", "--artist", "Band", "--album", "Light", "in", "out"}
+                              << 4000;
+        QTest::newRow("WavPack") << "e.wv" << QStringList{"wavpack",     "-q", "-w", "Artist=Band", "-w",
+                                                          "Album=Light", "in", "-o", "out"}
+                                 << 4000;
+        QTest::newRow("AIFF") << "f.AIFF" << QStringList{} << 4000;
+        QTest::newRow("AIFF without samples") << "f.aif" << QStringList{} << 0;
+    }
+
+    void filesEveryFormat()
+    {
+        QFETCH(QString, name);
+        QFETCH(QStringList, encoder);
+        QFETCH(int, samples);
+        // Mono, 16 bits, 8000 samples a second: a square wave.
+        QByteArray pcm;
+        for (int i = 0; i < samples; ++i)
+            pcm += (i / 20) % 2 ? QByteArray("\x00\x40", 2) : QByteArray("\x00\xc0", 2);
+        const auto le32 = [](quint32 n) {
+            n = qToLittleEndian(n);
+            return QByteArray(reinterpret_cast<const char*>(&n), 4);
+        };
+        const QByteArray wav = "RIFF" + le32(36 + pcm.size()) + "WAVEfmt " + le32(16) + QByteArray("\x01\0\x01\0", 4) +
+                               le32(8000) + le32(16000) + QByteArray("\x02\0\x10\0", 4) + "data" + le32(pcm.size()) +
+                               pcm;
+        QByteArray bytes;
+        if (encoder.isEmpty()) { // AIFF: big-endian samples and an ID3v2 chunk
+            const auto be32 = [](quint32 n) {
+                n = qToBigEndian(n);
+                return QByteArray(reinterpret_cast<const char*>(&n), 4);
+            };
+            QByteArray big = pcm;
+            for (qsizetype i = 0; i + 1 < big.size(); i += 2)
+                std::swap(big[i], big[i + 1]);
+            QByteArray tag = Mp3Fixture::build({"Band", "Light", "Song", "1"}, Mp3Fixture::Tag::Id3v23, 0);
+            if (tag.size() % 2)
+                tag += '\0';
+            const QByteArray body = "AIFFCOMM" + be32(18) + QByteArray("\0\x01", 2) + be32(samples) +
+                                    QByteArray("\0\x10\x40\x0b\xfa\0\0\0\0\0\0\0", 12) + "SSND" + be32(8 + big.size()) +
+                                    be32(0) + be32(0) + big + "ID3 " + be32(tag.size()) + tag;
+            bytes = "FORM" + be32(body.size()) + body;
+        } else {
+            if (QStandardPaths::findExecutable(encoder.constFirst()).isEmpty())
+                QSKIP("the encoder is not installed (./build.sh test installs it)");
+            TestSupport::writeFile(at("in.wav"), wav);
+            encoder.replace(encoder.indexOf("in"), at("in.wav"));
+            encoder.replace(encoder.indexOf("out"), at(name));
+            QCOMPARE(QProcess::execute(encoder.takeFirst(), encoder), 0);
+            bytes = readFile(at(name));
+        }
+        for (const bool renamed : {false, true}) {
+            TestSupport::writeFile(at("inbox/" + name), renamed ? wav : bytes);
+            engine_->updatestats();
+            QCOMPARE(engine_->inboxcount(), 1);
+            engine_->setCurrentinfile(name);
+            try {
+                engine_->process();
+            } catch (const FilingError& error) {
+                engine_->base().ErrorHandle(error);
+            }
+            const bool music = samples > 0 && !renamed;
+            QCOMPARE(readFile(at((music ? "outbox/Band/Light/" : "errors/Invalid file format/") + name)),
+                     renamed ? wav : bytes);
+            QVERIFY(QDir(at("errors/Invalid file format")).removeRecursively());
+        }
+    }
+
+    // A folder dropped into the inbox is an album: once it stands still its songs are filed by their own tags, then
+    // its companions follow them, lyrics beside their song, and the folder goes with its clutter. A folder with
+    // anything else left stays.
+    void albumFolderFollowsItsSongs()
+    {
+        const QList<std::pair<QString, QByteArray>> files{
+            {"Light/CD1/01.mp3", Mp3Fixture::build({"Band", "Light", "One", "1"})},
+            {"Light/02.MP3", Mp3Fixture::build({"Band", "Light", "Two", "2"})},
+            {"Light/cover.jpg", "picture"},
+            {"Light/Light.cue", "cue"},
+            {"Light/CD1/01.lrc", "lyrics"},
+            {"Light/.DS_Store", "x"},
+            {"Light/._02.MP3", "x"},
+            {"Light/CD1/Thumbs.db", "x"},
+            {"Kept/03.mp3", Mp3Fixture::build({"Band", "Other", "Three", "3"})},
+            {"Kept/notes.txt", "x"}};
+        for (const auto& [path, bytes] : files)
+            TestSupport::writeFile(at("inbox/" + path), bytes);
+        TestSupport::writeFile(at("outbox/Band/Light/cover.jpg"), "another picture");
+        // A link inside a folder is not followed, neither by the look nor by the filing of a name through it.
+        const QByteArray elsewhere = Mp3Fixture::build({"Band", "Elsewhere", "Four", "4"});
+        TestSupport::writeFile(at("elsewhere/04.mp3"), elsewhere);
+        QVERIFY(QDir().mkpath(at("inbox/Kept")) && QFile::link(at("elsewhere"), at("inbox/Kept/CD2")));
+        engine_->setCurrentinfile("Kept/CD2/04.mp3");
+        QCOMPARE(TestSupport::failureOf([&] { engine_->process(); }).lastDllError(), ENOTDIR);
+        QVERIFY(QFile::link(at("elsewhere/04.mp3"), at("inbox/Kept/04.mp3")));
+        engine_->setCurrentinfile("Kept/04.mp3");
+        QCOMPARE(TestSupport::failureOf([&] { engine_->process(); }).lastDllError(), ELOOP);
+        const auto reasons = [this] {
+            engine_->updatestats();
+            QStringList shown;
+            for (const auto& entry : engine_->base().leftAlone())
+                shown << entry.name + ": " + entry.reason;
+            return shown;
+        };
+        QCOMPARE(reasons(), (QStringList{"Kept: the folder is still changing", "Light: the folder is still changing"}));
+        QVERIFY(!engine_->getnextfile());
+        QTRY_VERIFY_WITH_TIMEOUT(!engine_->getnextfile() ? !QFileInfo::exists(at("inbox/Light"))
+                                                         : (engine_->process(), false),
+                                 (AlbumFolder::kStandStillSeconds + 2) * 2000);
+        QCOMPARE(entries(at("outbox/Band/Light")),
+                 (QStringList{"01.lrc", "01.mp3", "02.MP3", "cover (2).jpg", "cover.jpg", "Light.cue"}));
+        QCOMPARE(readFile(at("outbox/Band/Light/cover (2).jpg")), "picture");
+        QCOMPARE(readFile(at("outbox/Band/Other/03.mp3")), files[8].second);
+        QCOMPARE(entries(at("inbox")), QStringList{"Kept"});
+        QCOMPARE(entries(at("inbox/Kept")), (QStringList{"04.mp3", "CD2", "notes.txt"}));
+        QCOMPARE(readFile(at("elsewhere/04.mp3")), elsewhere);
+        QCOMPARE(reasons(), QStringList{"Kept: not music"});
     }
 
     // At start only the program's own leftovers go: partial copies of ended

@@ -332,8 +332,12 @@ private slots:
         TestSupport::writeFile(folders.outbox + "/Beta/Second/6.mp3", "another song");
         QCOMPARE(tick(form).first(), "Idle... | 6 6 0 0"); // held until they have not changed for 2 seconds
         QTest::qWait(2100);
-        QCOMPARE(tick(form),
-                 QStringList({"Idle... | 6 0 0 0", header, "1.mp3", "2.mp3", "3.mp3", "4.mp3", "5.mp3", "6.mp3"}));
+        TestSupport::writeFile(folders.inbox + "/notes.txt"); // left alone, shown greyed with why
+        QCOMPARE(tick(form), QStringList({"Idle... | 6 0 0 0", header, "1.mp3", "2.mp3", "3.mp3", "4.mp3", "5.mp3",
+                                          "6.mp3", "notes.txt"}));
+        const QListWidgetItem* notes = control<QListWidget>(&form, "lstInboxFiles")->item(7);
+        QCOMPARE(notes->toolTip(), "not music");
+        QVERIFY(!(notes->flags() & Qt::ItemIsEnabled));
 
         QStringList statuses, backlog, copy;
         connect(control(&form, "txtstatus"), &QLineEdit::textChanged, [&](const QString& text) {
@@ -355,13 +359,20 @@ private slots:
                               "Cannot file 2.mp3: Invalid file format. Moved to the errors folder.", "Processing 3.mp3",
                               "Processing 4.mp3", "Processing 5.mp3",
                               "5.mp3 is already in the outbox as 5.mp3: removed from the inbox.", "Processing 6.mp3",
-                              "6.mp3 was filed as 6 (2).mp3: another file had its name.", "No files in inbox.  "}));
+                              "6.mp3 was filed as 6 (2).mp3: another file had its name.",
+                              "No music waiting; 1 other file is left alone."}));
         QCOMPARE(backlog, QStringList({"0 of 6 files", "1 of 6 files", "2 of 6 files", "3 of 6 files", "4 of 6 files",
                                        "5 of 6 files", "6 of 6 files"}));
         QCOMPARE(copy, QStringList({"1.mp3: 0 %"}));
         for (const char* bar : {"progressbar", "progtotal", "peakbar"})
             QCOMPARE(control<QProgressBar>(&form, bar)->text(), QString());
-        QCOMPARE(tick(form), QStringList({"No files in inbox.   | 0 0 0 0", header}));
+        QCOMPARE(tick(form),
+                 QStringList({"No music waiting; 1 other file is left alone. | 0 0 0 0", header, "notes.txt"}));
+        QVERIFY(QDir(folders.inbox).mkdir("Scans"));
+        QCOMPARE(tick(form), QStringList({"No music waiting; 2 other files are left alone. | 0 0 0 0", header,
+                                          "notes.txt", "Scans"}));
+        QVERIFY(QFile::remove(folders.inbox + "/notes.txt"));
+        QCOMPARE(tick(form), QStringList({"No music waiting; 1 other file is left alone. | 0 0 0 0", header, "Scans"}));
         QCOMPARE(TestSupport::readFile(folders.errors + "/Invalid file format/2.mp3"), QByteArray("not audio at all"));
         QStringList history;
         for (const QString& line : QString::fromUtf8(TestSupport::readFile(History().filePath())).split('\n'))

@@ -423,6 +423,7 @@ void Form1::showInbox()
 
 // Brings the rows after the header in line with the listing, touching only the
 // rows whose names came or went, so the selection and the scroll position stay.
+// The music comes first, then what is left alone.
 void Form1::showInboxNames()
 {
     const int count = process->inboxcount();
@@ -442,6 +443,19 @@ void Form1::showInboxNames()
             ++index;
         }
     }
+    // What the program leaves alone follows, greyed, with why as its tooltip.
+    const auto& leftAlone = process->base().leftAlone();
+    if (leftAlone == shownLeftAlone_)
+        return;
+    const int first = 1 + int(shownNames_.size());
+    while (lstInboxFiles->count() > first)
+        delete lstInboxFiles->takeItem(first);
+    for (const InboxVerdicts::LeftAlone& entry : leftAlone) {
+        auto* item = new QListWidgetItem(FileName::forDisplay(entry.name), lstInboxFiles);
+        item->setFlags(item->flags() & ~Qt::ItemIsEnabled);
+        item->setToolTip(entry.reason);
+    }
+    shownLeftAlone_ = leftAlone;
 }
 
 QPixmap Form1::image(int number) const

@@ -2,6 +2,7 @@
 
 #include "engine/FilingWorker.h"
 #include "engine/History.h"
+#include "engine/InboxVerdicts.h"
 #include "engine/ServiceIndicators.h"
 #include "window/ProcessPriority.h"
 
@@ -166,6 +167,7 @@ private:
     bool closing_ = false;
     // The names in lstInboxFiles after its header, and the listing they show.
     QStringList shownNames_;
+    std::vector<InboxVerdicts::LeftAlone> shownLeftAlone_; // the rows after the names
     quint64 shownGeneration_ = 0;
 
     // The filing thread and its worker, from the first file filed to the end.

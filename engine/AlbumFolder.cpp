@@ -1,0 +1,243 @@
+#include "engine/AlbumFolder.h"
+
+#include "engine/AudioFormats.h"
+#include "engine/FileName.h"
+#include "engine/FilingError.h"
+#include "engine/SafeMove.h"
+
+#include <QMutex>
+#include <QSet>
+
+#include <algorithm>
+#include <cstring>
+#include <ctime>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Bounds on what one look walks, against a folder made to be endless.
+constexpr int kDeepest = 16;
+constexpr int kMostEntries = 100000;
+
+struct Filed {
+    QString folder;
+    QString name;
+};
+
+// Where the songs of each album went, by the album's path in the inbox: the
+// filing thread tells, the polling step reads.
+QMutex filedLock;
+QHash<QString, QHash<QString, Filed>> filedSongs;
+
+QString extensionOf(const QString& name)
+{
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    return dot > 0 ? name.mid(dot + 1).toLower() : QString();
+}
+
+QString withoutExtension(const QString& path)
+{
+    const qsizetype dot = path.lastIndexOf(QLatin1Char('.'));
+    return dot > path.lastIndexOf(QLatin1Char('/')) + 1 ? path.left(dot) : path;
+}
+
+bool isClutter(const QString& name)
+{
+    return name.startsWith(QLatin1String("._")) || name.compare(QLatin1String(".DS_Store"), Qt::CaseInsensitive) == 0 ||
+           name.compare(QLatin1String("Thumbs.db"), Qt::CaseInsensitive) == 0 ||
+           name.compare(QLatin1String("desktop.ini"), Qt::CaseInsensitive) == 0;
+}
+
+bool isCompanion(const QString& name)
+{
+    static const QStringList kinds{"jpg", "jpeg", "png", "cue", "log", "m3u", "m3u8"};
+    static const QStringList covers{"cover", "folder", "front"};
+    static const QStringList pictures{"gif", "bmp", "webp"};
+    const QString extension = extensionOf(name);
+    return kinds.contains(extension) ||
+           (pictures.contains(extension) && covers.contains(withoutExtension(name).toLower()));
+}
+
+// Calls `take` with each entry of the open folder but "." and "..", through a
+// descriptor of its own; false when it cannot be read.
+template <typename Take> bool forEachEntry(int folderFd, Take take)
+{
+    DIR* dir = ::fdopendir(::openat(folderFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!dir)
+        return false;
+    while (const dirent* entry = ::readdir(dir)) {
+        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+            take(entry->d_name);
+    }
+    ::closedir(dir);
+    return true;
+}
+
+int openFolderAt(int parentFd, const char* name)
+{
+    return ::openat(parentFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+}
+
+// Removes the clutter and then every folder left empty under the open folder.
+void removeClutter(int folderFd, int depth)
+{
+    forEachEntry(folderFd, [&](const char* entry) {
+        struct stat info;
+        if (::fstatat(folderFd, entry, &info, AT_SYMLINK_NOFOLLOW) != 0)
+            return;
+        if (S_ISDIR(info.st_mode) && depth < kDeepest) {
+            const int sub = openFolderAt(folderFd, entry);
+            if (sub >= 0) {
+                removeClutter(sub, depth + 1);
+                ::close(sub);
+                ::unlinkat(folderFd, entry, AT_REMOVEDIR); // only when empty
+            }
+        } else if (S_ISREG(info.st_mode) &&
+                   isClutter(FileName::decode(QByteArrayView(entry, qsizetype(std::strlen(entry)))))) {
+            ::unlinkat(folderFd, entry, 0);
+        }
+    });
+}
+
+// Moves one file of the album into the outbox; false when it stays.
+bool moveInto(const QString& inboxPath, const QString& source, const QString& outboxPath, const QString& folder,
+              const QString& name)
+{
+    try {
+        SafeMove move(inboxPath, source);
+        return move.moveTo({outboxPath, folder, name, {}}).sourceRemoved;
+    } catch (const FilingError&) {
+        return false;
+    }
+}
+
+} // namespace
+
+AlbumFolder::AlbumFolder(const QString& inboxPath, const QString& name) : inboxPath_(inboxPath), name_(name)
+{
+    const int inboxFd = ::open(FileName::encode(inboxPath.isEmpty() ? QStringLiteral("/") : inboxPath).constData(),
+                               O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (inboxFd < 0)
+        return;
+    const int albumFd = openFolderAt(inboxFd, FileName::encode(name).constData());
+    ::close(inboxFd);
+    if (albumFd < 0)
+        return;
+    isFolder_ = true;
+    qint64 newest = 0;
+    int entries = 0;
+    // The change time, which no program can set back, tells when anything in
+    // the folder was last written, renamed or added.
+    const auto note = [&](const struct stat& info) { newest = std::max<qint64>(newest, info.st_ctim.tv_sec); };
+    const auto walk = [&](const auto& self, int folderFd, const QString& relative, int depth) -> void {
+        struct stat own;
+        if (::fstat(folderFd, &own) == 0)
+            note(own);
+        forEachEntry(folderFd, [&](const char* entry) {
+            struct stat info;
+            if (++entries > kMostEntries || ::fstatat(folderFd, entry, &info, AT_SYMLINK_NOFOLLOW) != 0) {
+                ++others_;
+                return;
+            }
+            note(info);
+            const QString name = FileName::decode(QByteArrayView(entry, qsizetype(std::strlen(entry))));
+            const QString path = relative + QLatin1Char('/') + name;
+            if (S_ISDIR(info.st_mode) && depth < kDeepest) {
+                const int sub = openFolderAt(folderFd, entry);
+                if (sub < 0) {
+                    ++others_;
+                    return;
+                }
+                self(self, sub, path, depth + 1);
+                ::close(sub);
+            } else if (!S_ISREG(info.st_mode)) {
+                ++others_;
+            } else if (isClutter(name)) {
+                return; // removed with the folder
+            } else if (!name.startsWith(QLatin1Char('.')) && AudioFormats::of(name)) {
+                songs_ << path;
+            } else if (extensionOf(name) == QLatin1String("lrc")) {
+                lyrics_ << path;
+            } else if (isCompanion(name)) {
+                companions_ << path;
+            } else {
+                ++others_;
+            }
+        });
+    };
+    walk(walk, albumFd, name, 0);
+    ::close(albumFd);
+    std::sort(songs_.begin(), songs_.end(),
+              [](const QString& a, const QString& b) { return a.compare(b, Qt::CaseInsensitive) < 0; });
+    standsStill_ = qint64(std::time(nullptr)) - newest >= kStandStillSeconds;
+}
+
+QString AlbumFolder::reason() const
+{
+    if (!standsStill_)
+        return QStringLiteral("the folder is still changing");
+    if (!songs_.isEmpty())
+        return QStringLiteral("album: its songs are filed one by one");
+    if (!companions_.isEmpty() || !lyrics_.isEmpty())
+        return QStringLiteral("companion waiting for its songs");
+    return QStringLiteral("not music");
+}
+
+void AlbumFolder::finish(const QString& outboxPath)
+{
+    if (!isFolder_ || !standsStill_ || !songs_.isEmpty())
+        return;
+    const QString key = inboxPath_ + name_;
+    QHash<QString, Filed> filed;
+    {
+        QMutexLocker locked(&filedLock);
+        filed = filedSongs.value(key);
+    }
+    QSet<QString> destinations;
+    for (const Filed& song : std::as_const(filed))
+        destinations.insert(song.folder);
+    // Only where every song went to one folder is it clear where they belong.
+    if (destinations.size() == 1) {
+        const QString folder = *destinations.cbegin();
+        for (const QString& companion : std::as_const(companions_))
+            moveInto(inboxPath_, companion, outboxPath, folder, companion.section(QLatin1Char('/'), -1));
+    }
+    // A lyrics file goes beside the song of its name, named as that song now is.
+    for (const QString& lyrics : std::as_const(lyrics_)) {
+        for (auto song = filed.cbegin(); song != filed.cend(); ++song) {
+            if (withoutExtension(song.key()) == withoutExtension(lyrics)) {
+                moveInto(inboxPath_, lyrics, outboxPath, song->folder,
+                         withoutExtension(song->name) + QLatin1Char('.') + lyrics.section(QLatin1Char('.'), -1));
+                break;
+            }
+        }
+    }
+    const AlbumFolder left(inboxPath_, name_);
+    if (!left.companions_.isEmpty() || !left.lyrics_.isEmpty() || left.others_ > 0 || !left.songs_.isEmpty())
+        return; // what is left stays, its clutter with it
+    const int inboxFd = ::open(FileName::encode(inboxPath_).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (inboxFd < 0)
+        return;
+    const QByteArray album = FileName::encode(name_);
+    const int albumFd = openFolderAt(inboxFd, album.constData());
+    if (albumFd >= 0) {
+        removeClutter(albumFd, 0);
+        ::close(albumFd);
+        if (::unlinkat(inboxFd, album.constData(), AT_REMOVEDIR) == 0) {
+            QMutexLocker locked(&filedLock);
+            filedSongs.remove(key);
+        }
+    }
+    ::close(inboxFd);
+}
+
+void AlbumFolder::noteFiled(const QString& inboxPath, const QString& inboxName, const QString& folder,
+                            const QString& filedName)
+{
+    const QString album = inboxName.section(QLatin1Char('/'), 0, 0);
+    QMutexLocker locked(&filedLock);
+    filedSongs[inboxPath + album].insert(inboxName, {folder, filedName});
+}

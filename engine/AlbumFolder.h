@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QHash>
+#include <QString>
+#include <QStringList>
+
+// A folder dropped into the inbox, taken as an album. Looked at whole on each
+// call (its subfolders too; no symbolic link is followed), so a copy still
+// going on inside it is seen however deep. Its songs are filed one by one as
+// loose files are, once nothing in it has changed for a few seconds; when no
+// song is left, its companions follow the songs and the emptied folder goes.
+class AlbumFolder {
+public:
+    // Seconds that nothing in the folder may have changed before it is filed.
+    static constexpr int kStandStillSeconds = 3;
+
+    // Looks at `name`, an entry of the inbox folder `inboxPath` (ending in "/").
+    AlbumFolder(const QString& inboxPath, const QString& name);
+
+    bool isFolder() const { return isFolder_; }
+    bool standsStill() const { return standsStill_; }
+    // The songs, relative to the inbox ("Album/CD1/01.flac"), in name order.
+    const QStringList& songs() const { return songs_; }
+    // Why the folder sits in the inbox, for the list.
+    QString reason() const;
+
+    // Once it stands still without songs: its companions (pictures, cue
+    // sheets, logs, playlists) go into the one folder its songs went to, a
+    // lyrics file beside the song of its name, never replacing a file; then
+    // clutter is removed and every folder left empty, the album's own too.
+    // What else is left stays. A failure leaves the files where they are.
+    void finish(const QString& outboxPath);
+
+    // Told by the filing where a song of an album went (`inboxName` relative
+    // to the inbox, `folder` ending in "/"); kept until the album is finished.
+    static void noteFiled(const QString& inboxPath, const QString& inboxName, const QString& folder,
+                          const QString& filedName);
+
+private:
+    QString inboxPath_;
+    QString name_;
+    bool isFolder_ = false;
+    bool standsStill_ = false;
+    QStringList songs_;      // relative to the inbox
+    QStringList companions_; // relative to the inbox
+    QStringList lyrics_;
+    int others_ = 0; // neither songs, companions, lyrics nor clutter
+};
