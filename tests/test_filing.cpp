@@ -74,7 +74,7 @@ private slots:
                             const QString& nameFormat = "", bool windows = false) {
             QTest::newRow(name) << format << nameFormat << tags << windows << path;
         };
-        row("path characters removed", "%ar\\%al", {"AC/DC", "Back: in Black", "Hells?", 7},
+        row("path characters removed", "%ar\\%al", {"AC/\\DC", "Back: in <*\"Black\">", "Hells?", 7},
             "ACDC/Back in Black/x.mp3");
         row("three levels", "%ar\\%al\\%t - %s", {"Artist", "Album", "Intro", 3}, "Artist/Album/03 - Intro/x.mp3");
         // Tags are data: a token inside a tag value stays as it is.
