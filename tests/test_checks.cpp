@@ -1,5 +1,5 @@
 // The file-system checks: existence, folders, files held open by other
-// processes, free space and name cleaning.
+// processes and free space.
 #include "TestSupport.h"
 
 #include "engine/commonold.h"
@@ -96,13 +96,6 @@ private slots:
             return;
         }
         QSKIP("free space kept changing");
-    }
-
-    void cleanName()
-    {
-        QCOMPARE(CleanName("AC/DC: Live?"), QStringLiteral("ACDC Live"));
-        QCOMPARE(CleanName("\"A|B\" \\*<>"), QStringLiteral("A|B "));
-        QCOMPARE(CleanName("??"), QString());
     }
 };
 

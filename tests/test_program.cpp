@@ -101,8 +101,12 @@ private slots:
         qputenv("XDG_RUNTIME_DIR", QFile::encodeName(folder("run")));
         const auto crashed = start();
         QVERIFY(filesASong("1.mp3"));
+        const QString partial = folder("outbox/.tovrel-partial/") + QString::number(crashed->processId()) + "-1";
         crashed->kill();
         QVERIFY(crashed->waitForFinished());
+        // What it left at the crash: a partial copy, and an inbox file caught in its removal, which comes back.
+        TestSupport::writeFile(partial, "partial");
+        QVERIFY(Mp3Fixture::write(folder("inbox/.tovrel-removing/back.mp3"), "Artist", "Album", "Song", 1));
         TestSupport::writeFile(folder("inbox/nested.mp3"), Mp3Fixture::nestedChapters(20000));
         QVERIFY(Mp3Fixture::write(folder("inbox/stopped.mp3"), "Artist", "Album", "Song", 1));
         QFile inHand(folder("inbox/stopped.mp3"));
@@ -113,6 +117,11 @@ private slots:
         const QString stopped = folder("errors/The tag reader stopped on this file/stopped.mp3");
         QVERIFY(QFileInfo::exists(stopped) && QFileInfo::exists(stopped + ".txt"));
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(folder("outbox/Nest/Nest/nested.mp3")), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(folder("outbox/Artist/Album/back.mp3")), 10000);
+        QVERIFY(!QFileInfo::exists(partial));
+        // The inbox moved away and made again is the inbox watched.
+        QVERIFY(QDir().rename(folder("inbox"), folder("inbox-old")) && QDir().mkdir(folder("inbox")));
+        QVERIFY(filesASong("3.mp3"));
         const QString history = TestSupport::readFile(History().filePath());
         QVERIFY(history.indexOf("\terror\tstopped.mp3\t" + stopped + " (The tag reader stopped on this file)") <
                 history.indexOf("\tfiled\tnested.mp3\t" + folder("outbox/Nest/Nest/nested.mp3")));
