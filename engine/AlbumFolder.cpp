@@ -3,6 +3,7 @@
 #include "engine/AudioFormats.h"
 #include "engine/FileName.h"
 #include "engine/FilingError.h"
+#include "engine/FolderEntries.h"
 #include "engine/SafeMove.h"
 
 #include <QMutex>
@@ -61,21 +62,6 @@ bool isCompanion(const QString& name)
            (pictures.contains(extension) && covers.contains(withoutExtension(name).toLower()));
 }
 
-// Calls `take` with each entry of the open folder but "." and "..", through a
-// descriptor of its own; false when it cannot be read.
-template <typename Take> bool forEachEntry(int folderFd, Take take)
-{
-    DIR* dir = ::fdopendir(::openat(folderFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!dir)
-        return false;
-    while (const dirent* entry = ::readdir(dir)) {
-        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
-            take(entry->d_name);
-    }
-    ::closedir(dir);
-    return true;
-}
-
 int openFolderAt(int parentFd, const char* name)
 {
     return ::openat(parentFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
@@ -84,7 +70,8 @@ int openFolderAt(int parentFd, const char* name)
 // Removes the clutter and then every folder left empty under the open folder.
 void removeClutter(int folderFd, int depth)
 {
-    forEachEntry(folderFd, [&](const char* entry) {
+    forEachEntry(folderFd, [&](const dirent* found) {
+        const char* entry = found->d_name;
         struct stat info;
         if (::fstatat(folderFd, entry, &info, AT_SYMLINK_NOFOLLOW) != 0)
             return;
@@ -136,7 +123,8 @@ AlbumFolder::AlbumFolder(const QString& inboxPath, const QString& name) : inboxP
         struct stat own;
         if (::fstat(folderFd, &own) == 0)
             note(own);
-        forEachEntry(folderFd, [&](const char* entry) {
+        forEachEntry(folderFd, [&](const dirent* found) {
+        const char* entry = found->d_name;
             struct stat info;
             if (++entries > kMostEntries || ::fstatat(folderFd, entry, &info, AT_SYMLINK_NOFOLLOW) != 0) {
                 ++others_;

@@ -2,6 +2,7 @@
 
 #include "engine/FileName.h"
 #include "engine/FilingError.h"
+#include "engine/FolderEntries.h"
 #include "engine/SafeFolder.h"
 #include "engine/commonold.h"
 #include "engine/commonold_unix.h"
@@ -100,14 +101,7 @@ int ownHiddenFolder(int parentFd, const char* base, bool create, QByteArray* use
 // Calls `take` with each name in the folder but "." and "..".
 template <typename Take> void forEachName(int folderFd, Take take)
 {
-    DIR* dir = ::fdopendir(::openat(folderFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!dir)
-        return;
-    while (const dirent* entry = ::readdir(dir)) {
-        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
-            take(QByteArray(entry->d_name));
-    }
-    ::closedir(dir);
+    forEachEntry(folderFd, [&](const dirent* entry) { take(QByteArray(entry->d_name)); });
 }
 
 // Refuses to replace a file of the target name, also on a file system whose

@@ -3,6 +3,7 @@
 #include "engine/AudioFormats.h"
 #include "engine/FileName.h"
 #include "engine/FilingError.h"
+#include "engine/FolderEntries.h"
 #include "engine/FolderWatch.h"
 #include "engine/commonold_unix.h"
 
@@ -36,21 +37,6 @@ bool isPlainFile(int dirFd, const dirent* entry)
 bool hasListedName(const QString& name)
 {
     return !name.startsWith(QLatin1Char('.')) && AudioFormats::of(name);
-}
-
-// Calls `take` for each entry but "." and "..". Reads through a descriptor of
-// its own, so the folder's descriptor stays usable for opening files.
-template <typename Take> bool forEachEntry(int folderFd, Take take)
-{
-    DIR* dir = ::fdopendir(::openat(folderFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!dir)
-        return false;
-    while (const dirent* entry = ::readdir(dir)) {
-        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
-            take(entry);
-    }
-    ::closedir(dir);
-    return true;
 }
 
 // Every byte of the name kept, so it can be opened, moved and removed later.

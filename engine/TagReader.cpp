@@ -107,6 +107,19 @@ void readProperties(const TagLib::PropertyMap& properties, const TagLib::Tag& ta
         values.genre = toQString(TagLib::ID3v1::genre(genre));
 }
 
+// The four values of every tag, then the others by their format-neutral names.
+void readTag(const TagLib::Tag* tag, const TagLib::PropertyMap& properties, TagValues& values)
+{
+    if (!tag)
+        return;
+    values.artist = toQString(tag->artist());
+    values.album = toQString(tag->album());
+    values.title = toQString(tag->title());
+    // TagLib keeps the track unsigned; the cast back restores a negative number.
+    values.track = static_cast<int>(tag->track());
+    readProperties(properties, *tag, values);
+}
+
 } // namespace
 
 TagReader::TagReader() : values_(std::make_unique<TagValues>()) {}
@@ -149,15 +162,7 @@ void TagReader::readFrom(int fd, const AudioFormats::Format* format)
     if (!file.isValid())
         throw invalidFileFormat();
     // tag() merges ID3v2 and ID3v1 field by field, ID3v2 first.
-    const TagLib::Tag* tag = file.tag();
-    if (!tag)
-        return;
-    values_->artist = toQString(tag->artist());
-    values_->album = toQString(tag->album());
-    values_->title = toQString(tag->title());
-    // TagLib keeps the track unsigned; the cast back restores a negative number.
-    values_->track = static_cast<int>(tag->track());
-    readProperties(file.properties(), *tag, *values_);
+    readTag(file.tag(), file.properties(), *values_);
 }
 
 void TagReader::readOther(TagLib::IOStream* stream, const AudioFormats::Format& format)
@@ -165,14 +170,7 @@ void TagReader::readOther(TagLib::IOStream* stream, const AudioFormats::Format& 
     const std::unique_ptr<TagLib::File> file = format.open(stream);
     if (!AudioFormats::holdsAudio(*file))
         throw invalidFileFormat();
-    const TagLib::Tag* tag = file->tag();
-    if (!tag)
-        return;
-    values_->artist = toQString(tag->artist());
-    values_->album = toQString(tag->album());
-    values_->title = toQString(tag->title());
-    values_->track = static_cast<int>(tag->track());
-    readProperties(file->properties(), *tag, *values_);
+    readTag(file->tag(), file->properties(), *values_);
 }
 
 QString TagReader::Artist() const
