@@ -1,6 +1,9 @@
 #include "config/SettingsStore.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
 #include <QSettings>
 
 #include <optional>
@@ -10,16 +13,6 @@ namespace {
 QSettings openStore()
 {
     return QSettings(QSettings::IniFormat, QSettings::UserScope, kApplicationTitle, kApplicationTitle);
-}
-
-// The stored spellings among `names` that equal `name` ignoring letter case.
-QStringList spellingsOf(const QStringList& names, const QString& name)
-{
-    QStringList found;
-    for (const QString& candidate : names)
-        if (candidate.compare(name, Qt::CaseInsensitive) == 0)
-            found << candidate;
-    return found;
 }
 
 // A value as the file holds it, read the way the program writes it ("\\" for a
@@ -45,29 +38,106 @@ QString unescaped(const QString& raw)
     return value;
 }
 
+// The value as the file holds it: a backslash doubled, a quote escaped, and
+// quotes around a value with ",", ";", "=" or outer spaces; a leading "@" doubled.
+// Both this store's reader and Qt's read it back as it was.
+QString escaped(const QString& value)
+{
+    QString text;
+    for (const QChar c : value) {
+        if (c == QLatin1Char('\\') || c == QLatin1Char('"'))
+            text += QLatin1Char('\\');
+        text += c;
+    }
+    if (text.startsWith(QLatin1Char('@')))
+        text.prepend(QLatin1Char('@'));
+    if (text.contains(QLatin1Char(',')) || text.contains(QLatin1Char(';')) || text.contains(QLatin1Char('=')) ||
+        text != text.trimmed())
+        text = QLatin1Char('"') + text + QLatin1Char('"');
+    return text;
+}
+
+// The section a line opens, if it opens one.
+std::optional<QString> sectionName(QString line)
+{
+    if (line.startsWith(QChar(0xFEFF))) // a byte-order mark, from an editor
+        line.remove(0, 1);
+    line = line.trimmed();
+    if (line.startsWith(QLatin1Char('[')) && line.endsWith(QLatin1Char(']')))
+        return line.mid(1, line.size() - 2).trimmed();
+    return std::nullopt;
+}
+
+// The key a line sets; empty for any other line.
+QString keyOf(const QString& line)
+{
+    const qsizetype equals = line.indexOf(QLatin1Char('='));
+    return equals > 0 ? line.left(equals).trimmed() : QString();
+}
+
+// The file's lines as they stand; none when there is no file.
+QStringList storedLines()
+{
+    QFile file(SettingsStore::filePath());
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
+    if (!lines.isEmpty() && lines.last().isEmpty())
+        lines.removeLast();
+    for (QString& line : lines)
+        if (line.endsWith(QLatin1Char('\r')))
+            line.chop(1);
+    return lines;
+}
+
 // The value of `key` in `section`, names compared without regard to letter
 // case, from the file's lines themselves; none when the file or key is absent.
 std::optional<QString> storedValue(const QString& section, const QString& key)
 {
-    QFile file(SettingsStore::filePath());
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
-        return std::nullopt;
     QString group;
-    while (!file.atEnd()) {
-        QString line = QString::fromUtf8(file.readLine());
-        if (line.startsWith(QChar(0xFEFF))) // a byte-order mark, from an editor
-            line.remove(0, 1);
-        line = line.trimmed();
-        if (line.startsWith(QLatin1Char('[')) && line.endsWith(QLatin1Char(']'))) {
-            group = line.mid(1, line.size() - 2).trimmed();
-            continue;
-        }
-        const qsizetype equals = line.indexOf(QLatin1Char('='));
-        if (equals > 0 && group.compare(section, Qt::CaseInsensitive) == 0 &&
-            line.left(equals).trimmed().compare(key, Qt::CaseInsensitive) == 0)
-            return unescaped(line.mid(equals + 1).trimmed());
+    for (const QString& line : storedLines()) {
+        if (const std::optional<QString> name = sectionName(line))
+            group = *name;
+        else if (group.compare(section, Qt::CaseInsensitive) == 0 && keyOf(line).compare(key, Qt::CaseInsensitive) == 0)
+            return unescaped(line.mid(line.indexOf(QLatin1Char('=')) + 1).trimmed());
     }
     return std::nullopt;
+}
+
+// Where a new key of `section` goes: after its last entry, or in a new
+// section at the end of the file.
+qsizetype endOfSection(QStringList& lines, const QString& section)
+{
+    qsizetype end = -1;
+    bool inside = false;
+    for (qsizetype line = 0; line < lines.size(); ++line) {
+        if (const std::optional<QString> name = sectionName(lines[line]))
+            inside = name->compare(section, Qt::CaseInsensitive) == 0;
+        else if (inside && !lines[line].trimmed().isEmpty())
+            end = line;
+        if (inside && end < 0)
+            end = line;
+    }
+    if (end >= 0)
+        return end + 1;
+    if (!lines.isEmpty() && !lines.last().trimmed().isEmpty())
+        lines << QString();
+    lines << QLatin1Char('[') + section + QLatin1Char(']');
+    return lines.size();
+}
+
+// Replaces the file with these lines, whole or not at all; a line a user wrote
+// by hand stays as it was written.
+bool storeLines(const QStringList& lines)
+{
+    const QString path = SettingsStore::filePath();
+    if (!QDir().mkpath(QFileInfo(path).path()))
+        return false;
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    file.write((lines.join(QLatin1Char('\n')) + QLatin1Char('\n')).toUtf8());
+    return file.commit();
 }
 
 } // namespace
@@ -84,21 +154,28 @@ QString SettingsStore::read(const QString& section, const QString& key, const QS
 
 bool SettingsStore::write(const QString& section, const QString& key, const QString& value)
 {
-    QSettings store = openStore();
-    if (!store.isWritable())
-        return false;
-    const QStringList groups = spellingsOf(store.childGroups(), section);
-    for (const QString& group : groups) {
-        store.beginGroup(group);
-        for (const QString& old : spellingsOf(store.childKeys(), key))
-            store.remove(old);
-        store.endGroup();
+    QStringList lines = storedLines();
+    // Every spelling of the key goes; the value takes the place of the first.
+    qsizetype at = -1;
+    QString group;
+    for (qsizetype line = 0; line < lines.size(); ++line) {
+        if (const std::optional<QString> name = sectionName(lines[line])) {
+            group = *name;
+            continue;
+        }
+        if (group.compare(section, Qt::CaseInsensitive) != 0 || keyOf(lines[line]).compare(key, Qt::CaseInsensitive))
+            continue;
+        if (at < 0)
+            at = line;
+        else
+            lines.removeAt(line--);
     }
-    store.beginGroup(groups.isEmpty() ? section : groups.first());
-    store.setValue(key, value);
-    store.endGroup();
-    store.sync();
-    return store.status() == QSettings::NoError;
+    const QString entry = key + QLatin1Char('=') + escaped(value);
+    if (at >= 0)
+        lines[at] = entry;
+    else
+        lines.insert(endOfSection(lines, section), entry);
+    return storeLines(lines);
 }
 
 QString SettingsStore::read(Setting setting)

@@ -43,6 +43,22 @@ private slots:
         QCOMPARE(file.childKeys(), QStringList{"inboxpath"});
     }
 
+    // A write changes its own line only: a folder format written by hand with single backslashes, and a comment, stay
+    // as they were. What it writes, Qt's reader reads back as it was.
+    void writeKeepsLinesWrittenByHand()
+    {
+        const QByteArray byHand = "[Advanced]\nfileformat=%aa\\%al\\Disc %d\n; mine\n\n[Startup]\nState=true\n";
+        TestSupport::writeFile(SettingsStore::filePath(), byHand);
+        const QString odd = "@a,b=\\c\"d ";
+        QVERIFY(SettingsStore::write(Setting::FileNameFormat, odd) && SettingsStore::write(Setting::WindowGeometry, "x"));
+        QCOMPARE(TestSupport::readFile(SettingsStore::filePath()),
+                 "[Advanced]\nfileformat=%aa\\%al\\Disc %d\n; mine\nFileNameFormat=\"@@a,b=\\\\c\\\"d \"\n\n"
+                 "[Startup]\nState=true\n\n[Window]\nGeometry=x\n");
+        QCOMPARE(SettingsStore::read(Setting::FileFormat), "%aa\\%al\\Disc %d");
+        QCOMPARE(SettingsStore::read(Setting::FileNameFormat), odd);
+        QCOMPARE(QSettings(SettingsStore::filePath(), QSettings::IniFormat).value("Advanced/FileNameFormat"), odd);
+    }
+
     // A program that runs where it was built keeps its folders beside it; an installed one (a "bin" folder beside
     // the "share" folder that holds its desktop entry) keeps them in the user's music folder.
     void defaultFolders()
