@@ -124,7 +124,7 @@ AlbumFolder::AlbumFolder(const QString& inboxPath, const QString& name) : inboxP
         if (::fstat(folderFd, &own) == 0)
             note(own);
         forEachEntry(folderFd, [&](const dirent* found) {
-        const char* entry = found->d_name;
+            const char* entry = found->d_name;
             struct stat info;
             if (++entries > kMostEntries || ::fstatat(folderFd, entry, &info, AT_SYMLINK_NOFOLLOW) != 0) {
                 ++others_;

@@ -86,7 +86,8 @@ private:
     enum class Slot { Free, Same, Other };
     Slot slotAt(int folderFd, const QByteArray& name, const QByteArray& companion, const Progress& progress = {}) const;
     QByteArray numberedCopy(int folderFd, const QByteArray& wanted, const Progress& progress) const;
-    MoveResult placed(MoveResult::Outcome outcome, const QByteArray& name, const QString& folder, bool numbered = false);
+    MoveResult placed(MoveResult::Outcome outcome, const QByteArray& name, const QString& folder,
+                      bool numbered = false);
     bool sameContent(int otherFd, const Progress& progress) const;
     bool copyInto(int toFd, const Progress& progress, const QString& folder) const;
     bool stillTheSameFile() const;

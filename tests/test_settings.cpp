@@ -50,7 +50,8 @@ private slots:
         const QByteArray byHand = "[Advanced]\nfileformat=%aa\\%al\\Disc %d\n; mine\n\n[Startup]\nState=true\n";
         TestSupport::writeFile(SettingsStore::filePath(), byHand);
         const QString odd = "@a,b=\\c\"d ";
-        QVERIFY(SettingsStore::write(Setting::FileNameFormat, odd) && SettingsStore::write(Setting::WindowGeometry, "x"));
+        QVERIFY(SettingsStore::write(Setting::FileNameFormat, odd) &&
+                SettingsStore::write(Setting::WindowGeometry, "x"));
         QCOMPARE(TestSupport::readFile(SettingsStore::filePath()),
                  "[Advanced]\nfileformat=%aa\\%al\\Disc %d\n; mine\nFileNameFormat=\"@@a,b=\\\\c\\\"d \"\n\n"
                  "[Startup]\nState=true\n\n[Window]\nGeometry=x\n");
