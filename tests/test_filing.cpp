@@ -11,7 +11,6 @@
 #include "engine/processor.h"
 
 #include <QTemporaryDir>
-#include <QtEndian>
 #include <QtTest>
 
 #include <cerrno>
@@ -435,15 +434,12 @@ private slots:
     {
         QTest::addColumn<QString>("change");
         QTest::addColumn<int>("chunks"); // seen by the hook: a writer stops the copy at the next chunk
-        QTest::newRow("opened for writing") << "opened for writing" << 1;
-        QTest::newRow("truncated") << "truncated" << 1;
-        QTest::newRow("cancelled") << "cancelled" << 1;
-        // A close while a same-sized file is compared stops the comparison, then the copy at its first chunk.
-        QTest::newRow("cancelled while compared") << "cancelled while compared" << 2;
-        QTest::newRow("renamed over") << "renamed over" << 1;
-        QTest::newRow("leased by another look") << "leased" << 0; // the open meets a lease: the file waits, unblamed //
-                                                                  // the file replaced loses its name: a new change time
-        QTest::newRow("name taken meanwhile") << "name taken meanwhile" << 3;
+        // "cancelled while compared": a close while a same-sized file is compared stops the comparison, then the copy
+        // at its first chunk; "leased": the open meets a lease of another look, so the file waits, unblamed.
+        for (const auto& [change, chunks] : {std::pair{"opened for writing", 1}, {"truncated", 1}, {"cancelled", 1},
+                                             {"cancelled while compared", 2}, {"renamed over", 1}, {"leased", 0},
+                                             {"name taken meanwhile", 3}})
+            QTest::newRow(change) << QString(change) << chunks;
     }
 
     void abandonsTheCopyWhenTheSourceChanges()
@@ -535,19 +531,19 @@ private slots:
         QByteArray pcm;
         for (int i = 0; i < samples; ++i)
             pcm += (i / 20) % 2 ? QByteArray("\x00\x40", 2) : QByteArray("\x00\xc0", 2);
-        const auto le32 = [](quint32 n) {
-            n = qToLittleEndian(n);
-            return QByteArray(reinterpret_cast<const char*>(&n), 4);
+        const auto bytesOf = [](quint32 n, std::initializer_list<int> shifts) {
+            QByteArray word;
+            for (const int shift : shifts)
+                word += char(n >> shift);
+            return word;
         };
+        const auto le32 = [&](quint32 n) { return bytesOf(n, {0, 8, 16, 24}); };
+        const auto be32 = [&](quint32 n) { return bytesOf(n, {24, 16, 8, 0}); };
         const QByteArray wav = "RIFF" + le32(36 + pcm.size()) + "WAVEfmt " + le32(16) + QByteArray("\x01\0\x01\0", 4) +
                                le32(8000) + le32(16000) + QByteArray("\x02\0\x10\0", 4) + "data" + le32(pcm.size()) +
                                pcm;
         QByteArray bytes;
         if (encoder.isEmpty()) { // AIFF: big-endian samples and an ID3v2 chunk
-            const auto be32 = [](quint32 n) {
-                n = qToBigEndian(n);
-                return QByteArray(reinterpret_cast<const char*>(&n), 4);
-            };
             QByteArray big = pcm;
             for (qsizetype i = 0; i + 1 < big.size(); i += 2)
                 std::swap(big[i], big[i + 1]);

@@ -259,16 +259,15 @@ private slots:
         QTest::addColumn<int>("folderMode");
         QTest::addColumn<bool>("ownFile");
         QTest::addColumn<QString>("answer");
-        const QString cannotRemove = "a.mp3 cannot be removed from the inbox, so it is left alone.";
-        QTest::newRow("read-only inbox") << 0755 << false << "Cannot Process files yet.  " + cannotRemove + " 1";
-        QTest::newRow("another's file, shared folder")
-            << 01777 << false << "Cannot Process files yet.  " + cannotRemove + " 1";
+        const QString cannotRemove = "Cannot Process files yet.  a.mp3 cannot be removed from the inbox, so it is left "
+                                     "alone. 1",
+                      settling = "Cannot Process files yet.  a.mp3 waits until it has not changed for a few seconds. 1";
+        QTest::newRow("read-only inbox") << 0755 << false << cannotRemove;
+        QTest::newRow("another's file, shared folder") << 01777 << false << cannotRemove;
         QTest::newRow("own file, shared folder") << 01777 << true << "chosen a.mp3 0";
-        QTest::newRow("another's file just written")
-            << 0777 << false << "Cannot Process files yet.  a.mp3 waits until it has not changed for a few seconds. 1";
+        QTest::newRow("another's file just written") << 0777 << false << settling;
         // Copied keeping its times (cp -p): an old modification time, yet changed just now.
-        QTest::newRow("another's file just written, old times")
-            << 0777 << false << "Cannot Process files yet.  a.mp3 waits until it has not changed for a few seconds. 1";
+        QTest::newRow("another's file just written, old times") << 0777 << false << settling;
     }
 
     void holdsWhatItCannotRemoveOrSeeWritten()

@@ -14,18 +14,6 @@ class TestSettings : public QObject {
 private slots:
     void init() { TestSupport::clearSettings(); }
 
-    void readsGiveDefaultsAndNeverWrite()
-    {
-        QCOMPARE(SettingsStore::read(Setting::State), QStringLiteral("true"));
-        QVERIFY(!QFile::exists(SettingsStore::filePath()));
-
-        SettingsStore::write(Setting::State, "False");
-        const QByteArray before = TestSupport::readFile(SettingsStore::filePath());
-        SettingsStore::read("Startup", "NoSuchKey", "x");
-        SettingsStore::read("NoSuchSection", "State", "x");
-        QCOMPARE(TestSupport::readFile(SettingsStore::filePath()), before);
-    }
-
     // A key is one key in any letter case: read in another spelling, and
     // replaced whole, every stored spelling of it, by a write.
     void keysIgnoreLetterCase()
