@@ -83,7 +83,8 @@ private slots:
         row("title with a token after a percent", "%t - %s", {"A", "", "100%alcohol", 2}, "02 - 100%alcohol/x.mp3");
         row("capital token, negative track", "%AR %t%", {"A", "", "", -3}, "%AR -03%/x.mp3");
         row("vertical bar, track of three digits", "%ar %t", {"A|B", "", "", 123}, "A|B 123/x.mp3");
-        row("artist cleaned to nothing, album left out, track 0", "%ar\\%al\\%t", {"???", "?", "", 0}, "various/00/x.mp3");
+        row("artist cleaned to nothing, album left out, track 0", "%ar\\%al\\%t", {"???", "?", "", 0},
+            "various/00/x.mp3");
         row("empty format and levels", "\\\\", {"Artist", "Album", "", 1}, "x.mp3");
         row("dots", "%ar\\%al", {"..", ".", "", 1}, "__/_/x.mp3");
         // A leading dot would hide the folder, or reach the program's own hidden folders.
@@ -436,8 +437,12 @@ private slots:
         QTest::addColumn<int>("chunks"); // seen by the hook: a writer stops the copy at the next chunk
         // "cancelled while compared": a close while a same-sized file is compared stops the comparison, then the copy
         // at its first chunk; "leased": the open meets a lease of another look, so the file waits, unblamed.
-        for (const auto& [change, chunks] : {std::pair{"opened for writing", 1}, {"truncated", 1}, {"cancelled", 1},
-                                             {"cancelled while compared", 2}, {"renamed over", 1}, {"leased", 0},
+        for (const auto& [change, chunks] : {std::pair{"opened for writing", 1},
+                                             {"truncated", 1},
+                                             {"cancelled", 1},
+                                             {"cancelled while compared", 2},
+                                             {"renamed over", 1},
+                                             {"leased", 0},
                                              {"name taken meanwhile", 3}})
             QTest::newRow(change) << QString(change) << chunks;
     }

@@ -88,7 +88,8 @@ private slots:
                 reader.OpenTagFile(path);
                 const TagValues& tags = reader.tags();
                 answer = {reader.Artist(), reader.Album(), reader.SongTitle(), QString::number(reader.TrackNumber()),
-                          QStringList{tags.albumArtist, QString::number(tags.disc) + '/' + QString::number(tags.discTotal),
+                          QStringList{tags.albumArtist,
+                                      QString::number(tags.disc) + '/' + QString::number(tags.discTotal),
                                       tags.compilation ? "compilation" : "", tags.date, tags.genre}
                               .join('|')};
             } catch (const FilingError& error) {
