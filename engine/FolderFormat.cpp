@@ -127,12 +127,12 @@ QString CutToBytes(const QString& text, int maxBytes)
     return FileName::decode(bytes);
 }
 
-QString FitFolderName(QString name, NameRules rules)
+QString FitFolderName(QString name, NameRules rules, int maxBytes)
 {
     // The folder format is stored without "/" by the dialog that edits it; one
     // edited by hand must not reach past its level either.
     name.remove(QLatin1Char('/'));
-    name = CutToBytes(name, kMaxNameBytes);
+    name = CutToBytes(name, maxBytes);
     if (rules == NameRules::Windows) {
         for (QChar& c : name) {
             if (RefusedByWindows(c))

@@ -59,7 +59,7 @@ TagValues ExampleSong();
 // refused characters and trailing dots and spaces turned into "_"; "." and
 // ".." (the folder itself, its parent) turned into "_" and "__"; and a leading
 // dot, which hides a folder, into "_".
-QString FitFolderName(QString name, NameRules rules = NameRules::Posix);
+QString FitFolderName(QString name, NameRules rules = NameRules::Posix, int maxBytes = kMaxNameBytes);
 
 // The text cut to at most `maxBytes` bytes of its file-system encoding, at a
 // character boundary.

@@ -13,6 +13,9 @@
 
 namespace {
 
+// The shortest a level is cut to for a file system that takes short names only.
+constexpr int kShortestCut = 32;
+
 // The tags of one file. The reader lives for this call only, so it is
 // released on every way out, before anything is written.
 TagValues readTags(int fd, const QString& fileName)
@@ -23,15 +26,27 @@ TagValues readTags(int fd, const QString& fileName)
 }
 
 // Creates the levels under `root` where they are missing and answers the
-// deepest folder, ending in "/".
-QString createLevels(const QString& root, const QStringList& levels)
+// deepest folder, ending in "/". A level too long for the file system (an
+// encrypted folder takes fewer than 255 bytes) is cut shorter until it is
+// taken, the same way each time, so the songs of one album meet in one folder.
+QString createLevels(const QString& root, const QStringList& levels, NameRules rules)
 {
     QString folder = root;
-    for (const QString& level : levels) {
-        if (!level.isEmpty())
-            folder += level + QLatin1Char('/');
+    for (QString level : levels) {
+        if (level.isEmpty())
+            continue;
+        for (int maxBytes = kMaxNameBytes;; maxBytes = maxBytes * 3 / 4) {
+            try {
+                SafeFolder::create(root, folder + level + QLatin1Char('/'));
+                break;
+            } catch (const FilingError& error) {
+                if (error.lastDllError() != ENAMETOOLONG || maxBytes < kShortestCut)
+                    throw;
+                level = FitFolderName(level, rules, maxBytes * 3 / 4);
+            }
+        }
+        folder += level + QLatin1Char('/');
     }
-    SafeFolder::create(root, folder);
     return folder;
 }
 
@@ -41,15 +56,16 @@ QString createLevels(const QString& root, const QStringList& levels)
 SafeMove::Destination createFolders(const FilingJob& job, const TagValues& tags)
 {
     const bool windows = commonold::RefusesWindowsNames(job.outboxpath);
-    FiledPath filed = processor::destination(job, tags, windows ? NameRules::Windows : NameRules::Posix);
+    const NameRules rules = windows ? NameRules::Windows : NameRules::Posix;
+    FiledPath filed = processor::destination(job, tags, rules);
     try {
-        return {job.outboxpath, createLevels(job.outboxpath, filed.levels), filed.name, {}};
+        return {job.outboxpath, createLevels(job.outboxpath, filed.levels, rules), filed.name, {}};
     } catch (const FilingError& error) {
         if (windows || error.lastDllError() != EINVAL)
             throw;
     }
     filed = processor::destination(job, tags, NameRules::Windows);
-    return {job.outboxpath, createLevels(job.outboxpath, filed.levels), filed.name, {}};
+    return {job.outboxpath, createLevels(job.outboxpath, filed.levels, NameRules::Windows), filed.name, {}};
 }
 
 } // namespace
