@@ -177,6 +177,14 @@ QStringList UnknownTokens(const QString& format)
     return unknown;
 }
 
+QString FitFileName(const QString& name, NameRules rules, int maxBytes)
+{
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    const QString extension = dot > 0 ? name.mid(dot) : QString();
+    const QString stem = name.left(name.size() - extension.size());
+    return FitFolderName(CutToBytes(stem, maxBytes - int(FileName::encode(extension).size())), rules) + extension;
+}
+
 QString FiledPath::path() const
 {
     return (QStringList(levels) << name).join(QLatin1Char('/'));

@@ -61,6 +61,10 @@ TagValues ExampleSong();
 // dot, which hides a folder, into "_".
 QString FitFolderName(QString name, NameRules rules = NameRules::Posix, int maxBytes = kMaxNameBytes);
 
+// The file name cut to at most `maxBytes` bytes with its extension kept, the
+// part before the extension fitted as a folder level is.
+QString FitFileName(const QString& name, NameRules rules, int maxBytes);
+
 // The text cut to at most `maxBytes` bytes of its file-system encoding, at a
 // character boundary.
 QString CutToBytes(const QString& text, int maxBytes);

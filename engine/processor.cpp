@@ -115,7 +115,20 @@ MoveResult processor::process(const FilingJob& job, const SafeMove::Progress& pr
             return {};
         throw;
     }
-    const MoveResult moved = move.moveTo(createFolders(job, tags), progress);
+    SafeMove::Destination to = createFolders(job, tags);
+    MoveResult moved;
+    for (int maxBytes = kMaxNameBytes;; maxBytes = maxBytes * 3 / 4) {
+        try {
+            moved = move.moveTo(to, progress);
+            break;
+        } catch (const FilingError& error) {
+            // A name too long for the file system is cut shorter, as its folders are.
+            if (error.lastDllError() != ENAMETOOLONG || maxBytes < kShortestCut)
+                throw;
+            const bool windows = commonold::RefusesWindowsNames(job.outboxpath);
+            to.name = FitFileName(to.name, windows ? NameRules::Windows : NameRules::Posix, maxBytes * 3 / 4);
+        }
+    }
     if (moved.sourceRemoved && job.currentinfile.contains(QLatin1Char('/')))
         AlbumFolder::noteFiled(job.inboxpath, job.currentinfile, moved.folder, moved.name);
     return moved;

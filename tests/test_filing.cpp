@@ -207,10 +207,10 @@ private slots:
             "outbox/A/B/x.mp3");
         // The kernel's copy fails (past the file size limit): the destination's fault, so the file waits.
         row("copy refused in the kernel", {}, {}, Outcome::Waiting, "inbox/x.mp3");
-        // An encrypted folder takes names of at most 175 bytes: a longer level is cut until it is taken.
-        row("encrypted outbox, long artist", "long artist",
+        // An encrypted folder takes names of at most 175 bytes: a longer level or name is cut until it is taken.
+        row("encrypted outbox, long names", "long names",
             {"mkdir raw && encfs --standard --extpass='echo pw' \"$PWD/raw\" \"$PWD/outbox\""}, Outcome::Filed,
-            "outbox/" + QString(143, 'a') + "/B/x.mp3");
+            "outbox/" + QString(143, 'a') + "/B/" + QString(139, 'n') + ".mp3");
     }
 
     // The worker on its own thread files a job and says how it went and whether the inbox file is gone.
@@ -220,17 +220,17 @@ private slots:
         QFETCH(QStringList, setup);
         QFETCH(FilingWorker::Outcome, outcome);
         QFETCH(QString, landed);
-        const QString name = landed.section('/', -1); // the inbox file's
+        const bool longNames = content == "long names";
+        const QString name = longNames ? QString(196, 'n') + ".mp3" : landed.section('/', -1); // the inbox file's
         if (name != "x.mp3")
             TestSupport::writeFile(at("inbox/x.mp3"), "another file, whose name the odd one matches as a pattern");
-        const bool longArtist = content == "long artist";
-        QByteArray bytes = drop(name, longArtist ? QString(200, 'a') : "A", "B");
+        QByteArray bytes = drop(name, longNames ? QString(200, 'a') : "A", "B");
         if (content == "sparse") {
             QFile sparse(at("inbox/x.mp3"));
             QVERIFY(sparse.open(QIODevice::WriteOnly | QIODevice::Truncate) && sparse.write("not audio") == 9 &&
                     sparse.resize(64 << 20));
             bytes = QByteArray("not audio").leftJustified(64 << 20, '\0');
-        } else if (!content.isEmpty() && !longArtist) {
+        } else if (!content.isEmpty() && !longNames) {
             TestSupport::writeFile(at("inbox/" + name), bytes = content);
         }
         const bool root = ::geteuid() == 0;
