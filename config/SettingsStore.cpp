@@ -45,6 +45,8 @@ QString escaped(const QString& value)
 {
     QString text;
     for (const QChar c : value) {
+        if (c == QLatin1Char('\n') || c == QLatin1Char('\r')) // a value is one line: it cannot start another key
+            continue;
         if (c == QLatin1Char('\\') || c == QLatin1Char('"'))
             text += QLatin1Char('\\');
         text += c;

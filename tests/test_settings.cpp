@@ -46,6 +46,8 @@ private slots:
         QCOMPARE(SettingsStore::read(Setting::FileFormat), "%aa\\%al\\Disc %d");
         QCOMPARE(SettingsStore::read(Setting::FileNameFormat), odd);
         QCOMPARE(QSettings(SettingsStore::filePath(), QSettings::IniFormat).value("Advanced/FileNameFormat"), odd);
+        QVERIFY(SettingsStore::write(Setting::InboxPath, "/in\n[Startup]\nState=false"));
+        QCOMPARE(SettingsStore::read(Setting::InboxPath), "/in[Startup]State=false"); // one line, one key
     }
 
     // A program that runs where it was built keeps its folders beside it; an installed one (a "bin" folder beside
