@@ -62,7 +62,7 @@ void advanced::createNameControls()
     lblPreview->setTextInteractionFlags(Qt::TextSelectableByMouse);
     chainTabOrder({txtFileFormat, txtFileNameFormat, cmdOK, cmdCancel});
 
-    preview_ = std::make_unique<FilingPreview>(process_.inboxpath(), process_.outboxpath(), process_.inext);
+    preview_ = std::make_unique<FilingPreview>(process_.inboxpath(), process_.outboxpath());
     connect(txtFileFormat, &QLineEdit::textChanged, this, &advanced::showWhereFilesGo);
     connect(txtFileNameFormat, &QLineEdit::textChanged, this, &advanced::showWhereFilesGo);
 }

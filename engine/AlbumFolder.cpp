@@ -174,16 +174,17 @@ QString AlbumFolder::reason() const
     return QStringLiteral("not music");
 }
 
-void AlbumFolder::finish(const QString& outboxPath)
+bool AlbumFolder::finish(const QString& outboxPath)
 {
     if (!isFolder_ || !standsStill_ || !songs_.isEmpty())
-        return;
+        return false;
     const QString key = inboxPath_ + name_;
     QHash<QString, Filed> filed;
     {
         QMutexLocker locked(&filedLock);
         filed = filedSongs.value(key);
     }
+    bool moved = false;
     QSet<QString> destinations;
     for (const Filed& song : std::as_const(filed))
         destinations.insert(song.folder);
@@ -191,24 +192,31 @@ void AlbumFolder::finish(const QString& outboxPath)
     if (destinations.size() == 1) {
         const QString folder = *destinations.cbegin();
         for (const QString& companion : std::as_const(companions_))
-            moveInto(inboxPath_, companion, outboxPath, folder, companion.section(QLatin1Char('/'), -1));
+            moved =
+                moveInto(inboxPath_, companion, outboxPath, folder, companion.section(QLatin1Char('/'), -1)) || moved;
     }
     // A lyrics file goes beside the song of its name, named as that song now is.
     for (const QString& lyrics : std::as_const(lyrics_)) {
         for (auto song = filed.cbegin(); song != filed.cend(); ++song) {
             if (withoutExtension(song.key()) == withoutExtension(lyrics)) {
-                moveInto(inboxPath_, lyrics, outboxPath, song->folder,
-                         withoutExtension(song->name) + QLatin1Char('.') + lyrics.section(QLatin1Char('.'), -1));
+                moved =
+                    moveInto(inboxPath_, lyrics, outboxPath, song->folder,
+                             withoutExtension(song->name) + QLatin1Char('.') + lyrics.section(QLatin1Char('.'), -1)) ||
+                    moved;
                 break;
             }
         }
     }
-    const AlbumFolder left(inboxPath_, name_);
-    if (!left.companions_.isEmpty() || !left.lyrics_.isEmpty() || left.others_ > 0 || !left.songs_.isEmpty())
-        return; // what is left stays, its clutter with it
+    // Looked at again only when something left it since the look above.
+    const auto holdsMore = [](const AlbumFolder& folder) {
+        return !folder.companions_.isEmpty() || !folder.lyrics_.isEmpty() || folder.others_ > 0 ||
+               !folder.songs_.isEmpty();
+    };
+    if (moved ? holdsMore(AlbumFolder(inboxPath_, name_)) : holdsMore(*this))
+        return moved; // what is left stays, its clutter with it
     const int inboxFd = ::open(FileName::encode(inboxPath_).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (inboxFd < 0)
-        return;
+        return moved;
     const QByteArray album = FileName::encode(name_);
     const int albumFd = openFolderAt(inboxFd, album.constData());
     if (albumFd >= 0) {
@@ -220,6 +228,7 @@ void AlbumFolder::finish(const QString& outboxPath)
         }
     }
     ::close(inboxFd);
+    return true;
 }
 
 void AlbumFolder::noteFiled(const QString& inboxPath, const QString& inboxName, const QString& folder,

@@ -29,7 +29,8 @@ public:
     // lyrics file beside the song of its name, never replacing a file; then
     // clutter is removed and every folder left empty, the album's own too.
     // What else is left stays. A failure leaves the files where they are.
-    void finish(const QString& outboxPath);
+    // True when the folder may have changed.
+    bool finish(const QString& outboxPath);
 
     // Told by the filing where a song of an album went (`inboxName` relative
     // to the inbox, `folder` ending in "/"); kept until the album is finished.

@@ -6,7 +6,7 @@
 #include "engine/TagReader.h"
 #include "engine/processor.h"
 
-FilingPreview::FilingPreview(const QString& inboxpath, const QString& outboxpath, const QString&, int count)
+FilingPreview::FilingPreview(const QString& inboxpath, const QString& outboxpath, int count)
     : rules_(commonold::RefusesWindowsNames(outboxpath) ? NameRules::Windows : NameRules::Posix)
 {
     QStringList names;

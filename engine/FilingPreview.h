@@ -7,12 +7,12 @@
 #include <QStringList>
 
 // Where files would go, shown before anything is filed: the first few inbox
-// audio files by name (of every format, whatever extension is given) with their tags, read once, or an example song
+// audio files by name (of every format) with their tags, read once, or an example song
 // when the inbox has none. Each format typed is then answered by processor::destination, the very function that files,
 // under the outbox's naming rules.
 class FilingPreview {
 public:
-    FilingPreview(const QString& inboxpath, const QString& outboxpath, const QString& extension, int count = 3);
+    FilingPreview(const QString& inboxpath, const QString& outboxpath, int count = 3);
 
     // One line per file: its inbox name, then the path it would get under the
     // outbox, or why it cannot be filed by its tags.

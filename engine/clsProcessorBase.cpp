@@ -1,6 +1,5 @@
 #include "engine/clsProcessorBase.h"
 
-#include "engine/AlbumFolder.h"
 #include "engine/AudioFormats.h"
 #include "engine/FileName.h"
 #include "engine/FilingError.h"
@@ -104,6 +103,7 @@ void clsProcessorBase::refreshVerdicts(bool askUnsettled)
 bool clsProcessorBase::getnextfile()
 {
     status_.clear();
+    albums_.clear();
     refreshVerdicts(false);
     if (verdicts_.count() == 0) {
         if (nextAlbumSong())
@@ -133,30 +133,42 @@ bool clsProcessorBase::getnextfile()
 // finished on the way.
 bool clsProcessorBase::nextAlbumSong()
 {
-    const std::vector<InboxVerdicts::LeftAlone> entries = verdicts_.leftAlone();
     std::optional<double> freeBytes;
-    for (const InboxVerdicts::LeftAlone& entry : entries) {
+    for (const InboxVerdicts::LeftAlone& entry : verdicts_.leftAlone()) {
         if (!entry.folder)
             continue;
-        AlbumFolder album(inboxPath_, entry.name);
-        if (!album.isFolder() || !album.standsStill())
+        AlbumFolder& folder = album(entry.name);
+        if (!folder.isFolder() || !folder.standsStill())
             continue;
-        if (album.songs().isEmpty())
-            album.finish(outboxPath_);
+        if (folder.songs().isEmpty()) {
+            if (folder.finish(outboxPath_))
+                albums_.erase(entry.name); // it has changed: updatestats looks again
+            continue;
+        }
         if (!freeBytes)
             freeBytes = double(commonold::DiskFreeBytes(outboxPath_));
-        for (const QString& song : album.songs()) {
+        for (const QString& song : folder.songs()) {
             const qsizetype slash = song.lastIndexOf(QLatin1Char('/'));
             const commonold::FileCheck check =
                 ScanFolder(inboxPath_ + song.left(slash)).check(song.mid(slash + 1), nullptr);
             if (check.free && check.removable && !waiting_.contains(song) &&
                 commonold::FitsInFreeSpace(double(check.size), *freeBytes)) {
                 setCurrentinfile(song);
+                albums_.clear(); // the album changes as its song is filed
                 return true;
             }
         }
     }
     return false;
+}
+
+// The album folder `name` as this step has walked it, walked now if it has not.
+AlbumFolder& clsProcessorBase::album(const QString& name)
+{
+    auto found = albums_.find(name);
+    if (found == albums_.end())
+        found = albums_.emplace(name, AlbumFolder(inboxPath_, name)).first;
+    return found->second;
 }
 
 // An inbox that holds no music but other things does not say it is empty.
@@ -190,10 +202,11 @@ void clsProcessorBase::updatestats()
     for (size_t index = 0; index < verdicts_.leftAlone().size(); ++index) {
         if (!verdicts_.leftAlone()[index].folder)
             continue;
-        const AlbumFolder album(inboxPath_, verdicts_.leftAlone()[index].name);
-        if (album.isFolder())
-            verdicts_.setReason(index, album.reason());
+        const AlbumFolder& folder = album(verdicts_.leftAlone()[index].name);
+        if (folder.isFolder())
+            verdicts_.setReason(index, folder.reason());
     }
+    albums_.clear();
     inboxCount_ = verdicts_.count();
     inboxLockCount_ = verdicts_.inboxLockCount();
     tooBigCount_ = verdicts_.tooBigCount();

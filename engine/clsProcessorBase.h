@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/AlbumFolder.h"
 #include "engine/FilingJob.h"
 #include "engine/InboxVerdicts.h"
 #include "engine/SafeMove.h"
@@ -8,6 +9,8 @@
 #include <QSet>
 #include <QString>
 #include <QStringList>
+
+#include <map>
 
 class FilingError;
 class ServiceIndicators;
@@ -86,6 +89,7 @@ private:
     bool isSetAside(const QString& name, const commonold::FileCheck& file) const;
     static QString noMusicStatus(int leftAlone);
     bool nextAlbumSong();
+    AlbumFolder& album(const QString& name);
     FileVerdict examine(const QString& name, InboxVerdicts::Pass& pass) const;
     void refreshVerdicts(bool askUnsettled);
 
@@ -116,4 +120,7 @@ private:
         qint64 changeTime = 0;
     };
     mutable QHash<QString, SetAside> setAside_;
+    // The album folders looked at by a getnextfile that chose nothing, for the
+    // updatestats of the same step: each folder is walked once a step.
+    std::map<QString, AlbumFolder> albums_;
 };
