@@ -177,12 +177,21 @@ QStringList UnknownTokens(const QString& format)
     return unknown;
 }
 
+namespace {
+
+// `stem` fitted as a level is, cut so that it and `extension` stay within `maxBytes`.
+QString FitStem(const QString& stem, const QString& extension, NameRules rules, int maxBytes)
+{
+    return FitFolderName(CutToBytes(stem, maxBytes - int(FileName::encode(extension).size())), rules) + extension;
+}
+
+} // namespace
+
 QString FitFileName(const QString& name, NameRules rules, int maxBytes)
 {
     const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
     const QString extension = dot > 0 ? name.mid(dot) : QString();
-    const QString stem = name.left(name.size() - extension.size());
-    return FitFolderName(CutToBytes(stem, maxBytes - int(FileName::encode(extension).size())), rules) + extension;
+    return FitStem(name.left(name.size() - extension.size()), extension, rules, maxBytes);
 }
 
 QString FiledPath::path() const
@@ -207,8 +216,7 @@ FiledPath FiledPathFor(const QString& folderFormat, const QString& fileNameForma
         return filed;
     const qsizetype dot = inboxName.lastIndexOf(QLatin1Char('.'));
     const QString extension = dot > 0 ? inboxName.mid(dot) : QString();
-    filed.name =
-        FitFolderName(CutToBytes(stem, kMaxNameBytes - int(FileName::encode(extension).size())), rules) + extension;
+    filed.name = FitStem(stem, extension, rules, kMaxNameBytes);
     return filed;
 }
 
