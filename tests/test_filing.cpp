@@ -17,8 +17,10 @@
 #include <csignal>
 #include <fcntl.h>
 #include <memory>
+#include <sys/fanotify.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <thread>
 #include <tuple>
 #include <unistd.h>
 
@@ -452,7 +454,10 @@ private slots:
                                              {"cancelled while compared", 2},
                                              {"renamed over", 1},
                                              {"leased", 0},
-                                             {"name taken meanwhile", 3}})
+                                             {"name taken meanwhile", 3},
+                                             {"replaced after the copy", 3},
+                                             {"opened for writing after the copy", 3},
+                                             {"touched after the copy", 3}})
             QTest::newRow(change) << QString(change) << chunks;
     }
 
@@ -462,7 +467,8 @@ private slots:
         const QString source = at("inbox/big.mp3");
         QByteArray bytes(20 << 20, 'a');
         TestSupport::writeFile(source, bytes);
-        TestSupport::writeFile(at("inbox/other"), "another file");
+        const bool after = change.endsWith("after the copy");
+        TestSupport::writeFile(at("inbox/other"), after ? QByteArray(bytes).fill('b') : "another file");
         const bool compared = change == "cancelled while compared";
         if (compared)
             TestSupport::writeFile(at("outbox/big.mp3"), QByteArray(bytes).append('b').remove(0, 1));
@@ -470,6 +476,33 @@ private slots:
         const int leased = change == "leased" ? ::open(QFile::encodeName(source), O_RDONLY) : -1;
         std::signal(SIGIO, SIG_IGN); // the lease's holder is told of the open by this signal
         QVERIFY(leased < 0 || ::fcntl(leased, F_SETLEASE, F_WRLCK) == 0);
+        // The move is held after the copy, at the open of the folder the file is moved into to be compared before its
+        // removal: another file of its size and times put in its place, or the file opened to write or touched, stays.
+        const int watch = after ? ::fanotify_init(FAN_CLASS_CONTENT | FAN_CLOEXEC | FAN_NONBLOCK, O_RDONLY) : -1;
+        if (after && watch < 0)
+            QSKIP("Holding the move at an open needs CAP_SYS_ADMIN");
+        const auto unwatch = qScopeGuard([&] { ::close(watch); });
+        QVERIFY(!after || (QProcess::execute("touch", {"-r", source, at("inbox/other")}) == 0 &&
+                           ::fanotify_mark(watch, FAN_MARK_ADD, FAN_OPEN_PERM | FAN_ONDIR | FAN_EVENT_ON_CHILD,
+                                           AT_FDCWD, QFile::encodeName(at("inbox")).constData()) == 0));
+        const std::jthread listener([&](std::stop_token stop) {
+            fanotify_event_metadata events[64];
+            for (; after && !stop.stop_requested(); QThread::msleep(5)) {
+                ssize_t size = ::read(watch, events, sizeof events);
+                for (auto* event = events; FAN_EVENT_OK(event, size); event = FAN_EVENT_NEXT(event, size)) {
+                    const bool held = QFile::symLinkTarget(u"/proc/self/fd/%1"_s.arg(event->fd)).endsWith("-removing");
+                    if (held && change.startsWith("replaced"))
+                        ::rename(QFile::encodeName(at("inbox/other")), QFile::encodeName(source));
+                    else if (held && change.startsWith("touched"))
+                        ::utimensat(AT_FDCWD, QFile::encodeName(source), nullptr, 0);
+                    else if (held && ::link(QFile::encodeName(source), QFile::encodeName(at("link"))) == 0)
+                        ::close(::open(QFile::encodeName(at("link")), O_WRONLY | O_NONBLOCK));
+                    const fanotify_response allow{event->fd, FAN_ALLOW};
+                    ::write(watch, &allow, sizeof allow);
+                    ::close(event->fd);
+                }
+            }
+        });
         SafeMove move(source);
         const auto edit = [&](const QString& script) {
             // The editor waits until the copy lets go of the file, then writes.
@@ -506,9 +539,12 @@ private slots:
             QCOMPARE(readFile(at("outbox/big.mp3")), "another song");
             return;
         }
-        QCOMPARE(moved.outcome, MoveResult::Outcome::Abandoned);
-        QCOMPARE(readFile(source), bytes);
-        const QStringList left = compared ? QStringList{".tovrel-partial", "big.mp3"} : QStringList{".tovrel-partial"};
+        QCOMPARE(moved.outcome, after ? MoveResult::Outcome::Filed : MoveResult::Outcome::Abandoned);
+        QVERIFY(!moved.sourceRemoved);
+        QCOMPARE(readFile(source), change.startsWith("replaced") ? QByteArray(bytes).fill('b') : bytes);
+        QVERIFY(!after || readFile(at("outbox/big.mp3")) == bytes);
+        const QStringList left =
+            compared || after ? QStringList{".tovrel-partial", "big.mp3"} : QStringList{".tovrel-partial"};
         QCOMPARE(entries(at("outbox")), leased < 0 ? left : QStringList{});
         QCOMPARE(entries(at("outbox/.tovrel-partial")), QStringList{});
     }
