@@ -158,6 +158,21 @@ private slots:
         QCOMPARE(p_->currentinfile(), QStringLiteral("a.mp3"));
     }
 
+    // A file that stood still, then is held through a hard link elsewhere, gives no event here: only the full look,
+    // about once a minute, sees it held.
+    void aFullLookNowAndThen()
+    {
+        writeFile(inbox("a.mp3"));
+        QVERIFY(::link(QFile::encodeName(inbox("a.mp3")), QFile::encodeName(dir_->filePath("a-link"))) == 0);
+        QTest::qWait(2100);
+        p_->updatestats();
+        HeldFile writer("write", dir_->filePath("a-link"));
+        QVERIFY(writer.isHolding());
+        p_->updatestats();
+        QCOMPARE(counters(), QList<int>({1, 0, 0, 0}));
+        QTRY_VERIFY_WITH_TIMEOUT((p_->updatestats(), counters() == QList<int>({1, 1, 0, 0})), 75000);
+    }
+
     // The scan's own opening of a file is no news; another program's is.
     void ownLooksAreNotNews()
     {
