@@ -1,25 +1,16 @@
-// The tray icon and the window on a real X display, as a desktop user meets
-// them: run under xvfb-run with openbox as the window manager, trayer as the
-// tray host, and xdotool to click and minimize as a user would.
+// The tray icon and the window on a real X display (xvfb-run), as a desktop user meets them: openbox as the window
+// manager, trayer as the tray host, and xdotool to click and minimize as a user would.
 #include "TestSupport.h"
 
 #include "config/SettingsKeys.h"
 #include "window/Form1.h"
 
-#include <QAction>
-#include <QLineEdit>
-#include <QMenu>
-#include <QPushButton>
-#include <QScreen>
-#include <QSystemTrayIcon>
-#include <QTemporaryDir>
 #include <QtTest>
+#include <QtWidgets>
 
 namespace {
 
-const QColor kGreen(0, 255, 0);
-const QColor kRed(255, 0, 0);
-
+// The service light's colour, at the top of the icon.
 QColor topColour(const QIcon& icon)
 {
     return icon.pixmap(32, 32).toImage().pixelColor(16, 4);
@@ -44,10 +35,9 @@ QString xOutput(const QString& program, const QStringList& arguments)
 // What the screen shows where `frame` is.
 QImage onScreen(const QRect& frame)
 {
-    return QGuiApplication::primaryScreen()
-        ->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height())
-        .toImage()
-        .convertToFormat(QImage::Format_RGB32);
+    const QPixmap shot =
+        QGuiApplication::primaryScreen()->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height());
+    return shot.toImage().convertToFormat(QImage::Format_RGB32);
 }
 
 } // namespace
@@ -59,7 +49,6 @@ class TestTray : public QObject {
     QProcess windowManager_, trayHost_;
     std::unique_ptr<Form1> form_;
     QSystemTrayIcon* icon_ = nullptr;
-    QMenu* menu_ = nullptr;
     QImage emptyScreen_;
 
     void trigger(const char* item) { form_->findChild<QAction*>(item)->trigger(); }
@@ -77,7 +66,6 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(form_.get()));
         icon_ = form_->findChild<QSystemTrayIcon*>();
         QVERIFY(!icon_ || !icon_->isVisible());
-        menu_ = form_->findChild<QMenu*>("mService");
     }
 
     void cleanupTestCase()
@@ -95,27 +83,26 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT((icon_ = form_->findChild<QSystemTrayIcon*>()) && icon_->isVisible(), 10000);
         QTRY_VERIFY(!icon_->geometry().isEmpty());
         QCOMPARE(icon_->toolTip(), kApplicationTitle);
-        QCOMPARE(topColour(icon_->icon()), kGreen); // the service started on
+        QCOMPARE(topColour(icon_->icon()), QColor(Qt::green)); // the service started on
         trigger("mStop");
-        QCOMPARE(topColour(icon_->icon()), kRed);
+        QCOMPARE(topColour(icon_->icon()), QColor(Qt::red));
         trigger("mStart");
-        QCOMPARE(topColour(icon_->icon()), kGreen);
+        QCOMPARE(topColour(icon_->icon()), QColor(Qt::green));
+        auto* menu = form_->findChild<QMenu*>("mService");
         click(*icon_, 1); // the left button does nothing, the right one opens the menu
         QTest::qWait(300);
-        QVERIFY(!menu_->isVisible());
+        QVERIFY(!menu->isVisible());
         click(*icon_, 3);
-        QTRY_VERIFY(menu_->isVisible());
-        menu_->hide();
+        QTRY_VERIFY(menu->isVisible());
+        menu->hide();
     }
 
-    // Minimized by the window manager, the window leaves the screen and the
-    // taskbar (the window manager's client list); "Show" brings it back drawn
-    // and active. Stop leaves the focus on no text box; the window can be maximized.
+    // Minimized by the window manager, the window leaves the screen and the taskbar (the window manager's client list);
+    // "Show" brings it back drawn and active. Stop leaves the focus on no text box; the window can be maximized.
     void minimizingWithdrawsTheWindowUntilShow()
     {
-        const QString window = QString::number(form_->winId());
         const QRect frame = form_->frameGeometry();
-        QProcess::execute("xdotool", {"windowminimize", window});
+        QProcess::execute("xdotool", {"windowminimize", QString::number(form_->winId())});
         QTRY_VERIFY(!form_->isVisible());
         QTRY_COMPARE(onScreen(frame), emptyScreen_.copy(frame));
         QVERIFY(!xOutput("xprop", {"-root", "_NET_CLIENT_LIST"}).contains(QString::number(form_->winId(), 16)));
