@@ -26,7 +26,6 @@ using TestSupport::readFile;
 using namespace Qt::StringLiterals;
 
 Q_DECLARE_METATYPE(TagValues)
-Q_DECLARE_METATYPE(MoveResult::Outcome)
 Q_DECLARE_METATYPE(FilingWorker::Outcome)
 
 class TestFiling : public QObject {
@@ -39,6 +38,19 @@ class TestFiling : public QObject {
     static QStringList entries(const QString& folder)
     {
         return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    }
+
+    // Runs `command` with sh in the temporary folder ("$0" stands for `name`), as root or, after "other: ", as another
+    // account; what it said when it failed.
+    QString shell(QString command, const QString& name = {})
+    {
+        const bool other = command.startsWith("other: ");
+        const QStringList line = (other ? TestSupport::asOrdinaryAccount() : QStringList()) +
+                                 QStringList{"sh", "-c", command.remove(0, other ? 7 : 0), name};
+        QProcess sh;
+        sh.setWorkingDirectory(dir_->path());
+        sh.start(line.first(), line.mid(1));
+        return sh.waitForFinished(60000) && sh.exitCode() == 0 ? QString() : command + ": " + sh.readAllStandardError();
     }
 
     QByteArray drop(const QString& name, const QString& artist, const QString& album, const QString& title = "Song")
@@ -131,28 +143,6 @@ private slots:
               "path");
     }
 
-    void errorFilingFailureKeepsInboxFileAndLogNamesFit()
-    {
-        TestSupport::writeFile(at("errors/Disk full"), "a file where the subfolder goes");
-        const QByteArray bytes = drop("song.mp3", "A", "B");
-        engine_->setProcessing(true);
-        QCOMPARE(
-            TestSupport::failureOf([&] { engine_->base().ErrorHandle(FilingError::fromErrno(ENOSPC)); }).lastDllError(),
-            EEXIST);
-        QVERIFY(engine_->processing());
-        // Still in the inbox; a description of only removed characters then files it into no subfolder.
-        engine_->base().ErrorHandle(FilingError(75, "?/\\:*<>\"", 5));
-        QVERIFY(!engine_->processing());
-        QCOMPARE(entries(at("errors")), (QStringList{".tovrel-partial", "Disk full", "song.mp3", "song.mp3.txt"}));
-        QCOMPARE(readFile(at("errors/song.mp3")), bytes);
-        // A log name that would pass 255 bytes loses the end of its stem, cut before a character.
-        const QString longest = QString(124, u'é') + ".mp3";
-        drop(longest, "A", "B");
-        engine_->base().ErrorHandle(FilingError(75, "", 5));
-        QVERIFY(QFile::exists(at("errors/" + longest)) &&
-                QFile::exists(at("errors/" + QString(123, u'é') + ".mp3.txt")));
-    }
-
     // An outbox on a FAT stick (a loop-mounted image, when the system can mount one) takes the names made for it.
     void windowsFileSystemTakesTheLevels()
     {
@@ -166,15 +156,14 @@ private slots:
         QCOMPARE(readFile(at("outbox/What_Band__/Live_/x.mp3")), bytes);
     }
 
-    // As root, the inbox file another account's (0640), in folders others may write in (mode 1777). Each setup
-    // command runs in the temporary folder, as root or, after "other:", as that account; "private" is a folder
-    // only root may enter. What another account plants is never followed nor used: the file waits, or files as it
-    // should, and nothing reaches the private folder. An error log gets its file's owner and mode; the errors
+    // As root, the inbox file another account's (0640), in folders others may write in (mode 1777); "private" is a
+    // folder only root may enter. What another account plants is never followed nor used: the file waits, or files
+    // as it should, and nothing reaches the private folder. An error log gets its file's owner and mode; the errors
     // folder keeps the outbox's margin; a sparse file stays sparse.
     void workerOutcomes_data()
     {
-        QTest::addColumn<QByteArray>("content"); // empty for a tagged song; "sparse": 64 MB, "not audio" and a hole
-        QTest::addColumn<QStringList>("setup");
+        QTest::addColumn<QByteArray>("content"); // empty for a tagged song
+        QTest::addColumn<QStringList>("setup");  // shell commands, see shell()
         QTest::addColumn<FilingWorker::Outcome>("outcome");
         QTest::addColumn<QString>("landed");
         using Outcome = FilingWorker::Outcome;
@@ -182,7 +171,7 @@ private slots:
                             const QString& landed) { QTest::newRow(name) << content << setup << outcome << landed; };
         row("filed", {}, {}, Outcome::Filed, "outbox/A/B/x.mp3");
         row("moved to errors", "not audio", {}, Outcome::ErrorFiled, "errors/Invalid file format/x.mp3");
-        row("sparse, moved to errors", "sparse", {}, Outcome::ErrorFiled, "errors/Invalid file format/x.mp3");
+        row("sparse, moved to errors", "not audio", {}, Outcome::ErrorFiled, "errors/Invalid file format/x.mp3");
         row("left in inbox", "not audio", {"echo > 'errors/Invalid file format'"}, Outcome::LeftInInbox, "inbox/x.mp3");
         // A name is never a pattern: whether the file stayed is told by its own name.
         for (const char* name : {"Live [1]?.mp3", "*.mp3", "a]b.mp3", "back\\slash.mp3"})
@@ -195,8 +184,11 @@ private slots:
         row("other's link in the errors folder", "not audio", {"other: ln -s ../private 'errors/Invalid file format'"},
             Outcome::LeftInInbox, "inbox/x.mp3");
         row("own link in the outbox", {}, {"ln -s ../private outbox/A"}, Outcome::Filed, "private/B/x.mp3");
+        // The outbox leads back to the inbox: the file is not its own duplicate; it stays and waits.
+        row("outbox that is the inbox", {}, {"ln -s ../inbox outbox/A && ln -s . inbox/B"}, Outcome::Waiting,
+            "inbox/x.mp3");
         row("other's link for the inbox file", {},
-            {"cp inbox/x.mp3 root-only.mp3", "chmod 600 root-only.mp3", "rm inbox/x.mp3",
+            {"cp inbox/x.mp3 root-only.mp3 && chmod 600 root-only.mp3 && rm inbox/x.mp3",
              "other: ln -s ../root-only.mp3 inbox/x.mp3"},
             Outcome::LeftInInbox, "inbox/x.mp3");
         row("other's partial folder", {}, {"other: mkdir -m 777 outbox/.tovrel-partial"}, Outcome::Filed,
@@ -213,229 +205,180 @@ private slots:
             "outbox/" + QString(143, 'a') + "/B/" + QString(139, 'n') + ".mp3");
     }
 
-    // The worker on its own thread files a job and says how it went and whether the inbox file is gone.
+    // The worker files a job and says how it went and whether the inbox file is gone.
     void workerOutcomes()
     {
         QFETCH(QByteArray, content);
         QFETCH(QStringList, setup);
-        QFETCH(FilingWorker::Outcome, outcome);
         QFETCH(QString, landed);
+        const QByteArray tag = QTest::currentDataTag();
         const bool longNames = content == "long names";
         const QString name = longNames ? QString(196, 'n') + ".mp3" : landed.section('/', -1); // the inbox file's
         if (name != "x.mp3")
             TestSupport::writeFile(at("inbox/x.mp3"), "another file, whose name the odd one matches as a pattern");
-        QByteArray bytes = drop(name, longNames ? QString(200, 'a') : "A", "B");
-        if (content == "sparse") {
-            QFile sparse(at("inbox/x.mp3"));
-            QVERIFY(sparse.open(QIODevice::WriteOnly | QIODevice::Truncate) && sparse.write("not audio") == 9 &&
-                    sparse.resize(64 << 20));
-            bytes = QByteArray("not audio").leftJustified(64 << 20, '\0');
-        } else if (!content.isEmpty() && !longNames) {
-            TestSupport::writeFile(at("inbox/" + name), bytes = content);
-        }
-        const bool root = ::geteuid() == 0;
-        if (!root && !setup.isEmpty())
+        drop(name, longNames ? QString(200, 'a') : "A", "B");
+        if (!content.isEmpty() && !longNames)
+            TestSupport::writeFile(at("inbox/" + name), content);
+        QVERIFY(!tag.startsWith("sparse") || QFile::resize(at("inbox/x.mp3"), 64 << 20));
+        if (::geteuid() != 0 && !setup.isEmpty())
             QSKIP("needs root and another account");
-        if (root) {
-            QVERIFY(::chmod(QFile::encodeName(dir_->path()), 0755) == 0 &&
-                    ::mkdir(QFile::encodeName(at("private")), 0700) == 0);
-            for (const char* folder : {"inbox", "outbox", "errors"})
-                QVERIFY(::chmod(QFile::encodeName(at(folder)), 01777) == 0);
-            QVERIFY(::chown(QFile::encodeName(at("inbox/" + name)), 65534, 65534) == 0 &&
-                    ::chmod(QFile::encodeName(at("inbox/" + name)), 0640) == 0);
-        }
-        if (setup.join(' ').contains("encfs") && QStandardPaths::findExecutable("encfs").isEmpty())
+        if (longNames && QStandardPaths::findExecutable("encfs").isEmpty())
             QSKIP("needs encfs");
-        for (const QString& command : setup) {
-            const bool other = command.startsWith("other: ");
-            QProcess shell;
-            shell.setWorkingDirectory(dir_->path());
-            const QStringList line = (other ? TestSupport::asOrdinaryAccount() : QStringList()) +
-                                     QStringList{"sh", "-c", command.mid(other ? 7 : 0)};
-            shell.start(line.first(), line.mid(1));
-            QVERIFY2(shell.waitForFinished() && shell.exitCode() == 0, shell.readAllStandardError());
-        }
-        const auto unmount = qScopeGuard([&] {
-            if (setup.join(' ').contains("mount"))
-                QProcess::execute("umount", {at("errors")});
-            if (setup.join(' ').contains("encfs"))
-                QProcess::execute("umount", {at("outbox")});
-        });
-        struct rlimit limit, before;
+        if (::geteuid() == 0)
+            setup.prepend("chmod 755 . && mkdir -m 700 private && chmod 1777 inbox outbox errors && "
+                          "chown 65534:65534 \"inbox/$0\" && chmod 640 \"inbox/$0\"");
+        const auto unmount = qScopeGuard([&] { QProcess::execute("umount", {"-q", at("errors"), at("outbox")}); });
+        const QByteArray bytes = readFile(at("inbox/" + name));
+        for (const QString& command : setup)
+            QCOMPARE(shell(command, name), QString());
+        struct rlimit before;
         QVERIFY(::getrlimit(RLIMIT_FSIZE, &before) == 0 && ::signal(SIGXFSZ, SIG_IGN) != SIG_ERR);
-        limit = {QByteArray(QTest::currentDataTag()).contains("kernel") ? 100 : before.rlim_cur, before.rlim_max};
+        const struct rlimit limit = {tag.contains("kernel") ? 100 : before.rlim_cur, before.rlim_max};
         QVERIFY(::setrlimit(RLIMIT_FSIZE, &limit) == 0);
         const auto unlimit = qScopeGuard([&] { ::setrlimit(RLIMIT_FSIZE, &before); });
         FilingWorker worker;
-        QThread thread;
-        worker.moveToThread(&thread);
-        thread.start();
-        const auto stop = qScopeGuard([&] {
-            thread.quit();
-            thread.wait();
-        });
         QSignalSpy filed(&worker, &FilingWorker::filed);
-        QMetaObject::invokeMethod(&worker, [&worker, job = engine_->job()] { worker.file(job); });
-        QVERIFY(filed.wait());
+        worker.file(engine_->job());
+        QCOMPARE(filed.size(), 1);
         const auto result = filed.first().first().value<FilingWorker::Result>();
         QCOMPARE(result.name, name);
-        QCOMPARE(result.outcome, outcome);
+        QTEST(result.outcome, "outcome");
         QCOMPARE(result.leftTheInbox(), !landed.startsWith("inbox"));
         QCOMPARE(readFile(at(landed)), bytes);
         if (!landed.startsWith("private"))
             QCOMPARE(entries(at("private")), QStringList{});
         struct stat file, log;
         QVERIFY(::stat(QFile::encodeName(at(landed)), &file) == 0);
-        if (content == "sparse")
-            QVERIFY2(file.st_blocks < 2048, qPrintable(QString::number(file.st_blocks)));
-        if (outcome == FilingWorker::Outcome::ErrorFiled) {
+        QVERIFY2(file.st_blocks < 2048, qPrintable(QString::number(file.st_blocks)));
+        if (result.outcome == FilingWorker::Outcome::ErrorFiled) {
             QVERIFY(::stat(QFile::encodeName(at(landed + ".txt")), &log) == 0);
             QCOMPARE(std::tuple(log.st_uid, log.st_gid, log.st_mode),
                      std::tuple(file.st_uid, file.st_gid, file.st_mode));
         }
     }
 
-    // The outbox tree and the errors folder never replace a file: a taken name
-    // gives "name (2).mp3" and on; the same bytes make the inbox file a duplicate.
-    // Each existing entry is "name" (a copy of the new file), "name=text" (other
-    // bytes), "name=~" (its bytes with the last one changed) or "name/" (a folder).
+    // The outbox tree and the errors folder never replace a file: a taken name gives "name (2).mp3" and on; the same
+    // bytes make the inbox file a duplicate. Each existing entry is "name" (a copy of the new file), "name=text" (other
+    // bytes), "name=~" (its bytes with the last one changed) or "name/" (a folder). The error's description names the
+    // errors subfolder; one of only removed characters, none.
     void neverReplacesAnotherFile_data()
     {
-        QTest::addColumn<bool>("toErrors");
+        QTest::addColumn<QString>("folder");
         QTest::addColumn<QStringList>("existing");
-        QTest::addColumn<int>("outcome");
-        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("duplicate");
         QTest::addColumn<QStringList>("after");
         QTest::addColumn<QString>("file");
         QTest::addColumn<QString>("nameFormat");
-        const int filed = int(MoveResult::Outcome::Filed), duplicate = int(MoveResult::Outcome::Duplicate);
-        const auto row = [](const char* tag, bool toErrors, const QStringList& existing, int outcome,
-                            const QString& name, const QStringList& after, const QString& file = "x.mp3",
-                            const QString& nameFormat = "") {
-            QTest::newRow(tag) << toErrors << existing << outcome << name << after << file << nameFormat;
+        const auto row = [](const char* tag, const QString& folder, const QStringList& existing, bool duplicate,
+                            const QStringList& after, const QString& file = "x.mp3", const QString& nameFormat = "") {
+            QTest::newRow(tag) << folder << existing << duplicate << after << file << nameFormat;
         };
-        row("free", false, {}, filed, "x.mp3", {"x.mp3"});
-        row("other song", false, {"x.mp3=disc one"}, filed, "x (2).mp3", {"x (2).mp3", "x.mp3"});
-        row("several taken", false, {"x.mp3=a", "x (2).mp3=b", "x (3).mp3/"}, filed, "x (4).mp3",
+        const QString out = "outbox/Artist/Album/", errors = "errors/File not found/";
+        row("free", out, {}, false, {"x.mp3"});
+        row("other song", out, {"x.mp3=disc one"}, false, {"x (2).mp3", "x.mp3"});
+        row("several taken", out, {"x.mp3=a", "x (2).mp3=b", "x (3).mp3/"}, false,
             {"x (2).mp3", "x (3).mp3", "x (4).mp3", "x.mp3"});
-        row("same song", false, {"x.mp3"}, duplicate, "x.mp3", {"x.mp3"});
-        row("same size, other last byte", false, {"x.mp3=~"}, filed, "x (2).mp3", {"x (2).mp3", "x.mp3"});
-        row("same song second", false, {"x.mp3=a", "x (2).mp3"}, duplicate, "x (2).mp3", {"x (2).mp3", "x.mp3"});
-        row("errors, other file", true, {"x.mp3=a", "x.mp3.txt=log"}, filed, "x (2).mp3",
+        row("same song", out, {"x.mp3"}, true, {"x.mp3"});
+        row("same size, other last byte", out, {"x.mp3=~"}, false, {"x (2).mp3", "x.mp3"});
+        row("same song second", out, {"x.mp3=a", "x (2).mp3"}, true, {"x (2).mp3", "x.mp3"});
+        row("errors, other file", errors, {"x.mp3=a", "x.mp3.txt=log"}, false,
             {"x (2).mp3", "x (2).mp3.txt", "x.mp3", "x.mp3.txt"});
-        row("errors, log alone", true, {"x.mp3.txt=log"}, filed, "x (2).mp3",
-            {"x (2).mp3", "x (2).mp3.txt", "x.mp3.txt"});
-        row("errors, same file", true, {"x.mp3", "x.mp3.txt=log"}, duplicate, "x.mp3", {"x.mp3", "x.mp3.txt"});
+        row("errors, log alone", errors, {"x.mp3.txt=log"}, false, {"x (2).mp3", "x (2).mp3.txt", "x.mp3.txt"});
+        row("errors, same file", errors, {"x.mp3", "x.mp3.txt=log"}, true, {"x.mp3", "x.mp3.txt"});
+        row("errors, no subfolder", "errors/", {}, false, {".tovrel-partial", "x.mp3", "x.mp3.txt"});
         // Every numbered name is compared before a free one is taken.
-        row("same song past a gap", false, {"x.mp3=a", "x (3).mp3"}, duplicate, "x (3).mp3", {"x (3).mp3", "x.mp3"});
+        row("same song past a gap", out, {"x.mp3=a", "x (3).mp3"}, true, {"x (3).mp3", "x.mp3"});
         // Two long names cut to one log name: the second file and its log are numbered.
-        const QString shared(248, 'a');
-        row("errors, long names alike", true, {shared + "one.mp3=a", QString(247, 'a') + ".mp3.txt=log"}, filed,
-            QString(247, 'a') + " (2).mp3",
-            {QString(243, 'a') + " (2).mp3.txt", QString(247, 'a') + " (2).mp3", QString(247, 'a') + ".mp3.txt",
-             shared + "one.mp3"},
-            shared + "two.mp3");
-        // 255 bytes: 125 two-byte letters, "x" and ".mp3". With " (2)" the stem may keep 247 bytes, cut before a
-        // letter.
-        const QString longest = QString(125, QChar(0xE9)) + "x.mp3", cut = QString(123, QChar(0xE9)) + " (2).mp3";
-        row("longest name", false, {longest + "=other"}, filed, cut, {cut, longest}, longest);
+        const QString a247(247, 'a');
+        row("errors, long names alike", errors, {a247 + "aone.mp3=a", a247 + ".mp3.txt=log"}, false,
+            {QString(243, 'a') + " (2).mp3.txt", a247 + " (2).mp3", a247 + ".mp3.txt", a247 + "aone.mp3"},
+            a247 + "atwo.mp3");
+        // 255 bytes with " (2)" or ".txt": the stem is cut before a two-byte letter.
+        const QString longest = QString(125, u'é') + "x.mp3", cut = QString(123, u'é') + " (2).mp3";
+        row("longest name", out, {longest + "=other"}, false, {cut, longest}, longest);
+        row("errors, longest name", errors, {}, false, {QString(123, u'é') + ".mp3.txt", QString(124, u'é') + ".mp3"},
+            QString(124, u'é') + ".mp3");
         // Named by its tags ("01 - Song.mp3"), then numbered as any name.
-        row("named by tags, taken", false, {"01 - Song.mp3=other"}, filed, "01 - Song (2).mp3",
-            {"01 - Song (2).mp3", "01 - Song.mp3"}, "x.mp3", "%t - %s");
-        row("named by tags, same song", false, {"x.mp3=a", "01 - Song.mp3"}, duplicate, "01 - Song.mp3",
-            {"01 - Song.mp3", "x.mp3"}, "x.mp3", "%t - %s");
+        row("named by tags, taken", out, {"01 - Song.mp3=other"}, false, {"01 - Song (2).mp3", "01 - Song.mp3"},
+            "x.mp3", "%t - %s");
+        row("named by tags, same song", out, {"x.mp3=a", "01 - Song.mp3"}, true, {"01 - Song.mp3", "x.mp3"}, "x.mp3",
+            "%t - %s");
     }
 
     void neverReplacesAnotherFile()
     {
-        QFETCH(bool, toErrors);
+        QFETCH(QString, folder);
         QFETCH(QStringList, existing);
-        const QString folder = at(toErrors ? "errors/File not found/" : "outbox/Artist/Album/");
         QFETCH(QString, file);
         QFETCH(QString, nameFormat);
         SettingsStore::write(Setting::FileNameFormat, nameFormat);
         engine_->loadsettings();
         const QByteArray bytes = drop(file, "Artist", "Album");
-        QDir().mkpath(folder);
+        const QString description = folder == "errors/" ? "?/\\:*<>\"" : "File not found";
+        QDir().mkpath(at(folder));
         for (const QString& entry : existing) {
-            const QString name = entry.section('=', 0, 0);
+            const QString name = at(folder + entry.section('=', 0, 0));
             if (name.endsWith('/'))
-                QDir().mkpath(folder + name);
-            else if (entry.endsWith("=~"))
-                TestSupport::writeFile(folder + name, bytes.chopped(1) + char(~bytes.back()));
+                QDir().mkpath(name);
             else
-                TestSupport::writeFile(folder + name, entry.contains('=') ? entry.section('=', 1).toUtf8() : bytes);
+                TestSupport::writeFile(name, entry.endsWith("=~")  ? bytes.chopped(1) + char(~bytes.back())
+                                             : entry.contains('=') ? entry.section('=', 1).toUtf8()
+                                                                   : bytes);
         }
+        const bool toErrors = folder.startsWith("errors");
         const MoveResult moved =
-            toErrors ? engine_->base().ErrorHandle(FilingError(53, "File not found", 2)) : engine_->process();
-        QTEST(int(moved.outcome), "outcome");
-        QTEST(moved.name, "name");
+            toErrors ? engine_->base().ErrorHandle(FilingError(53, description, 2)) : engine_->process();
+        QTEST(moved.outcome == MoveResult::Outcome::Duplicate, "duplicate");
         QVERIFY(moved.sourceRemoved);
-        QTEST(entries(folder), "after");
-        QCOMPARE(readFile(folder + moved.name), bytes);
+        QTEST(entries(at(folder)), "after");
+        QCOMPARE(readFile(at(folder + moved.name)), bytes);
         if (toErrors && moved.outcome == MoveResult::Outcome::Filed)
-            QCOMPARE(readFile(folder + LogNameFor(moved.name)),
-                     QByteArray(" 53 \r\nFile not found\r\n 0 \r\n\r\n 2 \r\n"));
+            QCOMPARE(readFile(at(folder + LogNameFor(moved.name))),
+                     " 53 \r\n" + description.toUtf8() + "\r\n 0 \r\n\r\n 2 \r\n");
         QCOMPARE(entries(at("inbox")), QStringList{});
         QCOMPARE(entries(at(toErrors ? "errors/.tovrel-partial" : "outbox/.tovrel-partial")), QStringList{});
     }
 
-    // One folder as inbox and outbox, with an empty format: the file is not its own duplicate; it stays and waits.
-    void destinationThatIsTheSourceKeepsTheFile()
+    // A name that is not UTF-8 is listed, filed and removed byte for byte, and shown with a mark for each byte that
+    // is not part of a character; the copy keeps the permission bits and times of the original.
+    void keepsNameBytesPermissionsAndTimes_data()
     {
-        SettingsStore::write(Setting::FileFormat, "");
-        engine_->loadsettings();
-        engine_->setOutboxpath(at("inbox/./"));
-        const QByteArray bytes = drop("x.mp3", "Artist", "Album");
-        QCOMPARE(TestSupport::failureOf([&] { engine_->process(); }).folder(), at("inbox/./"));
-        QCOMPARE(readFile(at("inbox/x.mp3")), bytes);
+        QTest::addColumn<QByteArray>("name");
+        QTest::addColumn<int>("marks");
+        for (const auto& [tag, name, marks] : {std::tuple{"ascii", "Song 1", 0},
+                                               {"utf-8", "\xc3\xa9t\xc3\xa9 \xe2\x82\xac \xf0\x9f\x8e\xb5", 0},
+                                               {"latin-1", "caf\xe9 \xf0\x9f\x8e\xb5", 1},
+                                               {"overlong", "\xc0\xaf\xe0\x80\xaf", 5},
+                                               {"surrogate", "\xed\xa0\x80\xed\xb2\x80", 6},
+                                               {"cut short", "a\xe2\x82", 2},
+                                               {"stray bytes", "\x80\xbf\xff\xfe", 4},
+                                               {"after a pair", "\xf0\x90\x82\x80\x80", 1}})
+            QTest::newRow(tag) << QByteArray(name) + ".mp3" << marks;
     }
 
-    // A name that is not UTF-8 is listed, filed and removed byte for byte, and
-    // the copy keeps the permission bits and times of the original.
     void keepsNameBytesPermissionsAndTimes()
     {
-        const QByteArray name = "caf\xe9 \xf0\x9f\x8e\xb5.mp3";
-        const QByteArray inbox = QFile::encodeName(at("inbox/"));
-        const QByteArray bytes = Mp3Fixture::build({"Artist", "Album", "Song", "1"});
-        const int fd = ::open(inbox + name, O_WRONLY | O_CREAT, 0640);
+        QFETCH(QByteArray, name);
+        const QByteArray inbox = QFile::encodeName(at("inbox/")) + name,
+                         filed = QFile::encodeName(at("outbox/A/B/")) + name;
+        const QByteArray bytes = Mp3Fixture::build({"A", "B", "Song", "1"});
+        const int fd = ::open(inbox, O_WRONLY | O_CREAT, 0640);
         QVERIFY(fd >= 0 && ::write(fd, bytes.constData(), size_t(bytes.size())) == bytes.size() && ::close(fd) == 0);
-        ::chmod(inbox + name, 0640); // whatever the umask
+        ::chmod(inbox, 0640); // whatever the umask
         const struct timespec times[2] = {{988000000, 5}, {988000000, 123456789}};
-        QVERIFY(::utimensat(AT_FDCWD, inbox + name, times, 0) == 0);
+        QVERIFY(::utimensat(AT_FDCWD, inbox, times, 0) == 0);
         engine_->updatestats();
-        QCOMPARE(engine_->InboxFiles(1), FileName::decode(name));
-        engine_->setCurrentinfile(engine_->InboxFiles(1));
+        const QString listed = engine_->InboxFiles(1);
+        QCOMPARE(FileName::encode(listed), name);
+        QTEST(int(FileName::forDisplay(listed).count(QChar::ReplacementCharacter)), "marks");
+        engine_->setCurrentinfile(listed);
         QCOMPARE(engine_->process().outcome, MoveResult::Outcome::Filed);
-        struct stat filed;
-        QVERIFY(::stat(QFile::encodeName(at("outbox/Artist/Album/")) + name, &filed) == 0);
-        QCOMPARE(filed.st_mode & 07777, 0640u);
-        QCOMPARE(filed.st_mtim.tv_sec, 988000000);
-        QCOMPARE(filed.st_mtim.tv_nsec, 123456789);
+        struct stat copy;
+        QVERIFY(::stat(filed, &copy) == 0);
+        QCOMPARE(std::tuple(copy.st_mode & 07777, copy.st_mtim.tv_sec, copy.st_mtim.tv_nsec),
+                 std::tuple(mode_t(0640), time_t(988000000), 123456789L));
         QCOMPARE(entries(at("inbox")), QStringList{});
-        QVERIFY(::unlink(QFile::encodeName(at("outbox/Artist/Album/")) + name) == 0); // QDir cannot name it
-    }
-
-    void namesKeepEveryByte_data()
-    {
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<int>("marks"); // replacement marks when shown
-        QTest::newRow("ascii") << QByteArray("Song 1.mp3") << 0;
-        QTest::newRow("utf-8") << QByteArray("\xc3\xa9t\xc3\xa9 \xe2\x82\xac \xf0\x9f\x8e\xb5") << 0;
-        QTest::newRow("latin-1") << QByteArray("caf\xe9") << 1;
-        QTest::newRow("overlong") << QByteArray("\xc0\xaf\xe0\x80\xaf") << 5;
-        QTest::newRow("surrogate") << QByteArray("\xed\xa0\x80\xed\xb2\x80") << 6;
-        QTest::newRow("cut short") << QByteArray("a\xe2\x82") << 2;
-        QTest::newRow("stray bytes") << QByteArray("\x80\xbf\xff\xfe") << 4;
-        QTest::newRow("after a pair") << QByteArray("\xf0\x90\x82\x80\x80") << 1;
-    }
-
-    void namesKeepEveryByte()
-    {
-        QFETCH(QByteArray, bytes);
-        const QString name = FileName::decode(bytes);
-        QCOMPARE(FileName::encode(name), bytes);
-        QTEST(int(FileName::forDisplay(name).count(QChar::ReplacementCharacter)), "marks");
+        QVERIFY(::unlink(filed) == 0); // QDir cannot name it
     }
 
     // A file that another program opens for writing, replaces or truncates
@@ -513,70 +456,37 @@ private slots:
         QCOMPARE(entries(at("outbox/.tovrel-partial")), QStringList{});
     }
 
-    // Each audio format is filed by its own tags under its own name; a file
-    // that only has the name of the format (a WAV renamed) goes to the errors.
+    // Each audio format is filed by its own tags under its own name; a file that only has the name of the format (a
+    // WAV renamed) goes to the errors, as does a song without samples.
     void filesEveryFormat_data()
     {
         QTest::addColumn<QString>("name");
-        QTest::addColumn<QStringList>("encoder"); // "in" and "out" stand for the files; none: written here
-        QTest::addColumn<int>("samples");         // a song without samples is no music either
-        const QStringList flac{"flac", "-s", "--tag=ARTIST=Band", "--tag=ALBUM=Light", "--tag=TITLE=Song", "-o", "out"};
-        QTest::newRow("FLAC") << "a.flac" << flac + QStringList{"in"} << 4000;
-        QTest::newRow("Ogg FLAC") << "b.OGA" << flac + QStringList{"--ogg", "in"} << 4000;
+        QTest::addColumn<QString>("make"); // a shell command that makes "$0" of in.wav
+        const QString flac = "flac -s -T ARTIST=Band -T ALBUM=Light -o \"$0\" in.wav",
+                      aiff = "sox in.wav \"$0\" %1 && /usr/bin/python3 -c \"import sys; from mutagen import aiff, id3; "
+                             "f = aiff.AIFF(sys.argv[1]); f.add_tags(); f.tags.add(id3.TPE1(text='Band')); "
+                             "f.tags.add(id3.TALB(text='Light')); f.save()\" \"$0\"";
+        QTest::newRow("FLAC") << "a.flac" << flac;
+        QTest::newRow("Ogg FLAC") << "b.OGA" << flac + " --ogg";
         QTest::newRow("Ogg Vorbis") << "c.Ogg"
-                                    << QStringList{"oggenc", "-Q", "-a", "Band", "-l", "Light", "-o", "out", "in"}
-                                    << 4000;
+                                    << "oggenc -Q -a Band -l Light -o \"$0\" in.wav";
         QTest::newRow("Opus") << "d.opus"
-                              << QStringList{"opusenc", "--quiet", "--artist", "Band", "--album", "Light", "in", "out"}
-                              << 4000;
-        QTest::newRow("WavPack") << "e.wv" << QStringList{"wavpack",     "-q", "-w", "Artist=Band", "-w",
-                                                          "Album=Light", "in", "-o", "out"}
-                                 << 4000;
-        QTest::newRow("AIFF") << "f.AIFF" << QStringList{} << 4000;
-        QTest::newRow("AIFF without samples") << "f.aif" << QStringList{} << 0;
+                              << "opusenc --quiet --artist Band --album Light in.wav \"$0\"";
+        QTest::newRow("WavPack") << "e.wv"
+                                 << "wavpack -q -w Artist=Band -w Album=Light in.wav -o \"$0\"";
+        QTest::newRow("AIFF") << "f.AIFF" << aiff.arg("");
+        QTest::newRow("AIFF without samples") << "f.aif" << aiff.arg("trim 0 0");
     }
 
     void filesEveryFormat()
     {
         QFETCH(QString, name);
-        QFETCH(QStringList, encoder);
-        QFETCH(int, samples);
-        // Mono, 16 bits, 8000 samples a second: a square wave.
-        QByteArray pcm;
-        for (int i = 0; i < samples; ++i)
-            pcm += (i / 20) % 2 ? QByteArray("\x00\x40", 2) : QByteArray("\x00\xc0", 2);
-        const auto bytesOf = [](quint32 n, std::initializer_list<int> shifts) {
-            QByteArray word;
-            for (const int shift : shifts)
-                word += char(n >> shift);
-            return word;
-        };
-        const auto le32 = [&](quint32 n) { return bytesOf(n, {0, 8, 16, 24}); };
-        const auto be32 = [&](quint32 n) { return bytesOf(n, {24, 16, 8, 0}); };
-        const QByteArray wav = "RIFF" + le32(36 + pcm.size()) + "WAVEfmt " + le32(16) + QByteArray("\x01\0\x01\0", 4) +
-                               le32(8000) + le32(16000) + QByteArray("\x02\0\x10\0", 4) + "data" + le32(pcm.size()) +
-                               pcm;
-        QByteArray bytes;
-        if (encoder.isEmpty()) { // AIFF: big-endian samples and an ID3v2 chunk
-            QByteArray big = pcm;
-            for (qsizetype i = 0; i + 1 < big.size(); i += 2)
-                std::swap(big[i], big[i + 1]);
-            QByteArray tag = Mp3Fixture::build({"Band", "Light", "Song", "1"}, Mp3Fixture::Tag::Id3v23, 0);
-            if (tag.size() % 2)
-                tag += '\0';
-            const QByteArray body = "AIFFCOMM" + be32(18) + QByteArray("\0\x01", 2) + be32(samples) +
-                                    QByteArray("\0\x10\x40\x0b\xfa\0\0\0\0\0\0\0", 12) + "SSND" + be32(8 + big.size()) +
-                                    be32(0) + be32(0) + big + "ID3 " + be32(tag.size()) + tag;
-            bytes = "FORM" + be32(body.size()) + body;
-        } else {
-            if (QStandardPaths::findExecutable(encoder.constFirst()).isEmpty())
+        QFETCH(QString, make);
+        for (const QString& tool : {make.section(' ', 0, 0), u"sox"_s})
+            if (QStandardPaths::findExecutable(tool).isEmpty())
                 QSKIP("the encoder is not installed (./build.sh test installs it)");
-            TestSupport::writeFile(at("in.wav"), wav);
-            encoder.replace(encoder.indexOf("in"), at("in.wav"));
-            encoder.replace(encoder.indexOf("out"), at(name));
-            QCOMPARE(QProcess::execute(encoder.takeFirst(), encoder), 0);
-            bytes = readFile(at(name));
-        }
+        QCOMPARE(shell("sox -n -r 8000 -b 16 -c 1 in.wav synth 0.5 square 200 && " + make, name), QString());
+        const QByteArray bytes = readFile(at(name)), wav = readFile(at("in.wav"));
         for (const bool renamed : {false, true}) {
             TestSupport::writeFile(at("inbox/" + name), renamed ? wav : bytes);
             engine_->updatestats();
@@ -587,7 +497,7 @@ private slots:
             } catch (const FilingError& error) {
                 engine_->base().ErrorHandle(error);
             }
-            const bool music = samples > 0 && !renamed;
+            const bool music = !make.contains("trim 0 0") && !renamed;
             QCOMPARE(readFile(at((music ? "outbox/Band/Light/" : "errors/Invalid file format/") + name)),
                      renamed ? wav : bytes);
             QVERIFY(QDir(at("errors/Invalid file format")).removeRecursively());
