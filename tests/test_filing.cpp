@@ -95,11 +95,9 @@ private slots:
         row("capital token, negative track", "%AR %t%", {"A", "", "", -3}, "%AR -03%/x.mp3");
         row("vertical bar, track of three digits", "%ar %t", {"A|B", "", "", 123}, "A|B 123/x.mp3");
         row("cleaned to nothing", "%ar\\%al\\%t", {"???", "?", "", 0}, "various/00/x.mp3");
-        row("empty format and levels", "\\\\", {"Artist", "Album", "", 1}, "x.mp3");
-        row("dots", "%ar\\%al", {"..", ".", "", 1}, "__/_/x.mp3");
         // A leading dot would hide the folder, or reach the program's own hidden folders.
-        row("leading dots", "%ar\\%al\\%s", {".38", "...And", ".tovrel-partial", 1},
-            "_38/_..And/_tovrel-partial/x.mp3");
+        row("dots", "%ar\\%al\\%s\\%aa", {"..", ".", ".tovrel-partial", 1, "...And"},
+            "__/_/_tovrel-partial/_..And/x.mp3");
         row("album artist", "%aa\\%al", {"A", "B", "", 1, "Various Artists"}, "Various Artists/B/x.mp3");
         row("compilation", "%aa\\%al", {"A", "B", "", 1, "", 0, 0, true}, "Various Artists/B/x.mp3");
         row("no album artist", "%aa", {"", "", "", 1}, "various/x.mp3");
@@ -119,7 +117,6 @@ private slots:
         row("file name cut, extension kept", "", {"", "", QString(300, u'é'), 1}, QString(125, u'é') + ".mp3", "%s");
         row("file name by Windows rules", "", {"", "", "A|B. ", 1}, "A_B__.mp3", "%s", true);
         // Cut to 255 bytes, never inside a character of two or four bytes.
-        row("255 bytes kept", "%ar", {QString(255, 'a'), "", "", 1}, QString(255, 'a') + "/x.mp3");
         row("two-byte characters", "%ar", {QString(300, u'é'), "", "", 1}, QString(127, u'é') + "/x.mp3");
         row("four-byte character cut", "%ar%al", {QString(253, 'a'), "🎹🎹", "", 1}, QString(253, 'a') + "/x.mp3");
         row("cut, Windows", "%ar", {QString(254, 'a') + " b", "", "", 1}, QString(254, 'a') + "_/x.mp3", "", true);
@@ -318,14 +315,14 @@ private slots:
     {
         QTest::addColumn<QByteArray>("name");
         QTest::addColumn<int>("marks");
-        for (const auto& [tag, name, marks] : {std::tuple{"ascii", "Song 1", 0},
-                                               {"utf-8", "\xc3\xa9t\xc3\xa9 \xe2\x82\xac \xf0\x9f\x8e\xb5", 0},
-                                               {"latin-1", "caf\xe9 \xf0\x9f\x8e\xb5", 1},
-                                               {"overlong", "\xc0\xaf\xe0\x80\xaf", 5},
-                                               {"surrogate", "\xed\xa0\x80\xed\xb2\x80", 6},
-                                               {"cut short", "a\xe2\x82", 2},
-                                               {"stray bytes", "\x80\xbf\xff\xfe", 4},
-                                               {"after a pair", "\xf0\x90\x82\x80\x80", 1}})
+        for (const auto& [tag, name, marks] :
+             {std::tuple{"utf-8", "\xc3\xa9t\xc3\xa9 \xe2\x82\xac \xf0\x9f\x8e\xb5", 0},
+              {"latin-1", "caf\xe9 \xf0\x9f\x8e\xb5", 1},
+              {"overlong", "\xc0\xaf\xe0\x80\xaf", 5},
+              {"surrogate", "\xed\xa0\x80\xed\xb2\x80", 6},
+              {"cut short", "a\xe2\x82", 2},
+              {"stray bytes", "\x80\xbf\xff\xfe", 4},
+              {"after a pair", "\xf0\x90\x82\x80\x80", 1}})
             QTest::newRow(tag) << QByteArray(name) + ".mp3" << marks;
     }
 
@@ -432,28 +429,24 @@ private slots:
     // WAV renamed) goes to the errors, as does a song without samples.
     void filesEveryFormat_data()
     {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("make"); // a shell command that makes "$0" of in.wav
+        QTest::addColumn<QString>("make"); // a shell command that makes "$0", the row's name, of in.wav
         const QString flac = "flac -s -T ARTIST=Band -T ALBUM=Light -o \"$0\" in.wav",
                       aiff = "sox in.wav \"$0\" %1 && /usr/bin/python3 -c \"import sys; from mutagen import aiff, id3; "
                              "f = aiff.AIFF(sys.argv[1]); f.add_tags(); f.tags.add(id3.TPE1(text='Band')); "
                              "f.tags.add(id3.TALB(text='Light')); f.save()\" \"$0\"";
-        const auto row = [](const char* tag, const char* name, const QString& make) {
-            QTest::newRow(tag) << QString(name) << make;
-        };
-        row("FLAC", "a.flac", flac);
-        row("Ogg FLAC", "b.OGA", flac + " --ogg");
-        row("Ogg Vorbis", "c.Ogg", "oggenc -Q -a Band -l Light -o \"$0\" in.wav");
-        row("Opus", "d.opus", "opusenc --quiet --artist Band --album Light in.wav \"$0\"");
-        row("WavPack", "e.wv", "wavpack -q -w Artist=Band -w Album=Light in.wav -o \"$0\"");
-        row("AIFF", "f.AIFF", aiff.arg(""));
-        row("AIFF without samples", "f.aif", aiff.arg("trim 0 0"));
+        QTest::newRow("flac.flac") << flac;
+        QTest::newRow("ogg flac.OGA") << flac + " --ogg";
+        QTest::newRow("vorbis.Ogg") << u"oggenc -Q -a Band -l Light -o \"$0\" in.wav"_s;
+        QTest::newRow("opus.opus") << u"opusenc --quiet --artist Band --album Light in.wav \"$0\""_s;
+        QTest::newRow("wavpack.wv") << u"wavpack -q -w Artist=Band -w Album=Light in.wav -o \"$0\""_s;
+        QTest::newRow("aiff.AIFF") << aiff.arg("");
+        QTest::newRow("no samples.aif") << aiff.arg("trim 0 0");
     }
 
     void filesEveryFormat()
     {
-        QFETCH(QString, name);
         QFETCH(QString, make);
+        const QString name = QTest::currentDataTag();
         for (const QString& tool : {make.section(' ', 0, 0), u"sox"_s})
             if (QStandardPaths::findExecutable(tool).isEmpty())
                 QSKIP("the encoder is not installed (./build.sh test installs it)");
