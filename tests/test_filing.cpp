@@ -135,9 +135,8 @@ private slots:
     // An outbox on a FAT stick (a loop-mounted image, when the system can mount one) takes the names made for it.
     void windowsFileSystemTakesTheLevels()
     {
-        const QString image = at("fat.img");
-        if (::geteuid() != 0 || !QFile(image).resize(8 << 20) || QProcess::execute("mkfs.vfat", {image}) != 0 ||
-            QProcess::execute("mount", {"-o", "loop", image, at("outbox")}) != 0)
+        if (::geteuid() != 0 ||
+            !shell("truncate -s 8M fat.img && mkfs.vfat fat.img && mount -o loop fat.img outbox").isEmpty())
             QSKIP("needs root, mkfs.vfat and a kernel that mounts vfat");
         const auto unmount = qScopeGuard([&] { QProcess::execute("umount", {at("outbox")}); });
         const QByteArray bytes = drop("x.mp3", "What?|Band. ", "Live\x01");
@@ -450,15 +449,14 @@ private slots:
                 QSKIP("the encoder is not installed (./build.sh test installs it)");
         QCOMPARE(shell("sox -n -r 8000 -b 16 -c 1 in.wav synth 0.5 square 200 && " + make, name), QString());
         const QByteArray bytes = readFile(at(name)), wav = readFile(at("in.wav"));
-        for (const bool renamed : {false, true}) {
-            TestSupport::writeFile(at("inbox/" + name), renamed ? wav : bytes);
+        for (const QByteArray& content : {bytes, wav}) {
+            TestSupport::writeFile(at("inbox/" + name), content);
             engine_->updatestats();
             QCOMPARE(engine_->inboxcount(), 1);
             engine_->setCurrentinfile(name);
             FilingWorker().file(engine_->job());
-            const bool music = !make.contains("trim 0 0") && !renamed;
-            QCOMPARE(readFile(at((music ? "outbox/Band/Light/" : "errors/Invalid file format/") + name)),
-                     renamed ? wav : bytes);
+            const bool music = content == bytes && !make.contains("trim 0 0");
+            QCOMPARE(readFile(at((music ? "outbox/Band/Light/" : "errors/Invalid file format/") + name)), content);
             QVERIFY(QDir(at("errors/Invalid file format")).removeRecursively());
         }
     }
