@@ -328,11 +328,9 @@ private slots:
         QFETCH(QByteArray, name);
         const QByteArray inbox = QFile::encodeName(at("inbox/")) + name,
                          filed = QFile::encodeName(at("outbox/A/B/")) + name;
-        const QByteArray bytes = Mp3Fixture::build({"A", "B", "Song", "1"});
-        const struct timespec times[2] = {{988000000, 5}, {988000000, 123456789}};
-        const int fd = ::open(inbox, O_WRONLY | O_CREAT, 0);
-        QVERIFY(fd >= 0 && ::write(fd, bytes.constData(), size_t(bytes.size())) == bytes.size() &&
-                ::fchmod(fd, 0640) == 0 && ::futimens(fd, times) == 0 && ::close(fd) == 0);
+        drop("x.mp3", "A", "B");
+        QCOMPARE(shell("chmod 640 inbox/x.mp3 && touch -d @988000000.123456789 inbox/x.mp3"), QString());
+        QVERIFY(::rename(QFile::encodeName(at("inbox/x.mp3")), inbox) == 0);
         engine_->updatestats();
         const QString listed = engine_->InboxFiles(1);
         QCOMPARE(FileName::encode(listed), name);
