@@ -17,7 +17,7 @@ case "${1:-}" in
 # (flac, oggenc, opusenc, wavpack) and mounts an encrypted folder (encfs) as an
 # outbox that takes short names only; the window test runs a private session bus
 # (dbus-run-session) to receive the notices sent where there is no tray.
-test) packages+=(xvfb xauth openbox trayer xdotool x11-utils dosfstools flac vorbis-tools opus-tools wavpack encfs dpkg-dev file desktop-file-utils appstream dbus-daemon) ;;
+test) packages+=(xvfb xauth openbox trayer xdotool x11-utils dosfstools flac vorbis-tools opus-tools wavpack sox python3-mutagen encfs dpkg-dev file desktop-file-utils appstream dbus-daemon) ;;
 package) packages+=(dpkg-dev file) ;; # dpkg-shlibdeps finds what the package depends on
 esac
 
