@@ -4,8 +4,7 @@
 #include <QString>
 #include <QStringList>
 
-// Builds small MP3 files for tests: an ID3 tag in front of (or, for ID3v1,
-// behind) a few valid MPEG-1 Layer III frames with silent payload.
+// Builds small MP3 files for tests: an ID3 tag in front of (ID3v1: behind) a few silent MPEG-1 Layer III frames.
 namespace Mp3Fixture {
 
 enum class Tag {
@@ -18,9 +17,7 @@ enum class Tag {
 };
 
 struct Tags {
-    QString artist;
-    QString album;
-    QString title;
+    QString artist, album, title;
     QString track;         // the track field as stored, such as "7" or "7/12"; empty for none
     QStringList more = {}; // further ID3v2.3/2.4 text frames, such as "TPE2=Various Artists"
 };
@@ -32,8 +29,7 @@ QByteArray build(const Tags& tags, Tag kind = Tag::Id3v23, int frames = 8);
 bool write(const QString& path, const QString& artist, const QString& album, const QString& title, int track,
            Tag kind = Tag::Id3v23);
 
-// A tagged file of `size` bytes, MPEG frames at both ends and zeros written
-// between them (no hole, so its copy writes every byte).
+// A tagged file of `size` bytes: MPEG frames at both ends, zeros written between (no hole: a copy writes them all).
 bool writeLarge(const QString& path, const Tags& tags, qint64 size);
 
 // A song (artist and album "Nest") whose ID3v2.3 tag holds `levels` chapter

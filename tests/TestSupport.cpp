@@ -94,8 +94,7 @@ void clearSettingsWithFoldersIn(const QString& root)
         SettingsStore::write(setting, root + name);
 }
 
-// `runAs` is a command that runs the holder as another user (for example
-// setpriv with its options); empty runs it as this user.
+// `runAs`, when given, runs the holder as another account (asOrdinaryAccount()).
 HeldFile::HeldFile(const QString& mode, const QString& path, const QStringList& runAs)
 {
     QStringList arguments = runAs;

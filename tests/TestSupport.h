@@ -24,17 +24,13 @@ template <typename Action> FilingError failureOf(Action action)
     return {0, QString()};
 }
 
-// A command prefix that runs a program as the ordinary account nobody, when
-// this process is root (as in CI); empty otherwise, when it is one already.
+// A command prefix that runs a program as the ordinary account nobody when this process is root (as in CI); empty
+// otherwise.
 QStringList asOrdinaryAccount();
-// `program` where that account can run it, wherever the build lives (a checkout
-// in a private home folder, mode 0700, is out of its reach): when this process
-// is root, a copy in a folder under the temporary folder that the account may
-// read but not change; otherwise the program itself.
+// `program` where that account can run it: as root, a read-only copy under the temporary folder, since a checkout in
+// a private (0700) home folder is out of its reach.
 QString reachableByOrdinaryAccount(const QString& program);
-// Runs `command` as asOrdinaryAccount() says, from where the account can reach
-// it, with a home folder of the account's own holding its settings and state;
-// gives its standard output, trimmed.
+// Runs `command` so, with a home folder of that account's own for its settings and state; gives its output, trimmed.
 QString outputAsOrdinaryAccount(const QStringList& command);
 
 // Removes the settings file, so the store starts empty.
@@ -42,8 +38,7 @@ void clearSettings();
 // Starts the settings afresh with the inbox, outbox and errors folders named so, in `root`.
 void clearSettingsWithFoldersIn(const QString& root);
 
-// A second process that holds a file open ("read", "write", "mmap", "flock")
-// from construction until release() or destruction.
+// A second process that holds a file open ("read", "write", "mmap", "flock") until release() or destruction.
 class HeldFile {
 public:
     HeldFile(const QString& mode, const QString& path, const QStringList& runAs = {});
