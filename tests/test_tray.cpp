@@ -17,7 +17,6 @@ QString xOutput(const QString& program, const QStringList& arguments)
     return QString::fromLatin1(query.readAllStandardOutput());
 }
 
-// What the screen shows where `frame` is.
 QImage onScreen(const QRect& frame)
 {
     const QPixmap shot =
@@ -75,8 +74,8 @@ private slots:
         trigger("mStart");
         QCOMPARE(light(), QColor(Qt::green));
         auto* menu = form_->findChild<QMenu*>("mService");
-        const QPoint centre = icon_->geometry().center();
         for (const char* button : {"1", "3"}) { // left, right
+            const QPoint centre = icon_->geometry().center();
             QProcess::execute("xdotool",
                               {"mousemove", QString::number(centre.x()), QString::number(centre.y()), "click", button});
             QTest::qWait(300);
