@@ -1,5 +1,4 @@
-// The tray icon and the window on a real X display (xvfb-run), as a desktop user meets them: openbox as the window
-// manager, trayer as the tray host, and xdotool to click and minimize as a user would.
+// The tray icon and the window on a real X display as a user meets them: openbox, the tray host trayer, xdotool.
 #include "TestSupport.h"
 
 #include "config/SettingsKeys.h"
@@ -10,20 +9,6 @@
 
 namespace {
 
-// The service light's colour, at the top of the icon.
-QColor topColour(const QIcon& icon)
-{
-    return icon.pixmap(32, 32).toImage().pixelColor(16, 4);
-}
-
-// Clicks `button` (1 left, 3 right) at the centre of the icon.
-void click(const QSystemTrayIcon& icon, int button)
-{
-    const QPoint centre = icon.geometry().center();
-    QProcess::execute("xdotool", {"mousemove", QString::number(centre.x()), QString::number(centre.y()), "click",
-                                  QString::number(button)});
-}
-
 QString xOutput(const QString& program, const QStringList& arguments)
 {
     QProcess query;
@@ -32,7 +17,6 @@ QString xOutput(const QString& program, const QStringList& arguments)
     return QString::fromLatin1(query.readAllStandardOutput());
 }
 
-// What the screen shows where `frame` is.
 QImage onScreen(const QRect& frame)
 {
     const QPixmap shot =
@@ -70,37 +54,35 @@ private slots:
 
     void cleanupTestCase()
     {
-        form_.reset();
-        for (QProcess* process : {&trayHost_, &windowManager_}) {
-            process->kill();
-            process->waitForFinished();
-        }
+        for (QProcess* process : {&trayHost_, &windowManager_})
+            process->kill(), process->waitForFinished();
     }
 
-    void iconAppearsWithTheTrayShowsTheSwitchAndOpensTheMenu()
+    // The icon shows the service light, and the menu on the right button only. Minimized by the window manager, the
+    // window leaves the screen and the taskbar (its client list); "Show" brings it back drawn and active. Stop leaves
+    // the focus on no text box; the window can be maximized.
+    void iconAppearsWithTheTrayThenTakesTheMinimizedWindow()
     {
         trayHost_.start("trayer", {"--edge", "top", "--align", "right", "--widthtype", "request", "--height", "32"});
         QTRY_VERIFY_WITH_TIMEOUT((icon_ = form_->findChild<QSystemTrayIcon*>()) && icon_->isVisible(), 10000);
         QTRY_VERIFY(!icon_->geometry().isEmpty());
         QCOMPARE(icon_->toolTip(), kApplicationTitle);
-        QCOMPARE(topColour(icon_->icon()), QColor(Qt::green)); // the service started on
+        const auto light = [&] { return icon_->icon().pixmap(32, 32).toImage().pixelColor(16, 4); };
+        QCOMPARE(light(), QColor(Qt::green)); // the service started on
         trigger("mStop");
-        QCOMPARE(topColour(icon_->icon()), QColor(Qt::red));
+        QCOMPARE(light(), QColor(Qt::red));
         trigger("mStart");
-        QCOMPARE(topColour(icon_->icon()), QColor(Qt::green));
+        QCOMPARE(light(), QColor(Qt::green));
         auto* menu = form_->findChild<QMenu*>("mService");
-        click(*icon_, 1); // the left button does nothing, the right one opens the menu
-        QTest::qWait(300);
-        QVERIFY(!menu->isVisible());
-        click(*icon_, 3);
-        QTRY_VERIFY(menu->isVisible());
+        for (const char* button : {"1", "3"}) { // left, right
+            const QPoint centre = icon_->geometry().center();
+            QProcess::execute("xdotool",
+                              {"mousemove", QString::number(centre.x()), QString::number(centre.y()), "click", button});
+            QTest::qWait(300);
+            QTRY_COMPARE(menu->isVisible(), *button == '3');
+        }
         menu->hide();
-    }
 
-    // Minimized by the window manager, the window leaves the screen and the taskbar (the window manager's client list);
-    // "Show" brings it back drawn and active. Stop leaves the focus on no text box; the window can be maximized.
-    void minimizingWithdrawsTheWindowUntilShow()
-    {
         const QRect frame = form_->frameGeometry();
         QProcess::execute("xdotool", {"windowminimize", QString::number(form_->winId())});
         QTRY_VERIFY(!form_->isVisible());
@@ -120,7 +102,8 @@ private slots:
     }
 
     // The program itself, started minimized where there is a tray, shows only its icon until it is started again.
-    void minimizedStartShowsOnlyTheIconUntilStartedAgain()
+    // Last: Exit removes the icon at once, the window right after.
+    void minimizedStartShowsOnlyTheIconUntilStartedAgainAndExit()
     {
         QProcess program;
         program.start(QStringLiteral(TOVREL_PATH), {"--minimized"});
@@ -137,11 +120,6 @@ private slots:
         QTRY_COMPARE(windows(shown), 1);
         program.terminate();
         QVERIFY(program.waitForFinished(10000));
-    }
-
-    // Last: the icon goes at once, the window right after.
-    void exitRemovesTheIconAtOnce()
-    {
         trigger("mExit");
         QVERIFY(!icon_->isVisible());
         QVERIFY(form_->isVisible());
