@@ -16,10 +16,8 @@
 
 using namespace DialogDriver;
 
-namespace {
-
 // The three folder texts, after setting them to `texts` when given.
-QStringList folders(const QWidget* dialog, const QStringList& texts = {})
+static QStringList folders(const QWidget* dialog, const QStringList& texts = {})
 {
     QStringList shown;
     for (const char* name : {"txtinboxpath", "txtoutboxpath", "txtErrorsPath"}) {
@@ -29,8 +27,6 @@ QStringList folders(const QWidget* dialog, const QStringList& texts = {})
     }
     return shown;
 }
-
-} // namespace
 
 class TestOptions : public QObject {
     Q_OBJECT
@@ -57,7 +53,7 @@ private slots:
     }
 
     // The folders are beside a program run where it was built, in the music folder for one installed (bin by share).
-    void defaultFolders()
+    void defaultsRefusalChooserCancelAndOk()
     {
         QTemporaryDir root;
         const QString bin = root.filePath("bin"),
@@ -69,12 +65,8 @@ private slots:
         TestSupport::writeFile(userDirs, "XDG_MUSIC_DIR=\"$HOME/Songs\"\n");
         QCOMPARE(DefaultFolders::baseFor(bin), QDir::homePath() + "/Songs/Tovrel");
         QFile::remove(userDirs);
-    }
-
-    // Defaults; one folder in two boxes refused; the chooser, titled after its box, opens at the nearest folder that
-    // exists and fills the box only when accepted; Cancel writes nothing; stored values shown, OK writes them as typed.
-    void defaultsRefusalChooserCancelAndOk()
-    {
+        // Defaults shown; a folder in two boxes refused; the chooser, titled after its box, opens at the nearest folder
+        // that exists, fills its box once accepted; Cancel writes nothing; stored values shown, OK writes as typed.
         processor process;
         const QString dir = QCoreApplication::applicationDirPath(), temp = QDir::tempPath();
         Options empty(process);
@@ -116,12 +108,10 @@ private slots:
         const auto row = [](const char* tag, const char* typed, const char* line, const char* format) {
             QTest::newRow(tag) << typed << line << format;
         };
-        row("typed /", "%ar/%al", "FileFormat=%ar\\\\%al", "%ar\\%al");
         row("typed, cleaned", "%ar\\?*:><\"%al/%t - %s", "FileFormat=%ar\\\\%al\\\\%t - %s", "%ar\\%al\\%t - %s");
         row("typed, quoted", "%ar; %al", "FileFormat=\"%ar; %al\"", "%ar; %al");
         row("typed @", "@%ar", "FileFormat=@@%ar", "@%ar");
         row("typed empty", "", "FileFormat=", "");
-        row("by hand, single", "by hand", "FileFormat=%ar\\%al", "%ar\\%al");
         row("by hand, doubled", "by hand", "fileformat = %ar\\\\%al\\%t - %s", "%ar\\%al\\%t - %s");
         row("by hand, quoted", "by hand", "FileFormat=\"%ar\\\\%al\"", "%ar\\%al");
     }
@@ -129,7 +119,6 @@ private slots:
     {
         QFETCH(QString, typed);
         QFETCH(QString, line);
-        QFETCH(QString, format);
         processor process;
         const QByteArray file = "[Advanced]\n" + line.toUtf8() + "\n";
         if (typed == "by hand") {
@@ -145,8 +134,8 @@ private slots:
             click(&options, "cmdCancel");
             QCOMPARE(TestSupport::readFile(SettingsStore::filePath()), file + "FileNameFormat=\n");
         }
-        QCOMPARE(process.folderFormat(), format);
-        QCOMPARE(control(std::make_unique<advanced>(process).get(), "txtFileFormat")->text(), format);
+        QTEST(process.folderFormat(), "format");
+        QTEST(control(std::make_unique<advanced>(process).get(), "txtFileFormat")->text(), "format");
     }
 
     // The preview: the example song for an empty inbox, else the first three files, each where the filing puts it.
@@ -182,7 +171,6 @@ private slots:
     {
         QTest::addColumn<QStringList>("paths"); // under a temporary folder holding "box" and "link" to it
         QTest::addColumn<bool>("unique");
-        QTest::newRow("trailing slash") << QStringList{"box", "box/", "e"} << false;
         QTest::newRow("dot-dot and dot") << QStringList{"box", "x/../e", "./e"} << false;
         QTest::newRow("symbolic link") << QStringList{"e", "box", "link"} << false;
         QTest::newRow("missing folders") << QStringList{"new/a", "new/./a//", "e"} << false;
@@ -227,9 +215,9 @@ private slots:
         processor process;
         const QString entry = Autostart::filePath(), folder = QFileInfo(entry).absolutePath();
         QCOMPARE(entry, qEnvironmentVariable("XDG_CONFIG_HOME") + "/autostart/tovrel.desktop");
-        QFile::remove(entry);
-        for (int step = 0; step < 4; ++step) { // Cancel, then OK, with the box ticked; the same with it cleared
-            const bool wanted = step < 2, ok = step % 2;
+        Autostart::setEnabled(true);
+        for (int step = 0; step < 4; ++step) { // Cancel, then OK, with the box cleared; the same with it ticked
+            const bool wanted = step >= 2, ok = step % 2;
             Options dialog(process);
             QCOMPARE(control<QCheckBox>(&dialog, "chkAutostart")->isChecked(), !wanted);
             control<QCheckBox>(&dialog, "chkAutostart")->setChecked(wanted);
@@ -239,7 +227,6 @@ private slots:
         // Desktop entries read Exec as quoted arguments with their own escapes.
         QCOMPARE(Autostart::execLine("/usr/bin/tovrel"), "/usr/bin/tovrel --minimized");
         QCOMPARE(Autostart::execLine("/My Music/b$c\\d\"e%f"), "\"/My Music/b\\\\$c\\\\\\\\d\\\\\"e%%f\" --minimized");
-        Autostart::setEnabled(true);
         QVERIFY(TestSupport::readFile(entry).contains(
             "\nExec=" + Autostart::execLine(QCoreApplication::applicationFilePath()).toUtf8() + "\n"));
         if (const QString validator = QStandardPaths::findExecutable("desktop-file-validate"); !validator.isEmpty())
