@@ -9,8 +9,7 @@ namespace Mp3Fixture {
 
 namespace {
 
-// Big-endian, in bytes of `bits` bits: 8 for plain sizes, 7 for the synchsafe
-// sizes of the tag header and of ID3v2.4 frames.
+// Big-endian, in bytes of `bits` bits: 8 for plain sizes, 7 for the synchsafe sizes of the tag and ID3v2.4 frames.
 QByteArray number(quint32 value, int width, int bits = 8)
 {
     QByteArray bytes(width, '\0');

@@ -32,8 +32,7 @@ bool write(const QString& path, const QString& artist, const QString& album, con
 // A tagged file of `size` bytes: MPEG frames at both ends, zeros written between (no hole: a copy writes them all).
 bool writeLarge(const QString& path, const Tags& tags, qint64 size);
 
-// A song (artist and album "Nest") whose ID3v2.3 tag holds `levels` chapter
-// frames, each nested in the one before, the title frame innermost.
+// A song (artist and album "Nest") whose tag holds `levels` chapters, each in the one before, the title innermost.
 QByteArray nestedChapters(int levels);
 
 } // namespace Mp3Fixture

@@ -24,8 +24,7 @@ template <typename Action> FilingError failureOf(Action action)
     return {0, QString()};
 }
 
-// A command prefix that runs a program as the ordinary account nobody when this process is root (as in CI); empty
-// otherwise.
+// A command prefix that runs a program as the ordinary account nobody when root (as in CI); empty otherwise.
 QStringList asOrdinaryAccount();
 // `program` where that account can run it: as root, a read-only copy under the temporary folder, since a checkout in
 // a private (0700) home folder is out of its reach.

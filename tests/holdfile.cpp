@@ -1,6 +1,5 @@
-// holdfile MODE PATH: holds PATH the way MODE says, prints "ready", and lets go
-// when its standard input closes. MODE is read, write, mmap (mapped, with the
-// descriptor closed) or flock (opened for reading with an exclusive lock).
+// holdfile MODE PATH: holds PATH as MODE says, prints "ready", and lets go when its standard input closes. MODE is
+// read, write, mmap (mapped, with the descriptor closed) or flock (opened for reading with an exclusive lock).
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
