@@ -127,24 +127,36 @@ void Options::chooseFolder(QLineEdit* box, const QLabel* label)
     }
 }
 
-bool Options::PathsAreUnique() const
+// Compared as the program will use them: "~" expanded, then resolved. A
+// folder inside another would have its files filed again, or be emptied.
+QString Options::FolderConflict(const QString& inboxPath, const QString& outboxPath, const QString& errorsPath)
 {
-    return PathsAreUnique(txtinboxpath->text(), txtoutboxpath->text(), txtErrorsPath->text());
-}
-
-// Compared as the program will use them: "~" expanded, then resolved.
-bool Options::PathsAreUnique(const QString& inboxPath, const QString& outboxPath, const QString& errorsPath)
-{
-    const QString inbox = commonold::ResolvedFolder(withHomeFolder(inboxPath));
-    const QString outbox = commonold::ResolvedFolder(withHomeFolder(outboxPath));
-    const QString errors = commonold::ResolvedFolder(withHomeFolder(errorsPath));
-    return inbox != outbox && inbox != errors && outbox != errors;
+    const QList<std::pair<QString, QString>> folders{{QStringLiteral("inbox"), inboxPath},
+                                                     {QStringLiteral("outbox"), outboxPath},
+                                                     {QStringLiteral("errors folder"), errorsPath}};
+    QStringList resolved;
+    for (const auto& folder : folders)
+        resolved << commonold::ResolvedFolder(withHomeFolder(folder.second));
+    const auto inside = [](const QString& inner, const QString& outer) {
+        return inner.startsWith(outer.endsWith(QLatin1Char('/')) ? outer : outer + QLatin1Char('/'));
+    };
+    for (int a = 0; a < 3; ++a) {
+        for (int b = 0; b < 3; ++b) {
+            if (a < b && resolved[a] == resolved[b])
+                return QStringLiteral("Can't have the same path for two locations.");
+            if (a != b && inside(resolved[a], resolved[b]))
+                return QStringLiteral("Can't have one location inside another: the %1 %2 is inside the %3 %4.")
+                    .arg(folders[a].first, folders[a].second, folders[b].first, folders[b].second);
+        }
+    }
+    return {};
 }
 
 void Options::save()
 {
-    if (!PathsAreUnique()) {
-        MessageBox::show(this, QStringLiteral("Can't have the same path for two locations."));
+    if (const QString conflict = FolderConflict(txtinboxpath->text(), txtoutboxpath->text(), txtErrorsPath->text());
+        !conflict.isEmpty()) {
+        MessageBox::show(this, conflict);
         return;
     }
     if (!applyAutostart())

@@ -19,11 +19,10 @@ class Options : public QDialog {
 public:
     explicit Options(processor& process, QWidget* parent = nullptr);
 
-    // True when the three folders differ pairwise as the file system resolves
-    // them, so one folder cannot be given twice under two spellings.
-    bool PathsAreUnique() const;
-    // The same for three folders as the settings give them ("~" for the home folder).
-    static bool PathsAreUnique(const QString& inbox, const QString& outbox, const QString& errors);
+    // Why the three folders, as the settings give them ("~" for the home
+    // folder), cannot serve together: one given twice or one inside another,
+    // as the file system resolves them, whatever the spelling. Empty when they can.
+    static QString FolderConflict(const QString& inbox, const QString& outbox, const QString& errors);
 
 private:
     void createControls();

@@ -3,6 +3,7 @@
 #include "engine/AudioFormats.h"
 #include "engine/FileName.h"
 #include "engine/FilingError.h"
+#include "engine/FittingMove.h"
 #include "engine/FolderEntries.h"
 #include "engine/SafeMove.h"
 
@@ -95,7 +96,7 @@ bool moveInto(const QString& inboxPath, const QString& source, const QString& ou
 {
     try {
         SafeMove move(inboxPath, source);
-        return move.moveTo({outboxPath, folder, name, {}}).sourceRemoved;
+        return moveUnderFittingName(move, {outboxPath, folder, name, {}}).sourceRemoved;
     } catch (const FilingError&) {
         return false;
     }
@@ -103,7 +104,8 @@ bool moveInto(const QString& inboxPath, const QString& source, const QString& ou
 
 } // namespace
 
-AlbumFolder::AlbumFolder(const QString& inboxPath, const QString& name) : inboxPath_(inboxPath), name_(name)
+AlbumFolder::AlbumFolder(const QString& inboxPath, const QString& name, const FolderIdentities& keptOut)
+    : inboxPath_(inboxPath), name_(name)
 {
     const int inboxFd = ::open(FileName::encode(inboxPath.isEmpty() ? QStringLiteral("/") : inboxPath).constData(),
                                O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -114,6 +116,12 @@ AlbumFolder::AlbumFolder(const QString& inboxPath, const QString& name) : inboxP
     if (albumFd < 0)
         return;
     isFolder_ = true;
+    struct stat album;
+    if (::fstat(albumFd, &album) == 0 && keptOut.contains(FolderIdentity::of(album))) {
+        keptOut_ = true;
+        ::close(albumFd);
+        return;
+    }
     qint64 newest = 0;
     int entries = 0;
     // The change time, which no program can set back, tells when anything in
@@ -133,7 +141,9 @@ AlbumFolder::AlbumFolder(const QString& inboxPath, const QString& name) : inboxP
             note(info);
             const QString name = FileName::decode(QByteArrayView(entry, qsizetype(std::strlen(entry))));
             const QString path = relative + QLatin1Char('/') + name;
-            if (S_ISDIR(info.st_mode) && depth < kDeepest) {
+            if (S_ISDIR(info.st_mode) && keptOut.contains(FolderIdentity::of(info))) {
+                ++others_; // left alone, and so is the folder that holds it
+            } else if (S_ISDIR(info.st_mode) && depth < kDeepest) {
                 const int sub = openFolderAt(folderFd, entry);
                 if (sub < 0) {
                     ++others_;
@@ -165,6 +175,8 @@ AlbumFolder::AlbumFolder(const QString& inboxPath, const QString& name) : inboxP
 
 QString AlbumFolder::reason() const
 {
+    if (keptOut_)
+        return QStringLiteral("the outbox or the errors folder: never filed");
     if (!standsStill_)
         return QStringLiteral("the folder is still changing");
     if (!songs_.isEmpty())

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/FolderIdentity.h"
+
 #include <QHash>
 #include <QString>
 #include <QStringList>
@@ -15,7 +17,9 @@ public:
     static constexpr int kStandStillSeconds = 3;
 
     // Looks at `name`, an entry of the inbox folder `inboxPath` (ending in "/").
-    AlbumFolder(const QString& inboxPath, const QString& name);
+    // The folders `keptOut` (the outbox, the errors folder) are never taken
+    // for albums nor walked into, however they came to be inside the inbox.
+    AlbumFolder(const QString& inboxPath, const QString& name, const FolderIdentities& keptOut = {});
 
     bool isFolder() const { return isFolder_; }
     bool standsStill() const { return standsStill_; }
@@ -41,6 +45,7 @@ private:
     QString inboxPath_;
     QString name_;
     bool isFolder_ = false;
+    bool keptOut_ = false;
     bool standsStill_ = false;
     QStringList songs_;      // relative to the inbox
     QStringList companions_; // relative to the inbox

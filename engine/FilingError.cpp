@@ -38,7 +38,7 @@ FilingError FilingError::atDestination(int err, const QString& folder)
     return error;
 }
 
-FilingError FilingError::notOwned(const QString& folder, const QString& why)
+FilingError FilingError::refusedFolder(const QString& folder, const QString& why)
 {
     FilingError error(70, why, EPERM);
     error.folder_ = folder;

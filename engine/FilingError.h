@@ -17,9 +17,9 @@ public:
     // permission, missing, an I/O error), unless the file system refused the
     // name itself, which blames the file whose tags or name made it.
     static FilingError atDestination(int err, const QString& folder);
-    // A folder the program will not write through: another account's link, or
-    // another account's folder where only the program's own may be; `why` says which.
-    static FilingError notOwned(const QString& folder, const QString& why);
+    // A folder the program will not write through or into: another account's
+    // link or folder, or one inside the folder the file is taken from; `why` says which.
+    static FilingError refusedFolder(const QString& folder, const QString& why);
     static FilingError overflow();
     static FilingError subscriptOutOfRange();
     // `failure` itself when it is a FilingError, else one numbered 0.

@@ -5,6 +5,8 @@
 #include "engine/commonold.h"
 #include "engine/processor.h"
 
+#include <cerrno>
+
 namespace {
 
 // Often enough for a bar that moves smoothly, rarely enough to cost nothing.
@@ -18,14 +20,18 @@ void FilingWorker::file(const FilingJob& job)
     Result result;
     result.name = job.currentinfile;
     sinceProgress_.start();
+    // A file its owner removed meanwhile is no failure: it has simply gone.
+    const auto gone = [&] { return !commonold::FileExists(job.inboxpath + job.currentinfile); };
     try {
         result.moved = processor::process(job, goOn);
+        if (result.moved.outcome == MoveResult::Outcome::Abandoned && gone())
+            result.outcome = Outcome::Gone;
     } catch (const std::exception& failure) {
         // A destination that cannot take the file is not the file's fault.
         result.failure = FilingError::describe(failure);
         const FilingError error = FilingError::of(failure);
-        if (error.blamesDestination()) {
-            result.outcome = Outcome::Waiting;
+        if (error.blamesDestination() || (error.lastDllError() == ENOENT && gone())) {
+            result.outcome = error.blamesDestination() ? Outcome::Waiting : Outcome::Gone;
             emit filed(result);
             return;
         }

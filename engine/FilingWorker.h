@@ -23,6 +23,7 @@ public:
         ErrorFiled,  // it could not be filed; `moved` says where the error filing put it
         LogFailed,   // it could not be filed, went to the errors folder, but without its log
         LeftInInbox, // it could not be filed, and the error filing failed too
+        Gone,        // it left the inbox before it could be filed (its owner removed it)
     };
     struct Result {
         Outcome outcome = Outcome::Filed;
@@ -33,7 +34,7 @@ public:
         // The inbox file is gone: the backlog moved on.
         bool leftTheInbox() const
         {
-            return outcome == Outcome::LogFailed ||
+            return outcome == Outcome::LogFailed || outcome == Outcome::Gone ||
                    ((outcome == Outcome::Filed || outcome == Outcome::ErrorFiled) && moved.sourceRemoved);
         }
     };

@@ -5,19 +5,23 @@
 
 namespace {
 
-// The track number as the folder format shows it: 7 gives "07", -3 gives "-03".
+// The track number as the folder format shows it: 7 gives "07", -3 gives "-03";
+// none (0) gives nothing, so its level is left out.
 QString FormatTrack(int track)
 {
+    if (track == 0)
+        return {};
     const qint64 number = track;
     const QString digits = QString::number(qAbs(number)).rightJustified(2, QLatin1Char('0'));
     return number < 0 ? QLatin1Char('-') + digits : digits;
 }
 
 // Tag text as one name: composed (NFC), so that "é" typed on one system and
-// "e" with a combining accent from another make one folder, then cleaned.
+// "e" with a combining accent from another make one folder, cleaned, and
+// without the white space around it, which no file manager shows.
 QString Clean(const QString& text)
 {
-    return commonold::CleanName(text.normalized(QString::NormalizationForm_C));
+    return commonold::CleanName(text.normalized(QString::NormalizationForm_C)).trimmed();
 }
 
 QString Artist(const TagValues& tags)
@@ -202,16 +206,17 @@ QString FiledPath::path() const
 FiledPath FiledPathFor(const QString& folderFormat, const QString& fileNameFormat, const TagValues& tags,
                        const QString& inboxName, NameRules rules)
 {
-    FiledPath filed{{}, inboxName};
+    // The inbox name came from another file system: it is fitted to this one's rules too.
+    FiledPath filed{{}, rules == NameRules::Posix ? inboxName : FitFileName(inboxName, rules, kMaxNameBytes)};
     for (const Replaced& level : ReplaceTokens(folderFormat, tags, QLatin1Char('\\'))) {
-        const QString fitted = FitFolderName(level.text, rules);
+        const QString fitted = FitFolderName(level.text.trimmed(), rules);
         if (!fitted.isEmpty() && !(level.hasTokens && level.everyTokenEmpty))
             filed.levels << fitted;
     }
     if (fileNameFormat.isEmpty())
         return filed;
     const Replaced name = ReplaceTokens(fileNameFormat, tags).constFirst();
-    const QString stem = commonold::CleanName(name.text);
+    const QString stem = commonold::CleanName(name.text).trimmed();
     if (name.someTokenEmpty || stem.isEmpty())
         return filed;
     const qsizetype dot = inboxName.lastIndexOf(QLatin1Char('.'));

@@ -42,9 +42,10 @@ struct FiledPath {
 // Where the inbox file `inboxName` with these tags is filed. The tokens of
 // `folderFormat` are replaced by their values in one pass from left to right,
 // so a value is never read as a token; the result is split at "\" into
-// levels. A level that comes out empty, or whose tokens all came out empty
-// (a one-disc set for "Disc %d"), is left out; each level is made to fit (see
-// FitFolderName). An empty `fileNameFormat` keeps the inbox name; otherwise its
+// levels, each without white space around it. A level that comes out empty,
+// or whose tokens all came out empty (a one-disc set for "Disc %d"), is left
+// out; each level is made to fit (see FitFolderName). An empty
+// `fileNameFormat` keeps the inbox name (fitted under Windows rules); otherwise its
 // tokens make the name, followed by the inbox name's extension, unless one of
 // them came out empty: then the inbox name is kept. A name made from tags is
 // fitted like a level, its extension kept within the 255 bytes.

@@ -59,6 +59,12 @@ void History::recordFailure(const QString& inboxName, const QString& why)
     append(QStringLiteral("error\t") + oneField(inboxName) + QLatin1Char('\t') + oneField(why));
 }
 
+void History::recordGone(const QString& inboxName)
+{
+    lastFailure_.remove(inboxName);
+    append(QStringLiteral("gone\t") + oneField(inboxName) + QStringLiteral("\tleft the inbox before it was filed"));
+}
+
 void History::append(const QString& line)
 {
     QDir().mkpath(folder_);

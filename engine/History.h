@@ -28,6 +28,8 @@ public:
     // the errors folder as it should, saying why. A file tried again and again
     // for the same reason gets the line once.
     void recordFailure(const QString& inboxName, const QString& why);
+    // One "gone" line for a file that left the inbox before it could be filed.
+    void recordGone(const QString& inboxName);
 
     static constexpr qint64 kRotateAtBytes = 1024 * 1024;
 

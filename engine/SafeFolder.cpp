@@ -2,6 +2,7 @@
 
 #include "engine/FileName.h"
 #include "engine/FilingError.h"
+#include "engine/FolderEntries.h"
 
 #include <cerrno>
 #include <climits>
@@ -86,7 +87,7 @@ int SafeFolder::open(const QString& root, const QString& folder, bool create)
         }
         ::close(fd);
         if (next < 0 && err == ELOOP)
-            throw FilingError::notOwned(blamed, QStringLiteral("Link of another account"));
+            throw FilingError::refusedFolder(blamed, QStringLiteral("Link of another account"));
         if (next < 0)
             throw FilingError::atDestination(err, blamed);
         fd = next;
@@ -104,4 +105,36 @@ bool SafeFolder::isPrivate(int fd)
     struct stat info;
     return ::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == ::geteuid() &&
            (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+QString SafeFolder::spellingInUse(const QString& root, const QString& folder, const QString& level)
+{
+    int fd = -1;
+    try {
+        fd = open(root, folder);
+    } catch (const FilingError&) { // the creation that follows says what is wrong
+        return level;
+    }
+    struct stat info;
+    QString spelling = level;
+    if (::fstatat(fd, FileName::encode(level).constData(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+        const QString folded = level.toCaseFolded();
+        QStringList alike;
+        forEachEntry(fd, [&](const dirent* entry) {
+            const QString name = FileName::decode(entry->d_name);
+            if (name.toCaseFolded() == folded)
+                alike << name;
+        });
+        alike.sort();
+        for (const QString& name : std::as_const(alike)) {
+            const int sub = openLevel(fd, FileName::encode(name));
+            if (sub >= 0) {
+                ::close(sub);
+                spelling = name;
+                break;
+            }
+        }
+    }
+    ::close(fd);
+    return spelling;
 }

@@ -22,6 +22,11 @@ int open(const QString& root, const QString& folder, bool create = false);
 // open with `create`, closing the folder again.
 void create(const QString& root, const QString& folder);
 
+// The name under which `folder` (under `root`) holds the folder `level`:
+// `level` itself when an entry of that name is there or none is like it,
+// else the first folder whose name differs from it only in letter case.
+QString spellingInUse(const QString& root, const QString& folder, const QString& level);
+
 // The folder `name` in the folder open as `parentFd`, a link followed only
 // when it is this account's own; -1 with errno set (ELOOP for another
 // account's link) when it cannot be opened.

@@ -106,16 +106,58 @@ template <typename Take> void forEachName(int folderFd, Take take)
 
 // Refuses to replace a file of the target name, also on a file system whose
 // rename cannot be told to: a new hard link refuses a taken name just as well.
+// Where there are no hard links either (FAT and exFAT through FUSE), the name
+// is taken by an empty file of this program's own, which only then is
+// renamed over. EINVAL from the rename is ambiguous (no such rename here, or
+// a name the file system refuses); the link or the empty file tells which:
+// -1 with errno EINVAL means the name is refused.
 int renameNoReplace(int fromFd, const QByteArray& from, int toFd, const QByteArray& to)
 {
     if (::renameat2(fromFd, from.constData(), toFd, to.constData(), RENAME_NOREPLACE) == 0)
         return 0;
     if (errno != EINVAL && errno != ENOSYS)
         return -1;
-    if (::linkat(fromFd, from.constData(), toFd, to.constData(), 0) != 0)
+    if (::linkat(fromFd, from.constData(), toFd, to.constData(), 0) == 0) {
+        ::unlinkat(fromFd, from.constData(), 0);
+        return 0;
+    }
+    if (errno != EPERM && errno != EOPNOTSUPP && errno != ENOSYS && errno != EMLINK)
         return -1;
-    ::unlinkat(fromFd, from.constData(), 0);
-    return 0;
+    const int held = ::openat(toFd, to.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (held < 0)
+        return -1;
+    struct stat mine, there;
+    const bool renamed = ::fstat(held, &mine) == 0 && ::renameat(fromFd, from.constData(), toFd, to.constData()) == 0;
+    const int err = errno;
+    // The empty file goes again only while it is still the one made here.
+    if (!renamed && ::fstatat(toFd, to.constData(), &there, AT_SYMLINK_NOFOLLOW) == 0 &&
+        there.st_dev == mine.st_dev && there.st_ino == mine.st_ino)
+        ::unlinkat(toFd, to.constData(), 0);
+    ::close(held);
+    errno = err;
+    return renamed ? 0 : -1;
+}
+
+// True when the folder open as `folderFd` is the folder `root` or lies inside
+// it, however it was reached: its parents are followed up to "/".
+bool isWithin(int folderFd, const struct stat& root)
+{
+    int fd = ::openat(folderFd, ".", O_PATH | O_DIRECTORY | O_CLOEXEC);
+    bool within = false;
+    struct stat info, above;
+    for (int depth = 0; fd >= 0 && depth < PATH_MAX / 2 && ::fstat(fd, &info) == 0; ++depth) {
+        within = info.st_dev == root.st_dev && info.st_ino == root.st_ino;
+        const int parent = within ? -1 : ::openat(fd, "..", O_PATH | O_DIRECTORY | O_CLOEXEC);
+        ::close(fd);
+        fd = parent;
+        if (fd >= 0 && ::fstat(fd, &above) == 0 && above.st_dev == info.st_dev && above.st_ino == info.st_ino) {
+            ::close(fd); // "/" is its own parent
+            fd = -1;
+        }
+    }
+    if (fd >= 0)
+        ::close(fd);
+    return within;
 }
 
 // "name.mp3" for 1, then "name (2).mp3", "name (3).mp3", ... A name that the
@@ -170,10 +212,15 @@ void writeBehind(int fd, off_t& written, off_t start, off_t end)
 }
 
 // A partial copy: in the hidden folder of the root when that is on the
-// destination's file system, else in the destination folder itself.
+// destination's file system, else in the destination folder itself, as
+// ".tovrel-partial-<pid>-<random>". Such a copy is first noted in the root's
+// hidden folder ("<pid>-<random>.in", holding the folder's path under the
+// root), so that what a killed run left there is found at the next start.
 struct Temporary {
     int folderFd = -1;
     bool ownsFolder = false;
+    int notesFd = -1; // the root's hidden folder, when the copy is not in it
+    QByteArray note;
     QByteArray name;
     int fd = -1;
 
@@ -181,32 +228,41 @@ struct Temporary {
     Temporary(const QString& root, int destinationFd, bool inDestination, const QString& folder)
     {
         struct stat rootInfo, destination;
-        const int rootFd = inDestination ? -1 : openFolder(FileName::encode(root));
+        const int rootFd = openFolder(FileName::encode(root));
         const int partialFd = rootFd < 0 ? -1 : ownHiddenFolder(rootFd, kPartial, true);
         const int partialErr = errno;
         if (rootFd >= 0)
             ::close(rootFd);
         if (partialFd < 0 && rootFd >= 0 && partialErr == EPERM)
-            throw FilingError::notOwned(root + QLatin1String(kPartial) + QLatin1Char('/'),
-                                        QStringLiteral("Folder of another account"));
-        if (partialFd >= 0 && ::fstat(partialFd, &rootInfo) == 0 && ::fstat(destinationFd, &destination) == 0 &&
-            rootInfo.st_dev == destination.st_dev) {
+            throw FilingError::refusedFolder(root + QLatin1String(kPartial) + QLatin1Char('/'),
+                                             QStringLiteral("Folder of another account"));
+        if (!inDestination && partialFd >= 0 && ::fstat(partialFd, &rootInfo) == 0 &&
+            ::fstat(destinationFd, &destination) == 0 && rootInfo.st_dev == destination.st_dev) {
             folderFd = partialFd;
             ownsFolder = true;
         } else {
-            if (partialFd >= 0)
-                ::close(partialFd);
             folderFd = destinationFd;
+            notesFd = partialFd;
         }
+        const QByteArray under = FileName::encode(folder).mid(FileName::encode(root).size());
+        int err = 0;
         for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-            name = (ownsFolder ? QByteArray() : QByteArray(kPartial) + '-') + QByteArray::number(::getpid()) + '-' +
-                   QByteArray::number(QRandomGenerator::global()->generate64(), 36);
+            const QByteArray id = QByteArray::number(::getpid()) + '-' +
+                                  QByteArray::number(QRandomGenerator::global()->generate64(), 36);
+            name = ownsFolder ? id : QByteArray(kPartial) + '-' + id;
+            if (notesFd >= 0 && !writeNote(id + ".in", under)) {
+                err = errno;
+                break;
+            }
             fd = ::openat(folderFd, name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-            if (fd < 0 && errno != EEXIST)
+            err = errno;
+            if (fd < 0)
+                dropNote();
+            if (fd < 0 && err != EEXIST)
                 break;
         }
         if (fd < 0) {
-            const int err = errno;
+            name.clear();
             closeFolder();
             blame(folder, err);
         }
@@ -215,6 +271,29 @@ struct Temporary {
     {
         discard();
         closeFolder();
+    }
+    // The note is on disk before the copy it tells of is begun.
+    bool writeNote(const QByteArray& noteName, const QByteArray& under)
+    {
+        const int noteFd =
+            ::openat(notesFd, noteName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (noteFd < 0)
+            return false;
+        note = noteName;
+        const bool written = writeAll(noteFd, under.constData(), under.size(), 0) && ::fsync(noteFd) == 0;
+        const int err = errno;
+        ::close(noteFd);
+        ::fsync(notesFd);
+        if (!written)
+            dropNote();
+        errno = err;
+        return written;
+    }
+    void dropNote()
+    {
+        if (!note.isEmpty())
+            ::unlinkat(notesFd, note.constData(), 0);
+        note.clear();
     }
     // Flushes and closes the copy; false with errno set on failure.
     bool finish()
@@ -226,7 +305,11 @@ struct Temporary {
         errno = flushed ? errno : err;
         return flushed && closed;
     }
-    void placed() { name.clear(); }
+    void placed()
+    {
+        name.clear();
+        dropNote();
+    }
     void discard()
     {
         if (fd >= 0)
@@ -235,12 +318,16 @@ struct Temporary {
         if (!name.isEmpty())
             ::unlinkat(folderFd, name.constData(), 0);
         name.clear();
+        dropNote();
     }
     void closeFolder()
     {
         if (ownsFolder)
             ::close(folderFd);
+        if (notesFd >= 0)
+            ::close(notesFd);
         ownsFolder = false;
+        notesFd = -1;
     }
 };
 
@@ -258,6 +345,8 @@ SafeMove::SafeMove(const QString& folder, const QString& below)
     const qsizetype slash = path.lastIndexOf('/');
     name_ = path.mid(slash + 1);
     folderFd_ = openFolder(FileName::encode(folder));
+    if (folderFd_ >= 0 && ::fstat(folderFd_, &root_) != 0)
+        root_ = {};
     for (const QByteArray& level : path.left(qMax<qsizetype>(0, slash)).split('/')) {
         if (folderFd_ < 0)
             break;
@@ -338,12 +427,10 @@ MoveResult SafeMove::moveTo(const Destination& to, const Progress& progress)
     const Closer closeDestination{destinationFd};
     const QByteArray wanted = FileName::encode(to.name);
     const QByteArray companion = FileName::encode(to.companion);
-    // The destination is the source itself (one folder given as both inbox and
-    // outbox): it must not be taken for its own duplicate and removed.
-    struct stat here, there;
-    if (wanted == name_ && ::fstat(folderFd_, &here) == 0 && ::fstat(destinationFd, &there) == 0 &&
-        here.st_dev == there.st_dev && here.st_ino == there.st_ino)
-        blame(to.folder, EEXIST);
+    // A file filed inside the folder it is taken from (the inbox inside the
+    // outbox, a link back into it) would be taken from there again.
+    if (root_.st_ino != 0 && isWithin(destinationFd, root_))
+        throw FilingError::refusedFolder(to.folder, QStringLiteral("Folder inside the one the file is taken from"));
     // Names taken by other files are passed over before anything is copied.
     int number = 1;
     try {
@@ -386,7 +473,7 @@ MoveResult SafeMove::moveTo(const Destination& to, const Progress& progress)
                 struct stat landed;
                 if (::fstatat(destinationFd, name.constData(), &landed, AT_SYMLINK_NOFOLLOW) != 0 ||
                     landed.st_dev != copied.st_dev || landed.st_ino != copied.st_ino)
-                    throw FilingError::notOwned(to.folder, QStringLiteral("Copy replaced by another account"));
+                    throw FilingError::refusedFolder(to.folder, QStringLiteral("Copy replaced by another account"));
                 return placed(MoveResult::Outcome::Filed, name, to.folder, number > 1);
             }
             if (errno == EXDEV && !inDestination)
@@ -445,7 +532,9 @@ SafeMove::Slot SafeMove::slotAt(int folderFd, const QByteArray& name, const QByt
                    ? Slot::Free
                    : Slot::Other;
     }
-    if (!S_ISREG(info.st_mode) || info.st_size != start_.st_size)
+    // The very file being filed (another name of it) is not its own duplicate.
+    const bool itself = info.st_dev == start_.st_dev && info.st_ino == start_.st_ino;
+    if (itself || !S_ISREG(info.st_mode) || info.st_size != start_.st_size)
         return Slot::Other;
     const int fd = ::openat(folderFd, name.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0)
@@ -680,10 +769,40 @@ void SafeMove::removeLeftovers(const QString& root)
     const Closer closePartial{partialFd};
     forEachName(partialFd, [&](const QByteArray& name) {
         struct stat info;
-        if (isLeftover(name) && ::fstatat(partialFd, name.constData(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
-            S_ISREG(info.st_mode))
+        if (::fstatat(partialFd, name.constData(), &info, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(info.st_mode))
+            return;
+        if (isLeftover(name))
             ::unlinkat(partialFd, name.constData(), 0);
+        else if (name.endsWith(".in") && isLeftover(name.chopped(3)))
+            removeNotedCopy(root, partialFd, name);
     });
+}
+
+// The copy a note names, in the folder it names under the root, reached as
+// every destination is (no other account's link followed). A folder that
+// cannot be reached now (a disk not mounted) keeps its note for a later start.
+void SafeMove::removeNotedCopy(const QString& root, int notesFd, const QByteArray& note)
+{
+    const int noteFd = ::openat(notesFd, note.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (noteFd < 0)
+        return;
+    QByteArray under(PATH_MAX, Qt::Uninitialized);
+    const ssize_t length = ::read(noteFd, under.data(), size_t(under.size()));
+    ::close(noteFd);
+    if (length < 0)
+        return;
+    under.truncate(length);
+    try {
+        const int folderFd = SafeFolder::open(root, root + FileName::decode(under));
+        const Closer closeFolder{folderFd};
+        const QByteArray copy = QByteArray(kPartial) + '-' + note.chopped(3);
+        struct stat info;
+        if (::fstatat(folderFd, copy.constData(), &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode))
+            ::unlinkat(folderFd, copy.constData(), 0);
+    } catch (const FilingError&) {
+        return;
+    }
+    ::unlinkat(notesFd, note.constData(), 0);
 }
 
 void SafeMove::restoreInterruptedRemovals(const QString& inbox)

@@ -77,12 +77,15 @@ public:
     // createFolder, unless the path already names a folder.
     static void createFolderIfMissing(const QString& path);
 
-    // What an interrupted run left: its partial copies under `root` are
-    // removed, and inbox files it was removing are put back. Nothing else is touched.
+    // What an interrupted run left: its partial copies under `root` (in its
+    // hidden folder, and those noted there as written in a folder of their
+    // own) are removed, and inbox files it was removing are put back.
+    // Nothing else is touched.
     static void removeLeftovers(const QString& root);
     static void restoreInterruptedRemovals(const QString& inbox);
 
 private:
+    static void removeNotedCopy(const QString& root, int notesFd, const QByteArray& note);
     enum class Slot { Free, Same, Other };
     Slot slotAt(int folderFd, const QByteArray& name, const QByteArray& companion, const Progress& progress = {}) const;
     QByteArray numberedCopy(int folderFd, const QByteArray& wanted, const Progress& progress) const;
@@ -103,4 +106,5 @@ private:
     bool givenUp_ = false;
     QString notRemovedWhy_;
     struct stat start_ = {};
+    struct stat root_ = {}; // the folder the source is taken from, given to the constructor
 };

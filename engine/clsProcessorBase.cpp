@@ -3,6 +3,7 @@
 #include "engine/AudioFormats.h"
 #include "engine/FileName.h"
 #include "engine/FilingError.h"
+#include "engine/FittingMove.h"
 #include "engine/FolderFormat.h"
 #include "engine/SafeFolder.h"
 #include "engine/SafeMove.h"
@@ -167,7 +168,10 @@ AlbumFolder& clsProcessorBase::album(const QString& name)
 {
     auto found = albums_.find(name);
     if (found == albums_.end())
-        found = albums_.emplace(name, AlbumFolder(inboxPath_, name)).first;
+        found = albums_
+                    .emplace(name, AlbumFolder(inboxPath_, name,
+                                               {FolderIdentity::of(outboxPath_), FolderIdentity::of(errorsPath_)}))
+                    .first;
     return found->second;
 }
 
@@ -253,7 +257,8 @@ MoveResult clsProcessorBase::ErrorHandle(const FilingJob& job, const FilingError
         throw FilingError::atDestination(ENOSPC, job.errorspath);
     SafeFolder::create(job.errorspath, job.errorspath + sub);
     const MoveResult moved =
-        move.moveTo({job.errorspath, job.errorspath + sub, job.currentoutfile, QStringLiteral(".txt")}, progress);
+        moveUnderFittingName(move, {job.errorspath, job.errorspath + sub, job.currentoutfile, QStringLiteral(".txt")},
+                             progress);
     // The log follows its file's name, with its owner and mode, so the account
     // whose file failed can read why; a duplicate already has its log.
     if (moved.outcome == MoveResult::Outcome::Filed)

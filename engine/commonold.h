@@ -59,6 +59,9 @@ QString ResolvedFolder(const QString& path);
 // True when the file system holding the folder is one of Windows' (FAT,
 // exFAT, NTFS), which refuses more characters in a name than "/".
 bool RefusesWindowsNames(const QString& folder);
+// True for the type names FAT, exFAT and NTFS are mounted under, by the kernel
+// (vfat, msdos, exfat, ntfs3) or through FUSE (fuseblk, fuse.ntfs-3g, ...).
+bool IsWindowsFileSystemType(const QByteArray& type);
 
 // The text without "?", "\", "/", "*", ":", ">", "<" and the double quote.
 QString CleanName(QString text);

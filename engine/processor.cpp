@@ -4,6 +4,7 @@
 #include "engine/AlbumFolder.h"
 #include "engine/FileInHand.h"
 #include "engine/FilingError.h"
+#include "engine/FittingMove.h"
 #include "engine/FolderFormat.h"
 #include "engine/SafeFolder.h"
 #include "engine/TagReader.h"
@@ -12,9 +13,6 @@
 #include <cerrno>
 
 namespace {
-
-// The shortest a level is cut to for a file system that takes short names only.
-constexpr int kShortestCut = 32;
 
 // The tags of one file. The reader lives for this call only, so it is
 // released on every way out, before anything is written.
@@ -26,21 +24,27 @@ TagValues readTags(int fd, const QString& fileName)
 }
 
 // Creates the levels under `root` where they are missing and answers the
-// deepest folder, ending in "/". A level too long for the file system (an
-// encrypted folder takes fewer than 255 bytes) is cut shorter until it is
-// taken, the same way each time, so the songs of one album meet in one folder.
+// deepest folder, ending in "/". A level that differs from a folder already
+// there only in letter case is that folder, so the first spelling stays. A
+// level too long for the file system (an encrypted folder takes fewer than
+// 255 bytes) is cut shorter until it is taken, the same way each time, so the
+// songs of one album meet in one folder.
 QString createLevels(const QString& root, const QStringList& levels, NameRules rules)
 {
     QString folder = root;
     for (QString level : levels) {
         if (level.isEmpty())
             continue;
+        // A folder of another file system linked into the outbox (a USB stick) has rules of its own.
+        if (rules == NameRules::Posix && commonold::RefusesWindowsNames(folder))
+            level = FitFolderName(level, NameRules::Windows);
+        level = SafeFolder::spellingInUse(root, folder, level);
         for (int maxBytes = kMaxNameBytes;; maxBytes = maxBytes * 3 / 4) {
             try {
                 SafeFolder::create(root, folder + level + QLatin1Char('/'));
                 break;
             } catch (const FilingError& error) {
-                if (error.lastDllError() != ENAMETOOLONG || maxBytes < kShortestCut)
+                if (error.lastDllError() != ENAMETOOLONG || maxBytes < kShortestNameCut)
                     throw;
                 level = FitFolderName(level, rules, maxBytes * 3 / 4);
             }
@@ -115,20 +119,7 @@ MoveResult processor::process(const FilingJob& job, const SafeMove::Progress& pr
             return {};
         throw;
     }
-    SafeMove::Destination to = createFolders(job, tags);
-    MoveResult moved;
-    for (int maxBytes = kMaxNameBytes;; maxBytes = maxBytes * 3 / 4) {
-        try {
-            moved = move.moveTo(to, progress);
-            break;
-        } catch (const FilingError& error) {
-            // A name too long for the file system is cut shorter, as its folders are.
-            if (error.lastDllError() != ENAMETOOLONG || maxBytes < kShortestCut)
-                throw;
-            const bool windows = commonold::RefusesWindowsNames(job.outboxpath);
-            to.name = FitFileName(to.name, windows ? NameRules::Windows : NameRules::Posix, maxBytes * 3 / 4);
-        }
-    }
+    const MoveResult moved = moveUnderFittingName(move, createFolders(job, tags), progress);
     if (moved.sourceRemoved && job.currentinfile.contains(QLatin1Char('/')))
         AlbumFolder::noteFiled(job.inboxpath, job.currentinfile, moved.folder, moved.name);
     return moved;

@@ -8,6 +8,7 @@
 #include "engine/FilingWorker.h"
 #include "engine/FolderFormat.h"
 #include "engine/SafeMove.h"
+#include "engine/commonold.h"
 #include "engine/processor.h"
 
 #include <QTemporaryDir>
@@ -81,9 +82,9 @@ private slots:
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("expected");
         const auto row = [](const char* name, const QString& format, const TagValues& tags, const QString& expected,
-                            const QString& nameFormat = "", bool windows = false) {
+                            const QString& nameFormat = "", bool windows = false, const QString& inboxName = "x.mp3") {
             const auto rules = windows ? NameRules::Windows : NameRules::Posix;
-            QTest::newRow(name) << FiledPathFor(format, nameFormat, tags, "x.mp3", rules).path() << expected;
+            QTest::newRow(name) << FiledPathFor(format, nameFormat, tags, inboxName, rules).path() << expected;
         };
         row("removed characters, three levels", "%ar\\%al\\%t - %s", {"AC/\\DC", "Back: in <*\"Black\">", "Hells?", 7},
             "ACDC/Back in Black/07 - Hells/x.mp3");
@@ -91,7 +92,8 @@ private slots:
         row("title with a token after a percent", "%t - %s", {"A", "", "100%alcohol", 2}, "02 - 100%alcohol/x.mp3");
         row("capital token, negative track", "%AR %t%", {"A", "", "", -3}, "%AR -03%/x.mp3");
         row("vertical bar, track of three digits", "%ar %t", {"A|B", "", "", 123}, "A|B 123/x.mp3");
-        row("cleaned to nothing", "%ar\\%al\\%t", {"???", "?", "", 0}, "various/00/x.mp3");
+        row("cleaned to nothing, no track", "%ar\\%al\\%t", {"???", "?", "", 0}, "various/x.mp3");
+        row("trimmed", "%ar\\%y %al", {" The Band\t", " Live : ", "", 1, "", 0, 0, false, ""}, "The Band/Live/x.mp3");
         // A leading dot would hide the folder, or reach the program's own hidden folders.
         row("dots", "%ar\\%al\\%s\\%aa", {"..", ".", ".tovrel-partial", 1, "..A"}, "__/_/_tovrel-partial/_.A/x.mp3");
         row("album artist", "%aa\\%al", {"A", "B", "", 1, "Various Artists"}, "Various Artists/B/x.mp3");
@@ -107,14 +109,16 @@ private slots:
         row("accents", "%ar\\%al", {u"Cre\u0300me"_s, u"Bru\u0302le\u0301e"_s}, u"Cr\u00e8me/Br\u00fbl\u00e9e/x.mp3"_s);
         row("file name", "%ar", {"A", "", "Intro", 3}, "A/03 - Intro.mp3", "%t - %s");
         row("file name with an empty token", "%ar", {"A", "", "", 3}, "A/x.mp3", "%t - %s");
+        row("file name without a track", "%ar", {"A", "", "Fireline", 0}, "A/x.mp3", "%t - %s");
+        row("inbox name by Windows rules", "", {}, "Live_ Part 1_ _ _.mp3", "", true, "Live: Part 1? | *.mp3");
         row("file name of removed characters", "", {"A", "", "/", 3}, "x.mp3", "%s");
         row("file name cut, extension kept", "", {"", "", QString(300, u'é'), 1}, QString(125, u'é') + ".mp3", "%s");
-        row("file name by Windows rules", "", {"", "", "A|B. ", 1}, "A_B__.mp3", "%s", true);
+        row("file name by Windows rules", "", {"", "", "A|B. ", 1}, "A_B_.mp3", "%s", true);
         // Cut to 255 bytes, never inside a character of two or four bytes.
         row("two-byte characters", "%ar", {QString(300, u'é'), "", "", 1}, QString(127, u'é') + "/x.mp3");
         row("four-byte character cut", "%ar%al", {QString(253, 'a'), "🎹🎹", "", 1}, QString(253, 'a') + "/x.mp3");
         row("cut, Windows", "%ar", {QString(254, 'a') + " b", "", "", 1}, QString(254, 'a') + "_/x.mp3", "", true);
-        row("Windows", "%ar\\%al\\ |\x7f", {"A|B\tC", "Live. . ", "", 1}, "A_B_C/Live____/ __/x.mp3", "", true);
+        row("Windows", "%ar\\%al\\ |\x7f", {"A|B\tC", "Live. . ", "", 1}, "A_B_C/Live___/__/x.mp3", "", true);
     }
 
     void filedPaths()
@@ -123,15 +127,27 @@ private slots:
         QTEST(path, "expected");
     }
 
-    // An outbox on a FAT stick (a loop-mounted image, when the system can mount one) takes the names made for it.
-    void windowsFileSystemTakesTheLevels()
+    // An outbox on a FAT or exFAT stick, however mounted, takes the names made for it: its levels and the inbox name
+    // it keeps. exFAT through FUSE renames only by replacing and has no hard links.
+    void windowsFileSystemTakesTheNames_data()
     {
-        if (!shell("truncate -s 8M fat.img && mkfs.vfat fat.img && mount -o loop fat.img outbox").isEmpty())
-            QSKIP("needs root, mkfs.vfat and a kernel that mounts vfat");
+        QTest::addColumn<QString>("mount");
+        QTest::newRow("vfat") << u"mkfs.vfat fat.img && mount -o loop fat.img outbox"_s;
+        QTest::newRow("exfat through FUSE") << u"mkfs.exfat fat.img && mount -o loop -t exfat-fuse fat.img outbox"_s;
+    }
+    void windowsFileSystemTakesTheNames()
+    {
+        for (const char* type : {"vfat", "msdos", "exfat", "ntfs3", "fuseblk", "fuse.ntfs-3g", "fuse.exfat"})
+            QVERIFY2(commonold::IsWindowsFileSystemType(type), type);
+        for (const char* type : {"ext4", "tmpfs", "fuse.sshfs", "fuse.encfs", "fuse"})
+            QVERIFY2(!commonold::IsWindowsFileSystemType(type), type);
+        QFETCH(QString, mount);
+        if (!shell("truncate -s 8M fat.img && " + mount).isEmpty())
+            QSKIP("needs root, the formatting tool and a kernel or FUSE driver that mounts it");
         const auto unmount = qScopeGuard([&] { QProcess::execute("umount", {at("outbox")}); });
-        const QByteArray bytes = drop("x.mp3", "What?|Band. ", "Live\x01");
-        engine_->process();
-        QCOMPARE(readFile(at("outbox/What_Band__/Live_/x.mp3")), bytes);
+        const QByteArray bytes = drop("Live: Part 1? | *.mp3", "What?|Band. ", "Live\x01");
+        QCOMPARE(engine_->process().outcome, MoveResult::Outcome::Filed);
+        QCOMPARE(readFile(at("outbox/What_Band_/Live_/Live_ Part 1_ _ _.mp3")), bytes);
     }
 
     // As root: the inbox file another account's (0640), in folders anyone may write in; only root enters "private".
@@ -158,6 +174,10 @@ private slots:
         row("own link in the outbox", {}, {"ln -s ../private outbox/A"}, Filed, "private/B/x.mp3");
         // The outbox leads back to the inbox: the file is not its own duplicate; it stays and waits.
         row("outbox that is the inbox", {}, {"ln -s ../inbox outbox/A && ln -s . inbox/B"}, Waiting, "inbox/x.mp3");
+        row("outbox leading into the inbox", {}, {"mkdir inbox/in && ln -s ../inbox/in outbox/A"}, Waiting,
+            "inbox/x.mp3");
+        // Removed by its owner after it was chosen: neither filed nor sent to the errors folder.
+        row("gone", {}, {"rm \"inbox/$0\""}, Gone, "");
         row("other's link for the inbox file", {},
             {"cp inbox/x.mp3 mine && chmod 600 mine", "other: ln -sf ../mine inbox/x.mp3"}, LeftInInbox, "inbox/x.mp3");
         row("other's partial folder", {}, {"other: mkdir -m 777 outbox/.tovrel-partial"}, Filed, "outbox/A/B/x.mp3");
@@ -179,7 +199,9 @@ private slots:
         QFETCH(QString, landed);
         const QByteArray tag = QTest::currentDataTag();
         const bool longNames = content == "long names";
-        const QString name = longNames ? QString(196, 'n') + ".mp3" : landed.section('/', -1); // the inbox file's
+        const QString name = longNames         ? QString(196, 'n') + ".mp3"
+                             : landed.isEmpty() ? u"x.mp3"_s
+                                                : landed.section('/', -1); // the inbox file's
         TestSupport::writeFile(at("inbox/x.mp3"), "another file, whose name an odd one matches as a pattern");
         drop(name, longNames ? QString(200, 'a') : "A", "B");
         if (!content.isEmpty() && !longNames)
@@ -207,7 +229,8 @@ private slots:
         QCOMPARE(result.name, name);
         QTEST(result.outcome, "outcome");
         QCOMPARE(result.leftTheInbox(), !landed.startsWith("inbox"));
-        QCOMPARE(readFile(at(landed)), bytes);
+        QCOMPARE(readFile(at(landed)), landed.isEmpty() ? QByteArray() : bytes);
+        QVERIFY(!landed.isEmpty() || entries(at("errors")).isEmpty());
         QCOMPARE(entries(at("private")).isEmpty(), !landed.startsWith("private"));
         struct stat file, log;
         QVERIFY(::stat(QFile::encodeName(at(landed)), &file) == 0 && file.st_blocks < 2048); // a sparse file stays so
@@ -240,6 +263,9 @@ private slots:
         row("errors, same file", errors, {"x.mp3", "x.mp3.txt=log"}, true, {"x.mp3", "x.mp3.txt"});
         row("errors, description all removed", "errors/", {}, false, {".tovrel-partial", "x.mp3", "x.mp3.txt"});
         row("same song past a gap", out, {"x.mp3=a", "x (3).mp3"}, true, {"x (3).mp3", "x.mp3"});
+        // Another name of the very file being filed is not its duplicate: it would be removed with the inbox's.
+        row("the file itself, linked", out, {"x.mp3=link"}, false, {"x (2).mp3", "x.mp3"});
+        row("folders in another letter case", "outbox/ARTIST/album/", {"cover.jpg=pic"}, false, {"cover.jpg", "x.mp3"});
         // Two long names cut to one log name: the second file and its log are numbered.
         const QString a247(247, 'a');
         row("errors, long names alike", errors, {a247 + "aone.mp3=a", a247 + ".mp3.txt=log"}, false,
@@ -265,6 +291,11 @@ private slots:
         const QString description = folder == "errors/" ? "?/\\:*<>\"" : "File not found";
         for (const QString& entry : existing) { // a folder holds a file
             const QString text = entry.section('=', 1);
+            if (text == "link") {
+                QVERIFY(QDir().mkpath(at(folder)) &&
+                        ::link(QFile::encodeName(at("inbox/" + file)), QFile::encodeName(at(folder + "x.mp3"))) == 0);
+                continue;
+            }
             TestSupport::writeFile(at(folder + entry.section('=', 0, 0) + (entry.endsWith('/') ? "inside" : "")),
                                    text == "~"      ? bytes.chopped(1) + char(~bytes.back())
                                    : text.isEmpty() ? bytes

@@ -167,25 +167,34 @@ private slots:
         QCOMPARE(moved.folder + moved.name, dir.filePath("outbox/") + lines.first().section(" → ", 1));
     }
 
+    // One folder given twice, or one inside another, however written: refused with a message naming the two.
     void sameFolderUnderAnySpelling_data()
     {
         QTest::addColumn<QStringList>("paths"); // under a temporary folder holding "box" and "link" to it
-        QTest::addColumn<bool>("unique");
-        QTest::newRow("dot-dot and dot") << QStringList{"box", "x/../e", "./e"} << false;
-        QTest::newRow("symbolic link") << QStringList{"e", "box", "link"} << false;
-        QTest::newRow("missing folders") << QStringList{"new/a", "new/./a//", "e"} << false;
-        QTest::newRow("link, then missing") << QStringList{"link/sub", "e", "box/sub/"} << false;
-        QTest::newRow("home folder") << QStringList{"~/box", "e", QDir::homePath() + "/box"} << false;
-        QTest::newRow("all different") << QStringList{"box", "Box", "box/sub"} << true;
+        QTest::addColumn<QString>("conflict");  // "%1" stands for the temporary folder
+        const QString same = "Can't have the same path for two locations.";
+        QTest::newRow("dot-dot and dot") << QStringList{"box", "x/../e", "./e"} << same;
+        QTest::newRow("symbolic link") << QStringList{"e", "box", "link"} << same;
+        QTest::newRow("missing folders") << QStringList{"new/a", "new/./a//", "e"} << same;
+        QTest::newRow("link, then missing") << QStringList{"link/sub", "e", "box/sub/"} << same;
+        QTest::newRow("home folder") << QStringList{"~/box", "e", QDir::homePath() + "/box"} << same;
+        QTest::newRow("outbox inside the inbox")
+            << QStringList{"box", "link/Library/", "e"}
+            << "Can't have one location inside another: the outbox %1/link/Library/ is inside the inbox %1/box.";
+        QTest::newRow("inbox inside the errors folder")
+            << QStringList{"box/sub/..//in", "o", "box"}
+            << "Can't have one location inside another: the inbox %1/box/sub/..//in is inside the errors folder %1/box.";
+        QTest::newRow("all different") << QStringList{"box", "Box", "boxes"} << "";
     }
     void sameFolderUnderAnySpelling()
     {
         QFETCH(QStringList, paths);
+        QFETCH(QString, conflict);
         QTemporaryDir root;
         QVERIFY(QDir(root.path()).mkdir("box") && QFile::link(root.filePath("box"), root.filePath("link")));
         for (QString& path : paths)
             path = path.startsWith('~') ? path : QDir(root.path()).filePath(path);
-        QTEST(Options::PathsAreUnique(paths[0], paths[1], paths[2]), "unique");
+        QCOMPARE(Options::FolderConflict(paths[0], paths[1], paths[2]), conflict.replace("%1", root.path()));
     }
 
     // A read-only settings folder: a message, the dialog stays open with its values, and nothing is stored.

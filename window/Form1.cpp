@@ -357,11 +357,12 @@ void Form1::loadsettings()
 // Creates each missing folder, its last level only: a folder whose parent is
 // missing is a typing error the user should see, not something to build. An
 // empty folder setting would make the root folder the inbox or the outbox, so
-// the root folder is refused as well, and so is one folder given twice (in
-// the settings file, under two spellings), with which nothing could be filed.
+// the root folder is refused as well, and so is one folder given twice or
+// inside another (in the settings file, under any spelling), with which
+// nothing could be filed or files would be filed again.
 bool Form1::foldersAreUsable() const
 {
-    if (!Options::PathsAreUnique(process->inboxpath(), process->outboxpath(), process->errorspath()))
+    if (!Options::FolderConflict(process->inboxpath(), process->outboxpath(), process->errorspath()).isEmpty())
         return false;
     try {
         for (const QString& path : {process->inboxpath(), process->outboxpath(), process->errorspath()}) {

@@ -157,6 +157,9 @@ void Form1::showFiled(const FilingWorker::Result& result)
         txtstatus->setText(cannotFile + QStringLiteral(". Moved to the errors folder; its log could not be written: ") +
                            result.errorFailure + QLatin1Char('.'));
         break;
+    case FilingWorker::Outcome::Gone:
+        txtstatus->setText(name + QStringLiteral(" left the inbox before it was filed."));
+        break;
     case FilingWorker::Outcome::LeftInInbox:
         process->base().letCurrentFileWait();
         txtstatus->setText(cannotFile + QStringLiteral(". Left in the inbox: ") + result.errorFailure +
@@ -193,6 +196,9 @@ void Form1::recordFiled(const FilingWorker::Result& result)
     case FilingWorker::Outcome::LeftInInbox:
         history_.recordFailure(result.name,
                                result.failure + QStringLiteral("; left in the inbox: ") + result.errorFailure);
+        break;
+    case FilingWorker::Outcome::Gone:
+        history_.recordGone(result.name);
         break;
     case FilingWorker::Outcome::Waiting:
         break;
