@@ -13,12 +13,12 @@ case "${1:-}" in
 # The tray test runs a private X server with a window manager and a notification area,
 # and clicks and minimizes as a user does; the package test builds the package and
 # validates what desktops read from it; the filing test formats a FAT image
-# (mkfs.vfat) and an exFAT image (exfatprogs, exfat-fuse) to mount as the outbox, and encodes songs of each format it files
+# (mkfs.vfat), an exFAT and an NTFS image (exfatprogs, exfat-fuse, ntfs-3g) to mount as the outbox, and encodes songs of each format it files
 # (flac, oggenc, opusenc, wavpack; sox for the plain sound, mutagen to tag an AIFF)
 # and mounts an encrypted folder (encfs) as an outbox that takes short names only;
 # the window test runs a private session bus (dbus-run-session) to receive the
 # notices sent where there is no tray.
-test) packages+=(xvfb xauth openbox trayer xdotool x11-utils dosfstools exfatprogs exfat-fuse flac vorbis-tools opus-tools wavpack sox python3-mutagen encfs dpkg-dev file desktop-file-utils appstream dbus-daemon) ;;
+test) packages+=(xvfb xauth openbox trayer xdotool x11-utils dosfstools exfatprogs exfat-fuse ntfs-3g flac vorbis-tools opus-tools wavpack sox python3-mutagen encfs dpkg-dev file desktop-file-utils appstream dbus-daemon) ;;
 package) packages+=(dpkg-dev file) ;; # dpkg-shlibdeps finds what the package depends on
 esac
 

@@ -668,8 +668,11 @@ bool SafeMove::removeSource()
     }
     bool removed = false;
     if (renameNoReplace(folderFd_, name_, holdFd, name_) != 0) {
-        notRemovedWhy_ = errno == EEXIST ? QStringLiteral("a file of its name is in %1 in the inbox").arg(kRemoving)
-                                         : whyNotRemoved(errno);
+        // Its owner removed it meanwhile: it has left the inbox all the same.
+        removed = errno == ENOENT;
+        if (!removed)
+            notRemovedWhy_ = errno == EEXIST ? QStringLiteral("a file of its name is in %1 in the inbox").arg(kRemoving)
+                                             : whyNotRemoved(errno);
     } else {
         struct stat moved, open;
         // The rename itself gives the file a new change time.

@@ -21,6 +21,7 @@
 #include <sys/fanotify.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <thread>
 #include <tuple>
 #include <unistd.h>
@@ -127,13 +128,21 @@ private slots:
         QTEST(path, "expected");
     }
 
-    // An outbox on a FAT or exFAT stick, however mounted, takes the names made for it: its levels and the inbox name
-    // it keeps. exFAT through FUSE renames only by replacing and has no hard links.
+    // An outbox on a FAT, exFAT or NTFS stick, however mounted or linked in, takes the names made for it: its levels
+    // and the inbox name it keeps. exFAT through FUSE renames only by replacing and has no hard links; NTFS mounted
+    // from a file is of no known type, and refuses the names with EINVAL.
     void windowsFileSystemTakesTheNames_data()
     {
         QTest::addColumn<QString>("mount");
-        QTest::newRow("vfat") << u"mkfs.vfat fat.img && mount -o loop fat.img outbox"_s;
-        QTest::newRow("exfat through FUSE") << u"mkfs.exfat fat.img && mount -o loop -t exfat-fuse fat.img outbox"_s;
+        QTest::addColumn<QString>("filed");
+        const QString name = "Live_/Live_ Part 1_ _ _.mp3";
+        QTest::newRow("vfat") << u"mkfs.vfat fat.img && mount -o loop fat.img outbox"_s << "outbox/What_Band_/" + name;
+        QTest::newRow("exfat through FUSE, linked in")
+            << u"mkfs.exfat fat.img && mkdir disk && mount -o loop -t exfat-fuse fat.img disk && "
+               "ln -s ../disk 'outbox/What|Band.'"_s
+            << "disk/" + name;
+        QTest::newRow("NTFS of no known type") << u"mkntfs -q -F fat.img && ntfs-3g -o windows_names fat.img outbox"_s
+                                               << "outbox/What_Band_/" + name;
     }
     void windowsFileSystemTakesTheNames()
     {
@@ -142,12 +151,13 @@ private slots:
         for (const char* type : {"ext4", "tmpfs", "fuse.sshfs", "fuse.encfs", "fuse"})
             QVERIFY2(!commonold::IsWindowsFileSystemType(type), type);
         QFETCH(QString, mount);
-        if (!shell("truncate -s 8M fat.img && " + mount).isEmpty())
+        const auto unmount = qScopeGuard([&] { QProcess::execute("umount", {"-q", at("outbox"), at("disk")}); });
+        if (!shell("truncate -s 16M fat.img && " + mount).isEmpty())
             QSKIP("needs root, the formatting tool and a kernel or FUSE driver that mounts it");
-        const auto unmount = qScopeGuard([&] { QProcess::execute("umount", {at("outbox")}); });
         const QByteArray bytes = drop("Live: Part 1? | *.mp3", "What?|Band. ", "Live\x01");
         QCOMPARE(engine_->process().outcome, MoveResult::Outcome::Filed);
-        QCOMPARE(readFile(at("outbox/What_Band_/Live_/Live_ Part 1_ _ _.mp3")), bytes);
+        QFETCH(QString, filed);
+        QCOMPARE(readFile(at(filed)), bytes);
     }
 
     // As root: the inbox file another account's (0640), in folders anyone may write in; only root enters "private".
@@ -483,9 +493,12 @@ private slots:
     }
 
     // A folder dropped into the inbox is an album: once it stands still its songs are filed by their own tags, then its
-    // companions follow, lyrics beside their song, and it goes with its clutter. One with anything else left stays.
+    // companions follow, lyrics beside their song, and it goes with its clutter. One with anything else left stays, and
+    // so does the errors folder, put inside the inbox.
     void albumFolderFollowsItsSongs()
     {
+        engine_->setErrorspath(at("inbox/errors/"));
+        QVERIFY(Mp3Fixture::write(at("inbox/errors/Invalid file format/05.mp3"), "Band", "Light", "Five", 5));
         QVERIFY(Mp3Fixture::write(at("inbox/Light/CD1/01.mp3"), "Band", "Light", "One", 1) &&
                 Mp3Fixture::write(at("inbox/Light/02.MP3"), "Band", "Light", "Two", 2) &&
                 Mp3Fixture::write(at("inbox/Kept/03.mp3"), "Band", "Other", "Three", 3) &&
@@ -509,7 +522,8 @@ private slots:
                 shown << entry.name + ": " + entry.reason;
             return shown;
         };
-        QCOMPARE(reasons(), (QStringList{"Kept: the folder is still changing", "Light: the folder is still changing"}));
+        QCOMPARE(reasons(), (QStringList{"errors: the outbox or the errors folder: never filed",
+                                         "Kept: the folder is still changing", "Light: the folder is still changing"}));
         QVERIFY(!engine_->getnextfile());
         QTRY_VERIFY_WITH_TIMEOUT(!engine_->getnextfile() ? !QFileInfo::exists(at("inbox/Light"))
                                                          : (engine_->process(), false),
@@ -518,13 +532,15 @@ private slots:
                  (QStringList{"01.lrc", "01.mp3", "02.MP3", "cover (2).jpg", "cover.jpg", "Light.cue"}));
         QCOMPARE(readFile(at("outbox/Band/Light/cover (2).jpg")), "Light/cover.jpg");
         QCOMPARE(readFile(at("outbox/Band/Other/03.mp3")), three);
-        QCOMPARE(entries(at("inbox")), QStringList{"Kept"});
+        QCOMPARE(entries(at("inbox")), (QStringList{"errors", "Kept"}));
+        QVERIFY(QFileInfo::exists(at("inbox/errors/Invalid file format/05.mp3")));
         QCOMPARE(entries(at("inbox/Kept")), (QStringList{"04.mp3", "CD2", "notes.txt"}));
         QCOMPARE(readFile(at("elsewhere/04.mp3")), four);
-        QCOMPARE(reasons(), QStringList{"Kept: not music"});
+        QCOMPARE(reasons(), (QStringList{"errors: the outbox or the errors folder: never filed", "Kept: not music"}));
     }
 
-    // At start only the program's own leftovers go: partial copies of ended runs; inbox files caught in removal return.
+    // At start only the program's own leftovers go: partial copies of ended runs, where they were written; inbox files
+    // caught in removal return.
     void removesOnlyItsOwnLeftovers()
     {
         const QString mine = QString::number(::getpid()) + "-mine";
@@ -533,12 +549,27 @@ private slots:
                                                "outbox/.tovrel-partial/40000-x", "errors/.tovrel-partial/40001-y",
                                                "errors/.tovrel-partial/40000-Upper", "inbox/.tovrel-removing/song.mp3"})
             TestSupport::writeFile(at(path), "partial");
+        // A copy killed in a folder of another disk linked into the outbox leaves its partial copy there.
+        QTemporaryDir disk("/dev/shm/tovrel-XXXXXX");
+        TestSupport::writeFile(at("inbox/big.mp3"), QByteArray(20 << 20, 'a'));
+        QVERIFY(QFile::link(disk.path(), at("outbox/Disk")));
+        if (const pid_t copier = ::fork(); copier == 0) {
+            SafeMove(at("inbox/big.mp3")).moveTo({at("outbox/"), at("outbox/Disk/"), "big.mp3", {}}, [](auto, auto) {
+                ::_exit(0);
+                return true;
+            });
+            ::_exit(1);
+        } else {
+            QVERIFY(::waitpid(copier, nullptr, 0) == copier);
+        }
+        QCOMPARE(entries(disk.path()).size(), 1);
         engine_->removeLeftovers();
-        QCOMPARE(entries(at("outbox")), (QStringList{".tovrel-40000-x", ".tovrel-partial", "Artist"}));
+        QCOMPARE(entries(disk.path()), QStringList{});
+        QCOMPARE(entries(at("outbox")), (QStringList{".tovrel-40000-x", ".tovrel-partial", "Artist", "Disk"}));
         QCOMPARE(entries(at("outbox/Artist")), QStringList{".tovrel-partial-40000-x"});
         QCOMPARE(entries(at("outbox/.tovrel-partial")), (QStringList{mine, "notes.txt"}));
         QCOMPARE(entries(at("errors/.tovrel-partial")), QStringList{"40000-Upper"});
-        QCOMPARE(entries(at("inbox")), QStringList{"song.mp3"});
+        QCOMPARE(entries(at("inbox")), (QStringList{"big.mp3", "song.mp3"}));
     }
 };
 
