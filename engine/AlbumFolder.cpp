@@ -116,12 +116,6 @@ AlbumFolder::AlbumFolder(const QString& inboxPath, const QString& name, const Fo
     if (albumFd < 0)
         return;
     isFolder_ = true;
-    struct stat album;
-    if (::fstat(albumFd, &album) == 0 && keptOut.contains(FolderIdentity::of(album))) {
-        keptOut_ = true;
-        ::close(albumFd);
-        return;
-    }
     qint64 newest = 0;
     int entries = 0;
     // The change time, which no program can set back, tells when anything in
@@ -129,7 +123,13 @@ AlbumFolder::AlbumFolder(const QString& inboxPath, const QString& name, const Fo
     const auto note = [&](const struct stat& info) { newest = std::max<qint64>(newest, info.st_ctim.tv_sec); };
     const auto walk = [&](const auto& self, int folderFd, const QString& relative, int depth) -> void {
         struct stat own;
-        if (::fstat(folderFd, &own) == 0)
+        const bool looked = ::fstat(folderFd, &own) == 0;
+        if (looked && keptOut.contains(FolderIdentity::of(own))) {
+            keptOut_ = depth == 0;
+            ++others_; // left alone, and so is every folder that holds it
+            return;
+        }
+        if (looked)
             note(own);
         forEachEntry(folderFd, [&](const dirent* found) {
             const char* entry = found->d_name;
@@ -141,9 +141,7 @@ AlbumFolder::AlbumFolder(const QString& inboxPath, const QString& name, const Fo
             note(info);
             const QString name = FileName::decode(QByteArrayView(entry, qsizetype(std::strlen(entry))));
             const QString path = relative + QLatin1Char('/') + name;
-            if (S_ISDIR(info.st_mode) && keptOut.contains(FolderIdentity::of(info))) {
-                ++others_; // left alone, and so is the folder that holds it
-            } else if (S_ISDIR(info.st_mode) && depth < kDeepest) {
+            if (S_ISDIR(info.st_mode) && depth < kDeepest) {
                 const int sub = openFolderAt(folderFd, entry);
                 if (sub < 0) {
                     ++others_;

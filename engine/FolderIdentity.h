@@ -21,7 +21,7 @@ struct FolderIdentity {
     {
         struct stat info;
         return ::stat(FileName::encode(path).constData(), &info) == 0 && S_ISDIR(info.st_mode) ? of(info)
-                                                                                                : FolderIdentity();
+                                                                                               : FolderIdentity();
     }
 };
 

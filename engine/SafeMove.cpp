@@ -130,8 +130,8 @@ int renameNoReplace(int fromFd, const QByteArray& from, int toFd, const QByteArr
     const bool renamed = ::fstat(held, &mine) == 0 && ::renameat(fromFd, from.constData(), toFd, to.constData()) == 0;
     const int err = errno;
     // The empty file goes again only while it is still the one made here.
-    if (!renamed && ::fstatat(toFd, to.constData(), &there, AT_SYMLINK_NOFOLLOW) == 0 &&
-        there.st_dev == mine.st_dev && there.st_ino == mine.st_ino)
+    if (!renamed && ::fstatat(toFd, to.constData(), &there, AT_SYMLINK_NOFOLLOW) == 0 && there.st_dev == mine.st_dev &&
+        there.st_ino == mine.st_ino)
         ::unlinkat(toFd, to.constData(), 0);
     ::close(held);
     errno = err;
@@ -247,8 +247,8 @@ struct Temporary {
         const QByteArray under = FileName::encode(folder).mid(FileName::encode(root).size());
         int err = 0;
         for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-            const QByteArray id = QByteArray::number(::getpid()) + '-' +
-                                  QByteArray::number(QRandomGenerator::global()->generate64(), 36);
+            const QByteArray id =
+                QByteArray::number(::getpid()) + '-' + QByteArray::number(QRandomGenerator::global()->generate64(), 36);
             name = ownsFolder ? id : QByteArray(kPartial) + '-' + id;
             if (notesFd >= 0 && !writeNote(id + ".in", under)) {
                 err = errno;

@@ -256,9 +256,8 @@ MoveResult clsProcessorBase::ErrorHandle(const FilingJob& job, const FilingError
     if (!commonold::HasRoomFor(double(move.size() + log.size()), job.errorspath))
         throw FilingError::atDestination(ENOSPC, job.errorspath);
     SafeFolder::create(job.errorspath, job.errorspath + sub);
-    const MoveResult moved =
-        moveUnderFittingName(move, {job.errorspath, job.errorspath + sub, job.currentoutfile, QStringLiteral(".txt")},
-                             progress);
+    const MoveResult moved = moveUnderFittingName(
+        move, {job.errorspath, job.errorspath + sub, job.currentoutfile, QStringLiteral(".txt")}, progress);
     // The log follows its file's name, with its owner and mode, so the account
     // whose file failed can read why; a duplicate already has its log.
     if (moved.outcome == MoveResult::Outcome::Filed)

@@ -20,8 +20,8 @@ namespace commonold {
 
 bool IsWindowsFileSystemType(const QByteArray& type)
 {
-    static const QByteArrayList kTypes{"vfat",    "msdos",        "fat",        "exfat",         "ntfs", "ntfs3",
-                                       "fuseblk", "fuse.ntfs-3g", "fuse.ntfs",  "fuse.exfat",    "fuse.fusefat"};
+    static const QByteArrayList kTypes{"vfat",    "msdos",        "fat",       "exfat",      "ntfs",        "ntfs3",
+                                       "fuseblk", "fuse.ntfs-3g", "fuse.ntfs", "fuse.exfat", "fuse.fusefat"};
     return kTypes.contains(type.toLower());
 }
 

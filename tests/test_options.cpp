@@ -181,9 +181,9 @@ private slots:
         QTest::newRow("outbox inside the inbox")
             << QStringList{"box", "link/Library/", "e"}
             << "Can't have one location inside another: the outbox %1/link/Library/ is inside the inbox %1/box.";
-        QTest::newRow("inbox inside the errors folder")
-            << QStringList{"box/sub/..//in", "o", "box"}
-            << "Can't have one location inside another: the inbox %1/box/sub/..//in is inside the errors folder %1/box.";
+        QTest::newRow("inbox inside the errors folder") << QStringList{"box/sub/..//in", "o", "box"}
+                                                        << "Can't have one location inside another: the inbox "
+                                                           "%1/box/sub/..//in is inside the errors folder %1/box.";
         QTest::newRow("all different") << QStringList{"box", "Box", "boxes"} << "";
     }
     void sameFolderUnderAnySpelling()
