@@ -1,6 +1,7 @@
 #include "engine/AlbumFolder.h"
 
 #include "engine/AudioFormats.h"
+#include "engine/Clutter.h"
 #include "engine/FileName.h"
 #include "engine/FilingError.h"
 #include "engine/FittingMove.h"
@@ -29,10 +30,23 @@ struct Filed {
     QString name;
 };
 
-// Where the songs of each album went, by the album's path in the inbox: the
-// filing thread tells, the polling step reads.
+// Where the songs of each album went, by the album's path in the inbox, and
+// the album's folders (relative to the inbox) that the program took something
+// from: the filing thread tells, the polling step reads. Only such folders
+// may be removed once empty; a folder the program took nothing from is the user's.
 QMutex filedLock;
 QHash<QString, QHash<QString, Filed>> filedSongs;
+QHash<QString, QSet<QString>> movedFrom;
+
+// Notes the folders above `path`, an album's file relative to the inbox, as
+// ones the program took something from. Called with filedLock held.
+void noteMovedFrom(const QString& album, QString path)
+{
+    for (qsizetype slash; (slash = path.lastIndexOf(QLatin1Char('/'))) > 0;) {
+        path.truncate(slash);
+        movedFrom[album].insert(path);
+    }
+}
 
 QString extensionOf(const QString& name)
 {
@@ -44,13 +58,6 @@ QString withoutExtension(const QString& path)
 {
     const qsizetype dot = path.lastIndexOf(QLatin1Char('.'));
     return dot > path.lastIndexOf(QLatin1Char('/')) + 1 ? path.left(dot) : path;
-}
-
-bool isClutter(const QString& name)
-{
-    return name.startsWith(QLatin1String("._")) || name.compare(QLatin1String(".DS_Store"), Qt::CaseInsensitive) == 0 ||
-           name.compare(QLatin1String("Thumbs.db"), Qt::CaseInsensitive) == 0 ||
-           name.compare(QLatin1String("desktop.ini"), Qt::CaseInsensitive) == 0;
 }
 
 bool isCompanion(const QString& name)
@@ -84,7 +91,7 @@ void removeClutter(int folderFd, int depth)
                 ::unlinkat(folderFd, entry, AT_REMOVEDIR); // only when empty
             }
         } else if (S_ISREG(info.st_mode) &&
-                   isClutter(FileName::decode(QByteArrayView(entry, qsizetype(std::strlen(entry)))))) {
+                   Clutter::is(folderFd, FileName::decode(QByteArrayView(entry, qsizetype(std::strlen(entry)))))) {
             ::unlinkat(folderFd, entry, 0);
         }
     });
@@ -116,6 +123,13 @@ AlbumFolder::AlbumFolder(const QString& inboxPath, const QString& name, const Fo
     if (albumFd < 0)
         return;
     isFolder_ = true;
+    QSet<QString> emptied;
+    {
+        QMutexLocker locked(&filedLock);
+        emptied = movedFrom.value(inboxPath + name);
+    }
+    struct stat album;
+    const dev_t disk = ::fstat(albumFd, &album) == 0 ? album.st_dev : 0;
     qint64 newest = 0;
     int entries = 0;
     // The change time, which no program can set back, tells when anything in
@@ -141,17 +155,22 @@ AlbumFolder::AlbumFolder(const QString& inboxPath, const QString& name, const Fo
             note(info);
             const QString name = FileName::decode(QByteArrayView(entry, qsizetype(std::strlen(entry))));
             const QString path = relative + QLatin1Char('/') + name;
-            if (S_ISDIR(info.st_mode) && depth < kDeepest) {
+            // The walk stays on the inbox's disk: one mounted inside an album is not the album's.
+            if (S_ISDIR(info.st_mode) && depth < kDeepest && info.st_dev == disk) {
                 const int sub = openFolderAt(folderFd, entry);
                 if (sub < 0) {
                     ++others_;
                     return;
                 }
+                const qsizetype before = songs_.size() + companions_.size() + lyrics_.size() + others_;
                 self(self, sub, path, depth + 1);
                 ::close(sub);
+                // A folder that holds nothing but clutter stays unless the program emptied it.
+                if (before == songs_.size() + companions_.size() + lyrics_.size() + others_ && !emptied.contains(path))
+                    ++others_;
             } else if (!S_ISREG(info.st_mode)) {
                 ++others_;
-            } else if (isClutter(name)) {
+            } else if (Clutter::is(folderFd, name)) {
                 return; // removed with the folder
             } else if (!name.startsWith(QLatin1Char('.')) && AudioFormats::of(name)) {
                 songs_ << path;
@@ -195,6 +214,11 @@ bool AlbumFolder::finish(const QString& outboxPath)
         filed = filedSongs.value(key);
     }
     bool moved = false;
+    const auto movedOut = [&](const QString& path) {
+        QMutexLocker locked(&filedLock);
+        noteMovedFrom(key, path);
+        return true;
+    };
     QSet<QString> destinations;
     for (const Filed& song : std::as_const(filed))
         destinations.insert(song.folder);
@@ -202,17 +226,18 @@ bool AlbumFolder::finish(const QString& outboxPath)
     if (destinations.size() == 1) {
         const QString folder = *destinations.cbegin();
         for (const QString& companion : std::as_const(companions_))
-            moved =
-                moveInto(inboxPath_, companion, outboxPath, folder, companion.section(QLatin1Char('/'), -1)) || moved;
+            moved = (moveInto(inboxPath_, companion, outboxPath, folder, companion.section(QLatin1Char('/'), -1)) &&
+                     movedOut(companion)) ||
+                    moved;
     }
     // A lyrics file goes beside the song of its name, named as that song now is.
     for (const QString& lyrics : std::as_const(lyrics_)) {
         for (auto song = filed.cbegin(); song != filed.cend(); ++song) {
             if (withoutExtension(song.key()) == withoutExtension(lyrics)) {
-                moved =
-                    moveInto(inboxPath_, lyrics, outboxPath, song->folder,
-                             withoutExtension(song->name) + QLatin1Char('.') + lyrics.section(QLatin1Char('.'), -1)) ||
-                    moved;
+                moved = (moveInto(inboxPath_, lyrics, outboxPath, song->folder,
+                                  withoutExtension(song->name) + QLatin1Char('.') + lyrics.section(QLatin1Char('.'), -1)) &&
+                         movedOut(lyrics)) ||
+                        moved;
                 break;
             }
         }
@@ -224,6 +249,11 @@ bool AlbumFolder::finish(const QString& outboxPath)
     };
     if (moved ? holdsMore(AlbumFolder(inboxPath_, name_)) : holdsMore(*this))
         return moved; // what is left stays, its clutter with it
+    {
+        QMutexLocker locked(&filedLock);
+        if (!movedFrom.contains(key))
+            return moved; // nothing was taken from it: it held no music, and is left whole
+    }
     const int inboxFd = ::open(FileName::encode(inboxPath_).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (inboxFd < 0)
         return moved;
@@ -235,6 +265,7 @@ bool AlbumFolder::finish(const QString& outboxPath)
         if (::unlinkat(inboxFd, album.constData(), AT_REMOVEDIR) == 0) {
             QMutexLocker locked(&filedLock);
             filedSongs.remove(key);
+            movedFrom.remove(key);
         }
     }
     ::close(inboxFd);
@@ -247,4 +278,5 @@ void AlbumFolder::noteFiled(const QString& inboxPath, const QString& inboxName, 
     const QString album = inboxName.section(QLatin1Char('/'), 0, 0);
     QMutexLocker locked(&filedLock);
     filedSongs[inboxPath + album].insert(inboxName, {folder, filedName});
+    noteMovedFrom(inboxPath + album, inboxName);
 }

@@ -354,6 +354,10 @@ SafeMove::SafeMove(const QString& folder, const QString& below)
             continue;
         const int sub = level == ".." ? (errno = EACCES, -1) : openSubfolder(folderFd_, level.constData(), false);
         const int err = errno;
+        // A folder that group or others cannot enter kept the file from them.
+        struct stat info;
+        if (sub >= 0 && ::fstat(sub, &info) == 0)
+            reach_ &= ~mode_t((info.st_mode & S_IXGRP ? 0 : 070) | (info.st_mode & S_IXOTH ? 0 : 007));
         ::close(folderFd_);
         folderFd_ = sub;
         errno = err;
@@ -392,6 +396,13 @@ SafeMove::SafeMove(const QString& folder, const QString& below)
         leased_ = true;
     else if (errno == EAGAIN)
         givenUp_ = true;
+}
+
+struct stat SafeMove::filedAs() const
+{
+    struct stat info = start_;
+    info.st_mode &= ~mode_t(0777) | reach_;
+    return info;
 }
 
 SafeMove::~SafeMove()
@@ -632,7 +643,7 @@ void SafeMove::keepPermissionsAndTimes(int fd) const
     if (::fchown(fd, start_.st_uid, start_.st_gid) != 0 && ::fchown(fd, uid_t(-1), start_.st_gid) != 0) {
         // another account's file: the copy stays this user's
     }
-    ::fchmod(fd, start_.st_mode & 0777);
+    ::fchmod(fd, filedAs().st_mode & 0777);
     const struct timespec times[2] = {start_.st_atim, start_.st_mtim};
     ::futimens(fd, times);
 }

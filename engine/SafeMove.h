@@ -60,6 +60,9 @@ public:
     int descriptor() const { return fd_; }
     // The source as it was opened.
     const struct stat& sourceInfo() const { return start_; }
+    // The same with the permission bits its copy gets: no more open to group
+    // or others than the folders under `folder` it sat in let it be.
+    struct stat filedAs() const;
     qint64 size() const { return qint64(start_.st_size); }
     // True once the source was opened for writing elsewhere or changed since it was opened.
     bool sourceChanged() const;
@@ -107,4 +110,5 @@ private:
     QString notRemovedWhy_;
     struct stat start_ = {};
     struct stat root_ = {}; // the folder the source is taken from, given to the constructor
+    mode_t reach_ = 0777;   // the permission bits the folders below it let group and others use
 };

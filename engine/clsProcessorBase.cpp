@@ -260,8 +260,9 @@ MoveResult clsProcessorBase::ErrorHandle(const FilingJob& job, const FilingError
         move, {job.errorspath, job.errorspath + sub, job.currentoutfile, QStringLiteral(".txt")}, progress);
     // The log follows its file's name, with its owner and mode, so the account
     // whose file failed can read why; a duplicate already has its log.
+    const struct stat like = move.filedAs();
     if (moved.outcome == MoveResult::Outcome::Filed)
-        SafeMove::writeNewFile(job.errorspath, job.errorspath + sub + LogNameFor(moved.name), log, &move.sourceInfo());
+        SafeMove::writeNewFile(job.errorspath, job.errorspath + sub + LogNameFor(moved.name), log, &like);
     return moved;
 }
 
