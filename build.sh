@@ -51,7 +51,7 @@ test)
     ;;
 bench)
     cmake --build build -j2
-    for benchmark in build/bench/bench_filing build/bench/bench_scan build/bench/bench_drain; do "$benchmark"; done
+    for benchmark in build/bench/bench_filing build/bench/bench_scan build/bench/bench_drain build/bench/bench_album; do "$benchmark"; done
     ;;
 "") cmake --build build -j2 ;;
 *) echo "usage: $0 [run|test|bench|package]" >&2; exit 2 ;;

@@ -6,6 +6,7 @@
 #include "engine/FilingError.h"
 #include "engine/FittingMove.h"
 #include "engine/FolderEntries.h"
+#include "engine/OwnFolderChanges.h"
 #include "engine/SafeMove.h"
 
 #include <QMutex>
@@ -13,7 +14,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -133,8 +133,12 @@ AlbumFolder::AlbumFolder(const QString& inboxPath, const QString& name, const Fo
     qint64 newest = 0;
     int entries = 0;
     // The change time, which no program can set back, tells when anything in
-    // the folder was last written, renamed or added.
-    const auto note = [&](const struct stat& info) { newest = std::max<qint64>(newest, info.st_ctim.tv_sec); };
+    // the folder was last written, renamed or added; the program's own moves
+    // out of a folder do not count.
+    const auto note = [&](const struct stat& info) {
+        if (!S_ISDIR(info.st_mode) || !OwnFolderChanges::isOwn(info))
+            newest = std::max<qint64>(newest, qint64(info.st_ctim.tv_sec) * 1000000000 + info.st_ctim.tv_nsec);
+    };
     const auto walk = [&](const auto& self, int folderFd, const QString& relative, int depth) -> void {
         struct stat own;
         const bool looked = ::fstat(folderFd, &own) == 0;
@@ -187,7 +191,9 @@ AlbumFolder::AlbumFolder(const QString& inboxPath, const QString& name, const Fo
     ::close(albumFd);
     std::sort(songs_.begin(), songs_.end(),
               [](const QString& a, const QString& b) { return a.compare(b, Qt::CaseInsensitive) < 0; });
-    standsStill_ = qint64(std::time(nullptr)) - newest >= kStandStillSeconds;
+    struct timespec now;
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    standsStill_ = qint64(now.tv_sec) * 1000000000 + now.tv_nsec - newest >= qint64(kStandStillSeconds) * 1000000000;
 }
 
 QString AlbumFolder::reason() const
@@ -234,10 +240,11 @@ bool AlbumFolder::finish(const QString& outboxPath)
     for (const QString& lyrics : std::as_const(lyrics_)) {
         for (auto song = filed.cbegin(); song != filed.cend(); ++song) {
             if (withoutExtension(song.key()) == withoutExtension(lyrics)) {
-                moved = (moveInto(inboxPath_, lyrics, outboxPath, song->folder,
-                                  withoutExtension(song->name) + QLatin1Char('.') + lyrics.section(QLatin1Char('.'), -1)) &&
-                         movedOut(lyrics)) ||
-                        moved;
+                moved =
+                    (moveInto(inboxPath_, lyrics, outboxPath, song->folder,
+                              withoutExtension(song->name) + QLatin1Char('.') + lyrics.section(QLatin1Char('.'), -1)) &&
+                     movedOut(lyrics)) ||
+                    moved;
                 break;
             }
         }
@@ -279,4 +286,10 @@ void AlbumFolder::noteFiled(const QString& inboxPath, const QString& inboxName, 
     QMutexLocker locked(&filedLock);
     filedSongs[inboxPath + album].insert(inboxName, {folder, filedName});
     noteMovedFrom(inboxPath + album, inboxName);
+}
+
+void AlbumFolder::noteTakenFrom(const QString& inboxPath, const QString& inboxName)
+{
+    QMutexLocker locked(&filedLock);
+    noteMovedFrom(inboxPath + inboxName.section(QLatin1Char('/'), 0, 0), inboxName);
 }

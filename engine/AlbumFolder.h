@@ -13,8 +13,9 @@
 // song is left, its companions follow the songs and the emptied folder goes.
 class AlbumFolder {
 public:
-    // Seconds that nothing in the folder may have changed before it is filed.
-    static constexpr int kStandStillSeconds = 3;
+    // Seconds that nothing in the folder may have changed before it is
+    // filed, as for a loose file.
+    static constexpr int kStandStillSeconds = 2;
 
     // Looks at `name`, an entry of the inbox folder `inboxPath` (ending in "/").
     // The folders `keptOut` (the outbox, the errors folder) are never taken
@@ -40,6 +41,8 @@ public:
     // to the inbox, `folder` ending in "/"); kept until the album is finished.
     static void noteFiled(const QString& inboxPath, const QString& inboxName, const QString& folder,
                           const QString& filedName);
+    // Told by the error filing that a song of an album left it for the errors folder.
+    static void noteTakenFrom(const QString& inboxPath, const QString& inboxName);
 
 private:
     QString inboxPath_;

@@ -38,7 +38,9 @@ bool readNote(const QString& path, Note& note)
     note.inode = ino_t(numbers.at(1).toULongLong(&inodeRead));
     note.inbox = bytes.mid(newline + 1, nul - newline - 1);
     note.name = bytes.mid(nul + 1);
-    return deviceRead && inodeRead && !note.name.isEmpty() && !note.name.contains('/');
+    // A song of an album folder is named with its folders, never with a way out of the inbox.
+    const QList<QByteArray> levels = note.name.split('/');
+    return deviceRead && inodeRead && !levels.contains(QByteArray()) && !levels.contains(".") && !levels.contains("..");
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include "engine/FileName.h"
 #include "engine/FilingError.h"
 #include "engine/FolderEntries.h"
+#include "engine/OwnFolderChanges.h"
 #include "engine/SafeFolder.h"
 #include "engine/commonold.h"
 #include "engine/commonold_unix.h"
@@ -698,6 +699,7 @@ bool SafeMove::removeSource()
     }
     ::close(holdFd);
     ::unlinkat(folderFd_, holdName.constData(), AT_REMOVEDIR); // only when empty
+    OwnFolderChanges::note(folderFd_);
     return removed;
 }
 

@@ -152,7 +152,7 @@ bool clsProcessorBase::nextAlbumSong()
             const qsizetype slash = song.lastIndexOf(QLatin1Char('/'));
             const commonold::FileCheck check =
                 ScanFolder(inboxPath_ + song.left(slash)).check(song.mid(slash + 1), nullptr);
-            if (check.free && check.removable && !waiting_.contains(song) &&
+            if (check.free && check.removable && !waiting_.contains(song) && !isSetAside(song, check) &&
                 commonold::FitsInFreeSpace(double(check.size), *freeBytes)) {
                 setCurrentinfile(song);
                 albums_.clear(); // the album changes as its song is filed
@@ -260,6 +260,8 @@ MoveResult clsProcessorBase::ErrorHandle(const FilingJob& job, const FilingError
         move, {job.errorspath, job.errorspath + sub, job.currentoutfile, QStringLiteral(".txt")}, progress);
     // The log follows its file's name, with its owner and mode, so the account
     // whose file failed can read why; a duplicate already has its log.
+    if (moved.sourceRemoved && job.currentinfile.contains(QLatin1Char('/')))
+        AlbumFolder::noteTakenFrom(job.inboxpath, job.currentinfile);
     const struct stat like = move.filedAs();
     if (moved.outcome == MoveResult::Outcome::Filed)
         SafeMove::writeNewFile(job.errorspath, job.errorspath + sub + LogNameFor(moved.name), log, &like);

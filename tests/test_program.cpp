@@ -95,21 +95,22 @@ private slots:
         QVERIFY(crashed->waitForFinished());
         // What it left at the crash: an inbox file caught in its removal, which comes back.
         QVERIFY(Mp3Fixture::write(folder("inbox/.tovrel-removing/back.mp3"), "Artist", "Album", "Song", 1));
-        QVERIFY(Mp3Fixture::write(folder("inbox/stopped.mp3"), "Artist", "Album", "Song", 1));
-        QFile inHand(folder("inbox/stopped.mp3"));
+        QVERIFY(Mp3Fixture::write(folder("inbox/Drop/stopped.mp3"), "Artist", "Album", "Song", 1));
+        QFile inHand(folder("inbox/Drop/stopped.mp3"));
         QVERIFY(inHand.open(QIODevice::ReadOnly));
-        FileInHand().take(folder("inbox/"), "stopped.mp3", inHand.handle()); // as the reader notes it
+        FileInHand().take(folder("inbox/"), "Drop/stopped.mp3", inHand.handle()); // as the reader notes it
         const auto next = start({"--minimized"});
         QVERIFY(filesASong("2.mp3"));
         const QString stopped = folder("errors/The tag reader stopped on this file/stopped.mp3");
         QVERIFY(QFileInfo::exists(stopped) && QFileInfo::exists(stopped + ".txt"));
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(folder("outbox/Artist/Album/back.mp3")), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists(folder("inbox/Drop")), 10000); // the album it was taken from
         // The inbox moved away and made again is the inbox watched.
         QVERIFY(QDir().rename(folder("inbox"), folder("inbox-old")) && QDir().mkdir(folder("inbox")));
         QVERIFY(filesASong("3.mp3"));
         const QString history = TestSupport::readFile(History().filePath());
         const qsizetype error =
-            history.indexOf("\terror\tstopped.mp3\t" + stopped + " (The tag reader stopped on this file)");
+            history.indexOf("\terror\tDrop/stopped.mp3\t" + stopped + " (The tag reader stopped on this file)");
         QVERIFY(error >= 0 && error < history.indexOf("\tfiled\tback.mp3\t" + folder("outbox/Artist/Album/back.mp3")));
         const auto again = start({}, {"env", "-u", "XDG_RUNTIME_DIR"});
         QVERIFY(again->waitForFinished(10000) && again->exitCode() == 0);
