@@ -1,5 +1,6 @@
 #include "engine/AlbumFolder.h"
 
+#include "engine/AlbumRecord.h"
 #include "engine/AudioFormats.h"
 #include "engine/Clutter.h"
 #include "engine/FileName.h"
@@ -9,7 +10,6 @@
 #include "engine/OwnFolderChanges.h"
 #include "engine/SafeMove.h"
 
-#include <QMutex>
 #include <QSet>
 
 #include <algorithm>
@@ -24,29 +24,6 @@ namespace {
 // Bounds on what one look walks, against a folder made to be endless.
 constexpr int kDeepest = 16;
 constexpr int kMostEntries = 100000;
-
-struct Filed {
-    QString folder;
-    QString name;
-};
-
-// Where the songs of each album went, by the album's path in the inbox, and
-// the album's folders (relative to the inbox) that the program took something
-// from: the filing thread tells, the polling step reads. Only such folders
-// may be removed once empty; a folder the program took nothing from is the user's.
-QMutex filedLock;
-QHash<QString, QHash<QString, Filed>> filedSongs;
-QHash<QString, QSet<QString>> movedFrom;
-
-// Notes the folders above `path`, an album's file relative to the inbox, as
-// ones the program took something from. Called with filedLock held.
-void noteMovedFrom(const QString& album, QString path)
-{
-    for (qsizetype slash; (slash = path.lastIndexOf(QLatin1Char('/'))) > 0;) {
-        path.truncate(slash);
-        movedFrom[album].insert(path);
-    }
-}
 
 QString extensionOf(const QString& name)
 {
@@ -123,13 +100,10 @@ AlbumFolder::AlbumFolder(const QString& inboxPath, const QString& name, const Fo
     if (albumFd < 0)
         return;
     isFolder_ = true;
-    QSet<QString> emptied;
-    {
-        QMutexLocker locked(&filedLock);
-        emptied = movedFrom.value(inboxPath + name);
-    }
     struct stat album;
     const dev_t disk = ::fstat(albumFd, &album) == 0 ? album.st_dev : 0;
+    identity_ = disk ? FolderIdentity::of(album) : FolderIdentity();
+    const QSet<QString> emptied = AlbumRecord::of(identity_).emptied;
     qint64 newest = 0;
     int entries = 0;
     // The change time, which no program can set back, tells when anything in
@@ -213,20 +187,14 @@ bool AlbumFolder::finish(const QString& outboxPath)
 {
     if (!isFolder_ || !standsStill_ || !songs_.isEmpty())
         return false;
-    const QString key = inboxPath_ + name_;
-    QHash<QString, Filed> filed;
-    {
-        QMutexLocker locked(&filedLock);
-        filed = filedSongs.value(key);
-    }
+    const QHash<QString, AlbumRecord::Filed> filed = AlbumRecord::of(identity_).songs;
     bool moved = false;
     const auto movedOut = [&](const QString& path) {
-        QMutexLocker locked(&filedLock);
-        noteMovedFrom(key, path);
+        AlbumRecord::noteEmptied(identity_, path);
         return true;
     };
     QSet<QString> destinations;
-    for (const Filed& song : std::as_const(filed))
+    for (const AlbumRecord::Filed& song : filed)
         destinations.insert(song.folder);
     // Only where every song went to one folder is it clear where they belong.
     if (destinations.size() == 1) {
@@ -256,11 +224,8 @@ bool AlbumFolder::finish(const QString& outboxPath)
     };
     if (moved ? holdsMore(AlbumFolder(inboxPath_, name_)) : holdsMore(*this))
         return moved; // what is left stays, its clutter with it
-    {
-        QMutexLocker locked(&filedLock);
-        if (!movedFrom.contains(key))
-            return moved; // nothing was taken from it: it held no music, and is left whole
-    }
+    if (AlbumRecord::of(identity_).emptied.isEmpty())
+        return moved; // nothing was taken from it: it held no music, and is left whole
     const int inboxFd = ::open(FileName::encode(inboxPath_).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (inboxFd < 0)
         return moved;
@@ -269,27 +234,9 @@ bool AlbumFolder::finish(const QString& outboxPath)
     if (albumFd >= 0) {
         removeClutter(albumFd, 0);
         ::close(albumFd);
-        if (::unlinkat(inboxFd, album.constData(), AT_REMOVEDIR) == 0) {
-            QMutexLocker locked(&filedLock);
-            filedSongs.remove(key);
-            movedFrom.remove(key);
-        }
+        if (::unlinkat(inboxFd, album.constData(), AT_REMOVEDIR) == 0)
+            AlbumRecord::forget(identity_);
     }
     ::close(inboxFd);
     return true;
-}
-
-void AlbumFolder::noteFiled(const QString& inboxPath, const QString& inboxName, const QString& folder,
-                            const QString& filedName)
-{
-    const QString album = inboxName.section(QLatin1Char('/'), 0, 0);
-    QMutexLocker locked(&filedLock);
-    filedSongs[inboxPath + album].insert(inboxName, {folder, filedName});
-    noteMovedFrom(inboxPath + album, inboxName);
-}
-
-void AlbumFolder::noteTakenFrom(const QString& inboxPath, const QString& inboxName)
-{
-    QMutexLocker locked(&filedLock);
-    noteMovedFrom(inboxPath + inboxName.section(QLatin1Char('/'), 0, 0), inboxName);
 }

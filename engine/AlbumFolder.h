@@ -37,18 +37,12 @@ public:
     // True when the folder may have changed.
     bool finish(const QString& outboxPath);
 
-    // Told by the filing where a song of an album went (`inboxName` relative
-    // to the inbox, `folder` ending in "/"); kept until the album is finished.
-    static void noteFiled(const QString& inboxPath, const QString& inboxName, const QString& folder,
-                          const QString& filedName);
-    // Told by the error filing that a song of an album left it for the errors folder.
-    static void noteTakenFrom(const QString& inboxPath, const QString& inboxName);
-
 private:
     QString inboxPath_;
     QString name_;
     bool isFolder_ = false;
     bool keptOut_ = false;
+    FolderIdentity identity_;
     bool standsStill_ = false;
     QStringList songs_;      // relative to the inbox
     QStringList companions_; // relative to the inbox

@@ -1,5 +1,6 @@
 #include "engine/clsProcessorBase.h"
 
+#include "engine/AlbumRecord.h"
 #include "engine/AudioFormats.h"
 #include "engine/FileName.h"
 #include "engine/FilingError.h"
@@ -261,7 +262,7 @@ MoveResult clsProcessorBase::ErrorHandle(const FilingJob& job, const FilingError
     // The log follows its file's name, with its owner and mode, so the account
     // whose file failed can read why; a duplicate already has its log.
     if (moved.sourceRemoved && job.currentinfile.contains(QLatin1Char('/')))
-        AlbumFolder::noteTakenFrom(job.inboxpath, job.currentinfile);
+        AlbumRecord::noteTaken(job.inboxpath, job.currentinfile);
     const struct stat like = move.filedAs();
     if (moved.outcome == MoveResult::Outcome::Filed)
         SafeMove::writeNewFile(job.errorspath, job.errorspath + sub + LogNameFor(moved.name), log, &like);

@@ -2,6 +2,7 @@
 
 #include "config/SettingsStore.h"
 #include "engine/AlbumFolder.h"
+#include "engine/AlbumRecord.h"
 #include "engine/FileInHand.h"
 #include "engine/FilingError.h"
 #include "engine/FittingMove.h"
@@ -121,7 +122,7 @@ MoveResult processor::process(const FilingJob& job, const SafeMove::Progress& pr
     }
     const MoveResult moved = moveUnderFittingName(move, createFolders(job, tags), progress);
     if (moved.sourceRemoved && job.currentinfile.contains(QLatin1Char('/')))
-        AlbumFolder::noteFiled(job.inboxpath, job.currentinfile, moved.folder, moved.name);
+        AlbumRecord::noteTaken(job.inboxpath, job.currentinfile, moved.folder, moved.name);
     return moved;
 }
 

@@ -578,6 +578,12 @@ private slots:
         QCOMPARE(readFile(at("elsewhere/04.mp3")), four);
         QCOMPARE(reasons().mid(2, 2),
                  (QStringList{"errors: the outbox or the errors folder: never filed", "Kept: not music"}));
+        // A later folder of the same name is another folder: the first one's songs do not call its pictures.
+        QVERIFY(QDir(at("inbox/Solo")).removeRecursively());
+        TestSupport::writeFile(at("inbox/Solo/cover.jpg"), "a later picture");
+        QTest::qWait(AlbumFolder::kStandStillSeconds * 1000 + 100);
+        QVERIFY(!engine_->getnextfile());
+        QCOMPARE(entries(at("inbox/Solo")), QStringList{"cover.jpg"});
     }
 
     // At start only the program's own leftovers go: partial copies of ended runs, where they were written; inbox files
