@@ -10,6 +10,7 @@
 #include "engine/OwnFolderChanges.h"
 #include "engine/SafeMove.h"
 
+#include <QMap>
 #include <QSet>
 
 #include <algorithm>
@@ -35,6 +36,12 @@ QString withoutExtension(const QString& path)
 {
     const qsizetype dot = path.lastIndexOf(QLatin1Char('.'));
     return dot > path.lastIndexOf(QLatin1Char('/')) + 1 ? path.left(dot) : path;
+}
+
+bool isPicture(const QString& name)
+{
+    static const QStringList kinds{"jpg", "jpeg", "png", "gif", "bmp", "webp"};
+    return kinds.contains(extensionOf(name));
 }
 
 bool isCompanion(const QString& name)
@@ -74,16 +81,51 @@ void removeClutter(int folderFd, int depth)
     });
 }
 
-// Moves one file of the album into the outbox; false when it stays.
+// Moves one file of the album into the outbox, or with `copy` copies it
+// there; false when it could not.
 bool moveInto(const QString& inboxPath, const QString& source, const QString& outboxPath, const QString& folder,
-              const QString& name)
+              const QString& name, bool copy = false)
 {
     try {
         SafeMove move(inboxPath, source);
-        return moveUnderFittingName(move, {outboxPath, folder, name, {}}).sourceRemoved;
+        const MoveResult done = moveUnderFittingName(move, {outboxPath, folder, name, {}, copy});
+        return copy ? done.outcome != MoveResult::Outcome::Abandoned : done.sourceRemoved;
     } catch (const FilingError&) {
         return false;
     }
+}
+
+QString folderOf(const QString& path)
+{
+    return path.left(qMax<qsizetype>(0, path.lastIndexOf(QLatin1Char('/'))));
+}
+
+// Where the songs of `folder` (relative to the inbox) went, by song name: those
+// filed from that very folder, or else from its nearest parent that had songs.
+QMap<QString, QString> songsOf(QString folder, const QHash<QString, AlbumRecord::Filed>& filed)
+{
+    for (;;) {
+        QMap<QString, QString> songs;
+        for (auto song = filed.cbegin(); song != filed.cend(); ++song) {
+            if (folderOf(song.key()) == folder)
+                songs.insert(song.key(), song->folder);
+        }
+        if (!songs.isEmpty() || !folder.contains(QLatin1Char('/')))
+            return songs;
+        folder = folderOf(folder);
+    }
+}
+
+// The nearest folder below `outbox` that holds all of `songs`' folders (each
+// ending in "/"); the first song's folder when only the outbox itself does.
+QString commonFolder(const QMap<QString, QString>& songs, const QString& outbox)
+{
+    QString common = songs.first();
+    for (const QString& folder : songs) {
+        while (!folder.startsWith(common))
+            common.truncate(common.lastIndexOf(QLatin1Char('/'), common.size() - 2) + 1);
+    }
+    return common.size() > outbox.size() ? common : songs.first();
 }
 
 } // namespace
@@ -193,16 +235,24 @@ bool AlbumFolder::finish(const QString& outboxPath)
         AlbumRecord::noteEmptied(identity_, path);
         return true;
     };
-    QSet<QString> destinations;
-    for (const AlbumRecord::Filed& song : filed)
-        destinations.insert(song.folder);
-    // Only where every song went to one folder is it clear where they belong.
-    if (destinations.size() == 1) {
-        const QString folder = *destinations.cbegin();
-        for (const QString& companion : std::as_const(companions_))
-            moved = (moveInto(inboxPath_, companion, outboxPath, folder, companion.section(QLatin1Char('/'), -1)) &&
-                     movedOut(companion)) ||
-                    moved;
+    // Each folder's companions follow that folder's songs: a picture beside
+    // each folder they went to, a cue sheet, log or playlist to the nearest
+    // folder that holds them all.
+    for (const QString& companion : std::as_const(companions_)) {
+        const QMap<QString, QString> songs = songsOf(folderOf(companion), filed);
+        QStringList folders = QSet<QString>(songs.cbegin(), songs.cend()).values();
+        folders.sort();
+        const QString name = companion.section(QLatin1Char('/'), -1);
+        bool done = !folders.isEmpty();
+        if (done && isPicture(name)) {
+            for (qsizetype at = 0; done && at + 1 < folders.size(); ++at)
+                done = moveInto(inboxPath_, companion, outboxPath, folders.at(at), name, true);
+            done = done && moveInto(inboxPath_, companion, outboxPath, folders.last(), name);
+        } else if (done) {
+            done = moveInto(inboxPath_, companion, outboxPath,
+                            folders.size() == 1 ? folders.first() : commonFolder(songs, outboxPath), name);
+        }
+        moved = (done && movedOut(companion)) || moved;
     }
     // A lyrics file goes beside the song of its name, named as that song now is.
     for (const QString& lyrics : std::as_const(lyrics_)) {

@@ -435,6 +435,7 @@ MoveResult SafeMove::moveTo(const Destination& to, const Progress& progress)
         giveUp();
         return {};
     }
+    keepSource_ = to.keepSource;
     const int destinationFd = SafeFolder::open(to.root, to.folder);
     const Closer closeDestination{destinationFd};
     const QByteArray wanted = FileName::encode(to.name);
@@ -503,7 +504,7 @@ MoveResult SafeMove::moveTo(const Destination& to, const Progress& progress)
 
 MoveResult SafeMove::placed(MoveResult::Outcome outcome, const QByteArray& name, const QString& folder, bool numbered)
 {
-    const bool removed = removeSource();
+    const bool removed = !keepSource_ && removeSource();
     return {outcome, FileName::decode(name), removed, folder, notRemovedWhy_, numbered};
 }
 

@@ -40,10 +40,11 @@ public:
     using Progress = std::function<bool(qint64 copied, qint64 total)>;
 
     struct Destination {
-        QString root;      // the outbox or errors folder, ending in "/": holds the partial copies
-        QString folder;    // under root, ending in "/"
-        QString name;      // the name wanted
-        QString companion; // when given, a name is free only if its companion (FileName::withEnding) is free too
+        QString root;            // the outbox or errors folder, ending in "/": holds the partial copies
+        QString folder;          // under root, ending in "/"
+        QString name;            // the name wanted
+        QString companion;       // when given, a name is free only if its companion (FileName::withEnding) is free too
+        bool keepSource = false; // a copy: the source stays where it is
     };
 
     // Opens the source and takes the lease where the system grants one.
@@ -107,6 +108,7 @@ private:
     int fd_ = -1;
     bool leased_ = false;
     bool givenUp_ = false;
+    bool keepSource_ = false;
     QString notRemovedWhy_;
     struct stat start_ = {};
     struct stat root_ = {}; // the folder the source is taken from, given to the constructor

@@ -517,6 +517,9 @@ private slots:
                 Mp3Fixture::write(at("inbox/Solo/06.mp3"), "Band", "Solo", "Six", 6) &&
                 Mp3Fixture::write(at("inbox/Duo/07.mp3"), "Band", "Duo", "Seven", 7) &&
                 Mp3Fixture::write(at("inbox/Aside/08.mp3"), "Band", "Aside", "Eight", 8) &&
+                Mp3Fixture::write(at("inbox/Mix/09.mp3"), "Band", "Mix A", "Nine", 9) &&
+                Mp3Fixture::write(at("inbox/Mix/10.mp3"), "Band", "Mix B", "Ten", 10) &&
+                Mp3Fixture::write(at("inbox/Mix/B/11.mp3"), "Band", "Mix B", "Eleven", 11) &&
                 QDir().mkpath(at("inbox/Duo/New folder")));
         const QByteArray appleDouble("\0\x05\x16\x07\0\x02", 6);
         for (const auto& [path, bytes] : QList<std::pair<QString, QByteArray>>{
@@ -529,7 +532,8 @@ private slots:
                   "\xff\xfe" + QByteArray(reinterpret_cast<const char*>(u"[ViewState]\r\nMode="), 36)},
                  {"Solo/._notes.txt", "a text of mine"}})
             TestSupport::writeFile(at("inbox/" + path), bytes);
-        for (const QString path : {"Light/cover.jpg", "Light/Light.cue", "Light/CD1/01.lrc", "Kept/notes.txt"})
+        for (const QString path : {"Light/cover.jpg", "Light/Light.cue", "Light/CD1/01.lrc", "Kept/notes.txt",
+                                   "Mix/cover.jpg", "Mix/scans/back.png", "Mix/Mix.cue", "Mix/B/folder.jpg"})
             TestSupport::writeFile(at("inbox/" + path), path.toUtf8());
         QVERIFY(QFile::setPermissions(at("inbox/Light/CD1"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
         TestSupport::writeFile(at("outbox/Band/Light/cover.jpg"), "another picture");
@@ -572,6 +576,11 @@ private slots:
         QCOMPARE(entries(at("outbox/Band/Light")),
                  (QStringList{"01.lrc", "01.mp3", "02.MP3", "cover (2).jpg", "cover.jpg", "Light.cue"}));
         QCOMPARE(readFile(at("outbox/Band/Light/cover (2).jpg")), "Light/cover.jpg");
+        // Songs of one folder filed in two: a picture beside each, the cue sheet where both are; another's stay its.
+        QCOMPARE(entries(at("outbox/Band/Mix A")) + entries(at("outbox/Band/Mix B")),
+                 (QStringList{"09.mp3", "back.png", "cover.jpg", "10.mp3", "11.mp3", "back.png", "cover.jpg",
+                              "folder.jpg"}));
+        QCOMPARE(readFile(at("outbox/Band/Mix.cue")), "Mix/Mix.cue");
         QCOMPARE(readFile(at("outbox/Band/Other/03.mp3")), three);
         QVERIFY(QFileInfo::exists(at("inbox/errors/Invalid file format/05.mp3")));
         QCOMPARE(entries(at("inbox/Kept")), (QStringList{"04.mp3", "CD2", "notes.txt"}));
