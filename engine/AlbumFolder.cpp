@@ -82,14 +82,18 @@ void removeClutter(int folderFd, int depth)
 }
 
 // Moves one file of the album into the outbox, or with `copy` copies it
-// there; false when it could not.
+// there, and notes where it went in `placed`; false when it could not.
 bool moveInto(const QString& inboxPath, const QString& source, const QString& outboxPath, const QString& folder,
-              const QString& name, bool copy = false)
+              const QString& name, QList<AlbumFolder::Placed>& placed, bool copy = false)
 {
     try {
         SafeMove move(inboxPath, source);
-        const MoveResult done = moveUnderFittingName(move, {outboxPath, folder, name, {}, copy});
-        return copy ? done.outcome != MoveResult::Outcome::Abandoned : done.sourceRemoved;
+        MoveResult done = moveUnderFittingName(move, {outboxPath, folder, name, {}, copy});
+        if (done.outcome == MoveResult::Outcome::Abandoned)
+            return false;
+        done.sourceRemoved = done.sourceRemoved || copy; // a copy leaves it for the move that follows
+        placed.append({source, done});
+        return done.sourceRemoved;
     } catch (const FilingError&) {
         return false;
     }
@@ -246,11 +250,11 @@ bool AlbumFolder::finish(const QString& outboxPath)
         bool done = !folders.isEmpty();
         if (done && isPicture(name)) {
             for (qsizetype at = 0; done && at + 1 < folders.size(); ++at)
-                done = moveInto(inboxPath_, companion, outboxPath, folders.at(at), name, true);
-            done = done && moveInto(inboxPath_, companion, outboxPath, folders.last(), name);
+                done = moveInto(inboxPath_, companion, outboxPath, folders.at(at), name, placed_, true);
+            done = done && moveInto(inboxPath_, companion, outboxPath, folders.last(), name, placed_);
         } else if (done) {
             done = moveInto(inboxPath_, companion, outboxPath,
-                            folders.size() == 1 ? folders.first() : commonFolder(songs, outboxPath), name);
+                            folders.size() == 1 ? folders.first() : commonFolder(songs, outboxPath), name, placed_);
         }
         moved = (done && movedOut(companion)) || moved;
     }
@@ -260,7 +264,8 @@ bool AlbumFolder::finish(const QString& outboxPath)
             if (withoutExtension(song.key()) == withoutExtension(lyrics)) {
                 moved =
                     (moveInto(inboxPath_, lyrics, outboxPath, song->folder,
-                              withoutExtension(song->name) + QLatin1Char('.') + lyrics.section(QLatin1Char('.'), -1)) &&
+                              withoutExtension(song->name) + QLatin1Char('.') + lyrics.section(QLatin1Char('.'), -1),
+                              placed_) &&
                      movedOut(lyrics)) ||
                     moved;
                 break;

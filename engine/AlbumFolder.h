@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/FolderIdentity.h"
+#include "engine/SafeMove.h"
 
 #include <QHash>
 #include <QString>
@@ -36,6 +37,12 @@ public:
     // What else is left stays. A failure leaves the files where they are.
     // True when the folder may have changed.
     bool finish(const QString& outboxPath);
+    // Where finish put each companion, for the history.
+    struct Placed {
+        QString inboxName;
+        MoveResult moved;
+    };
+    const QList<Placed>& placed() const { return placed_; }
 
 private:
     QString inboxPath_;
@@ -43,6 +50,7 @@ private:
     bool isFolder_ = false;
     bool keptOut_ = false;
     FolderIdentity identity_;
+    QList<Placed> placed_;
     bool standsStill_ = false;
     QStringList songs_;      // relative to the inbox
     QStringList companions_; // relative to the inbox

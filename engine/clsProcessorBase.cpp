@@ -143,7 +143,9 @@ bool clsProcessorBase::nextAlbumSong()
         if (!folder.isFolder() || !folder.standsStill())
             continue;
         if (folder.songs().isEmpty()) {
-            if (folder.finish(outboxPath_))
+            const bool changed = folder.finish(outboxPath_);
+            companionMoves_ += folder.placed();
+            if (changed)
                 albums_.erase(entry.name); // it has changed: updatestats looks again
             continue;
         }

@@ -11,6 +11,7 @@
 #include <QStringList>
 
 #include <map>
+#include <utility>
 
 class FilingError;
 class ServiceIndicators;
@@ -69,6 +70,9 @@ public:
     // or the service is started again.
     void setCurrentFileAside(const QString& why) { setAside_.insert(currentInFile_, {why}); }
 
+    // Where the companions of album folders went since the last call, for the history.
+    QList<AlbumFolder::Placed> takeCompanionMoves() { return std::exchange(companionMoves_, {}); }
+
     // Moves the current inbox file into the errors folder, in a subfolder named
     // after the failure, with a five-line log beside it, and says where it went.
     MoveResult ErrorHandle(const FilingError& myerr, const SafeMove::Progress& progress = {});
@@ -123,4 +127,5 @@ private:
     // The album folders looked at by a getnextfile that chose nothing, for the
     // updatestats of the same step: each folder is walked once a step.
     std::map<QString, AlbumFolder> albums_;
+    QList<AlbumFolder::Placed> companionMoves_;
 };

@@ -567,6 +567,7 @@ private slots:
                                         false),
                                  (AlbumFolder::kStandStillSeconds + 2) * 2000);
         QVERIFY(stillAfterOwnMoves);
+        QCOMPARE(engine_->base().takeCompanionMoves().size(), 9); // each companion placed, for the history
         QCOMPARE(QStringList() << entries(at("inbox/Duo")) << entries(at("inbox/Solo")) << entries(at("inbox/Work")),
                  (QStringList{"New folder", "._notes.txt", "._resume.docx", "desktop.ini"}));
         struct stat one, two;

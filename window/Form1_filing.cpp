@@ -71,7 +71,10 @@ void Form1::main()
             txtstatus->setText(QStringLiteral("Idle..."));
         try {
             if (process->serviceon()) {
-                if (process->getnextfile()) {
+                const bool chosen = process->getnextfile();
+                for (const AlbumFolder::Placed& companion : process->base().takeCompanionMoves())
+                    history_.record(companion.inboxName, companion.moved);
+                if (chosen) {
                     statusHeld_.invalidate();
                     txtstatus->setText(QStringLiteral("Processing ") + FileName::forDisplay(process->currentinfile()));
                     fileCurrentFile();
