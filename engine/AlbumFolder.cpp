@@ -8,6 +8,7 @@
 #include "engine/FittingMove.h"
 #include "engine/FolderEntries.h"
 #include "engine/OwnFolderChanges.h"
+#include "engine/Playlist.h"
 #include "engine/SafeMove.h"
 
 #include <QMap>
@@ -81,13 +82,27 @@ void removeClutter(int folderFd, int depth)
     });
 }
 
+// A playlist or cue sheet larger than this is no list of songs, and is moved as it is.
+constexpr qsizetype kMostPlaylistBytes = 1 << 20;
+
 // Moves one file of the album into the outbox, or with `copy` copies it
-// there, and notes where it went in `placed`; false when it could not.
+// there, and notes where it went in `placed`; false when it could not. A
+// playlist names the songs where they went (`songs`: their new paths by
+// their names in the inbox).
 bool moveInto(const QString& inboxPath, const QString& source, const QString& outboxPath, const QString& folder,
-              const QString& name, QList<AlbumFolder::Placed>& placed, bool copy = false)
+              const QString& name, QList<AlbumFolder::Placed>& placed, bool copy = false,
+              const QHash<QString, QString>& songs = {})
 {
     try {
         SafeMove move(inboxPath, source);
+        if (Playlist::isPlaylist(name) && move.size() <= kMostPlaylistBytes) {
+            QByteArray bytes(move.size(), Qt::Uninitialized);
+            if (::pread(move.descriptor(), bytes.data(), size_t(bytes.size()), 0) != bytes.size())
+                return false;
+            const QString from = source.left(qMax<qsizetype>(0, source.lastIndexOf(QLatin1Char('/'))));
+            if (const QByteArray changed = Playlist::rewritten(bytes, name, from, folder, songs); changed != bytes)
+                move.replaceContent(changed);
+        }
         MoveResult done = moveUnderFittingName(move, {outboxPath, folder, name, {}, copy});
         if (done.outcome == MoveResult::Outcome::Abandoned)
             return false;
@@ -234,6 +249,9 @@ bool AlbumFolder::finish(const QString& outboxPath)
     if (!isFolder_ || !standsStill_ || !songs_.isEmpty())
         return false;
     const QHash<QString, AlbumRecord::Filed> filed = AlbumRecord::of(identity_).songs;
+    QHash<QString, QString> songPaths;
+    for (auto song = filed.cbegin(); song != filed.cend(); ++song)
+        songPaths.insert(song.key(), song->folder + song->name);
     bool moved = false;
     const auto movedOut = [&](const QString& path) {
         AlbumRecord::noteEmptied(identity_, path);
@@ -254,7 +272,8 @@ bool AlbumFolder::finish(const QString& outboxPath)
             done = done && moveInto(inboxPath_, companion, outboxPath, folders.last(), name, placed_);
         } else if (done) {
             done = moveInto(inboxPath_, companion, outboxPath,
-                            folders.size() == 1 ? folders.first() : commonFolder(songs, outboxPath), name, placed_);
+                            folders.size() == 1 ? folders.first() : commonFolder(songs, outboxPath), name, placed_,
+                            false, songPaths);
         }
         moved = (done && movedOut(companion)) || moved;
     }

@@ -20,6 +20,7 @@
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 namespace {
@@ -406,8 +407,25 @@ struct stat SafeMove::filedAs() const
     return info;
 }
 
+void SafeMove::replaceContent(const QByteArray& bytes)
+{
+    const int fd = ::memfd_create("tovrel-content", MFD_CLOEXEC);
+    if (fd < 0 || !writeAll(fd, bytes.constData(), bytes.size(), 0)) {
+        const int err = errno;
+        if (fd >= 0)
+            ::close(fd);
+        throwErrno(err);
+    }
+    if (contentFd_ >= 0)
+        ::close(contentFd_);
+    contentFd_ = fd;
+    contentSize_ = bytes.size();
+}
+
 SafeMove::~SafeMove()
 {
+    if (contentFd_ >= 0)
+        ::close(contentFd_);
     ::close(fd_); // ends the lease
     ::close(folderFd_);
 }
@@ -547,7 +565,7 @@ SafeMove::Slot SafeMove::slotAt(int folderFd, const QByteArray& name, const QByt
     }
     // The very file being filed (another name of it) is not its own duplicate.
     const bool itself = info.st_dev == start_.st_dev && info.st_ino == start_.st_ino;
-    if (itself || !S_ISREG(info.st_mode) || info.st_size != start_.st_size)
+    if (itself || !S_ISREG(info.st_mode) || info.st_size != contentSize())
         return Slot::Other;
     const int fd = ::openat(folderFd, name.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0)
@@ -564,14 +582,14 @@ bool SafeMove::sameContent(int otherFd, const Progress& progress) const
 {
     QByteArray mine(kBuffer, Qt::Uninitialized), theirs(kBuffer, Qt::Uninitialized);
     for (off_t at = 0;;) {
-        const ssize_t got = ::pread(fd_, mine.data(), size_t(kBuffer), at);
+        const ssize_t got = ::pread(content(), mine.data(), size_t(kBuffer), at);
         const ssize_t other = ::pread(otherFd, theirs.data(), size_t(kBuffer), at);
         if (got < 0 || got != other || std::memcmp(mine.constData(), theirs.constData(), size_t(got)) != 0)
             return false;
         if (got == 0)
-            return at == start_.st_size;
+            return at == contentSize();
         at += got;
-        if (progress && !progress(at, start_.st_size))
+        if (progress && !progress(at, contentSize()))
             return false;
     }
 }
@@ -590,28 +608,28 @@ bool SafeMove::copyInto(int toFd, const Progress& progress, const QString& folde
             return false;
         // A hole of a sparse file stays a hole, as cp keeps it: the copy is
         // only made longer across it.
-        off_t data = ::lseek(fd_, done, SEEK_DATA);
+        off_t data = ::lseek(content(), done, SEEK_DATA);
         if (data < 0 && errno == ENXIO)
-            data = start_.st_size;
+            data = contentSize();
         if (data > done) {
-            done = qMin<off_t>(data, start_.st_size);
+            done = qMin<off_t>(data, contentSize());
             if (::ftruncate(toFd, done) != 0)
                 blame(folder);
             continue;
         }
-        const off_t hole = data == done ? ::lseek(fd_, done, SEEK_HOLE) : -1;
+        const off_t hole = data == done ? ::lseek(content(), done, SEEK_HOLE) : -1;
         const size_t length = hole > done ? size_t(qMin<off_t>(hole - done, off_t(kChunk))) : kChunk;
         ssize_t copied;
         if (inKernel) {
             off_t from = done, to = done;
-            copied = ::copy_file_range(fd_, &from, toFd, &to, length, 0);
+            copied = ::copy_file_range(content(), &from, toFd, &to, length, 0);
             if (copied < 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP)) {
                 inKernel = false;
                 continue;
             }
         } else {
             buffer.resize(kBuffer);
-            copied = ::pread(fd_, buffer.data(), qMin(size_t(buffer.size()), length), done);
+            copied = ::pread(content(), buffer.data(), qMin(size_t(buffer.size()), length), done);
             if (copied > 0 && !writeAll(toFd, buffer.constData(), copied, done))
                 blame(folder);
         }
@@ -622,10 +640,10 @@ bool SafeMove::copyInto(int toFd, const Progress& progress, const QString& folde
         if (copied < 0)
             throwErrno();
         if (copied == 0)
-            return done == start_.st_size;
+            return done == contentSize();
         writeBehind(toFd, written, done, done + copied);
         done += copied;
-        if (progress && !progress(qint64(done), qint64(start_.st_size)))
+        if (progress && !progress(qint64(done), qint64(contentSize())))
             return false;
     }
 }

@@ -68,6 +68,11 @@ public:
     // True once the source was opened for writing elsewhere or changed since it was opened.
     bool sourceChanged() const;
 
+    // From now on the copy is made of `bytes` instead of the source's own (a
+    // playlist rewritten for its new place); the source is still the file
+    // that must stay the same and is removed.
+    void replaceContent(const QByteArray& bytes);
+
     MoveResult moveTo(const Destination& to, const Progress& progress = {});
 
     // Writes `bytes` as a new file at `path` under `root`, by the same hidden
@@ -107,6 +112,11 @@ private:
     int folderFd_ = -1;
     int fd_ = -1;
     bool leased_ = false;
+    int content() const { return contentFd_ >= 0 ? contentFd_ : fd_; }
+    off_t contentSize() const { return contentFd_ >= 0 ? contentSize_ : start_.st_size; }
+
+    int contentFd_ = -1; // what is copied, when not the source itself
+    off_t contentSize_ = 0;
     bool givenUp_ = false;
     bool keepSource_ = false;
     QString notRemovedWhy_;

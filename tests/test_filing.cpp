@@ -530,10 +530,12 @@ private slots:
                  {"Work/desktop.ini", "[.ShellClassInfo]\r\nIconResource=x.ico,0\r\n"},
                  {"Light/desktop.ini",
                   "\xff\xfe" + QByteArray(reinterpret_cast<const char*>(u"[ViewState]\r\nMode="), 36)},
-                 {"Solo/._notes.txt", "a text of mine"}})
+                 {"Solo/._notes.txt", "a text of mine"},
+                 {"Light/Light.m3u", "#EXTM3U\n02.MP3\r\nCD1/01.mp3\n"},
+                 {"Mix/Mix.cue", "REM \xe9\r\nFILE \"09.mp3\" MP3\r\nFILE B\\11.mp3 MP3\r\nFILE \"x.wav\" WAVE\r\n"}})
             TestSupport::writeFile(at("inbox/" + path), bytes);
         for (const QString path : {"Light/cover.jpg", "Light/Light.cue", "Light/CD1/01.lrc", "Kept/notes.txt",
-                                   "Mix/cover.jpg", "Mix/scans/back.png", "Mix/Mix.cue", "Mix/B/folder.jpg"})
+                                   "Mix/cover.jpg", "Mix/scans/back.png", "Mix/B/folder.jpg"})
             TestSupport::writeFile(at("inbox/" + path), path.toUtf8());
         QVERIFY(QFile::setPermissions(at("inbox/Light/CD1"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
         TestSupport::writeFile(at("outbox/Band/Light/cover.jpg"), "another picture");
@@ -567,7 +569,7 @@ private slots:
                                         false),
                                  (AlbumFolder::kStandStillSeconds + 2) * 2000);
         QVERIFY(stillAfterOwnMoves);
-        QCOMPARE(engine_->base().takeCompanionMoves().size(), 9); // each companion placed, for the history
+        QCOMPARE(engine_->base().takeCompanionMoves().size(), 10); // each companion placed, for the history
         QCOMPARE(QStringList() << entries(at("inbox/Duo")) << entries(at("inbox/Solo")) << entries(at("inbox/Work")),
                  (QStringList{"New folder", "._notes.txt", "._resume.docx", "desktop.ini"}));
         struct stat one, two;
@@ -575,13 +577,16 @@ private slots:
                 ::stat(QFile::encodeName(at("outbox/Band/Light/02.MP3")), &two) == 0);
         QCOMPARE(std::pair(one.st_mode & 0777, two.st_mode & 0777), std::pair(mode_t(0600), mode_t(0644)));
         QCOMPARE(entries(at("outbox/Band/Light")),
-                 (QStringList{"01.lrc", "01.mp3", "02.MP3", "cover (2).jpg", "cover.jpg", "Light.cue"}));
+                 (QStringList{"01.lrc", "01.mp3", "02.MP3", "cover (2).jpg", "cover.jpg", "Light.cue", "Light.m3u"}));
         QCOMPARE(readFile(at("outbox/Band/Light/cover (2).jpg")), "Light/cover.jpg");
         // Songs of one folder filed in two: a picture beside each, the cue sheet where both are; another's stay its.
         QCOMPARE(entries(at("outbox/Band/Mix A")) + entries(at("outbox/Band/Mix B")),
                  (QStringList{"09.mp3", "back.png", "cover.jpg", "10.mp3", "11.mp3", "back.png", "cover.jpg",
                               "folder.jpg"}));
-        QCOMPARE(readFile(at("outbox/Band/Mix.cue")), "Mix/Mix.cue");
+        // Playlists and cue sheets name the songs where they went; every other line stays as it was.
+        QCOMPARE(readFile(at("outbox/Band/Mix.cue")),
+                 "REM \xe9\r\nFILE \"Mix A/09.mp3\" MP3\r\nFILE \"Mix B/11.mp3\" MP3\r\nFILE \"x.wav\" WAVE\r\n");
+        QCOMPARE(readFile(at("outbox/Band/Light/Light.m3u")), "#EXTM3U\n02.MP3\r\n01.mp3\n");
         QCOMPARE(readFile(at("outbox/Band/Other/03.mp3")), three);
         QVERIFY(QFileInfo::exists(at("inbox/errors/Invalid file format/05.mp3")));
         QCOMPARE(entries(at("inbox/Kept")), (QStringList{"04.mp3", "CD2", "notes.txt"}));
