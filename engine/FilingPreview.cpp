@@ -1,17 +1,29 @@
 #include "engine/FilingPreview.h"
 
+#include "engine/AlbumFolder.h"
 #include "engine/FileName.h"
 #include "engine/FilingError.h"
 #include "engine/ScanFolder.h"
 #include "engine/TagReader.h"
 #include "engine/processor.h"
 
+#include <algorithm>
+
 FilingPreview::FilingPreview(const QString& inboxpath, const QString& outboxpath, int count)
     : rules_(commonold::RefusesWindowsNames(outboxpath) ? NameRules::Windows : NameRules::Posix)
 {
     QStringList names;
     try {
-        names = ScanFolder(inboxpath).audioFiles().mid(0, count);
+        // The first songs by name, loose or in album folders ("Album/01.flac").
+        const ScanFolder inbox(inboxpath);
+        QStringList others;
+        names = inbox.audioFiles(&others);
+        for (const QString& other : std::as_const(others)) {
+            if (inbox.isFolder(other))
+                names += AlbumFolder(inboxpath, other).songs();
+        }
+        std::sort(names.begin(), names.end(), ScanFolder::listedBefore);
+        names = names.mid(0, count);
     } catch (const FilingError&) { // an inbox that cannot be listed shows the example
     }
     for (const QString& name : std::as_const(names)) {

@@ -14,6 +14,7 @@
 
 #include <QDateTime>
 
+#include <algorithm>
 #include <cerrno>
 #include <optional>
 
@@ -110,7 +111,7 @@ bool clsProcessorBase::getnextfile()
     if (verdicts_.count() == 0) {
         if (nextAlbumSong())
             return true;
-        status_ += noMusicStatus(int(verdicts_.leftAlone().size()));
+        status_ += albumWaits_ ? kCannotProcess + albumHeld_ : noMusicStatus(int(verdicts_.leftAlone().size()));
         return false;
     }
     // A file left waiting for its destination goes behind the others, so one
@@ -136,10 +137,18 @@ bool clsProcessorBase::getnextfile()
 bool clsProcessorBase::nextAlbumSong()
 {
     std::optional<double> freeBytes;
+    albumWaits_ = false;
+    albumHeld_.clear();
     for (const InboxVerdicts::LeftAlone& entry : verdicts_.leftAlone()) {
         if (!entry.folder)
             continue;
         AlbumFolder& folder = album(entry.name);
+        if (folder.isFolder() && !folder.songs().isEmpty() && !albumWaits_) {
+            albumWaits_ = true; // told unless a song is chosen
+            if (!folder.standsStill())
+                albumHeld_ = FileName::forDisplay(entry.name) +
+                             QStringLiteral(" waits until it has not changed for a few seconds.");
+        }
         if (!folder.isFolder() || !folder.standsStill())
             continue;
         if (folder.songs().isEmpty()) {
@@ -206,24 +215,31 @@ void clsProcessorBase::updatestats()
     refreshVerdicts(true);
     // What is inside a folder is looked at on every pass: no event of the
     // inbox tells of it.
+    QStringList albumSongs;
     for (size_t index = 0; index < verdicts_.leftAlone().size(); ++index) {
         if (!verdicts_.leftAlone()[index].folder)
             continue;
         const AlbumFolder& folder = album(verdicts_.leftAlone()[index].name);
         if (folder.isFolder())
             verdicts_.setReason(index, folder.reason());
+        albumSongs += folder.songs();
     }
     albums_.clear();
-    inboxCount_ = verdicts_.count();
+    // The songs in folders are waiting music too, counted and listed with the loose ones.
+    inboxCount_ = verdicts_.count() + int(albumSongs.size());
     inboxLockCount_ = verdicts_.inboxLockCount();
     tooBigCount_ = verdicts_.tooBigCount();
     outboxLockCount_ = verdicts_.outboxLockCount();
-    if (inboxFiles_.isEmpty() || verdicts_.generation() != listedGeneration_) {
-        listedGeneration_ = verdicts_.generation();
-        inboxFiles_ = QStringList{QString()};
-        inboxFiles_.reserve(inboxCount_ + 1);
-        for (int index = 0; index < inboxCount_; ++index)
-            inboxFiles_ << verdicts_.name(index);
+    if (inboxFiles_.isEmpty() || verdicts_.generation() != verdictsListed_ || albumSongs != albumSongs_) {
+        verdictsListed_ = verdicts_.generation();
+        albumSongs_ = albumSongs;
+        ++listedGeneration_;
+        QStringList names = albumSongs;
+        names.reserve(inboxCount_);
+        for (int index = 0; index < verdicts_.count(); ++index)
+            names << verdicts_.name(index);
+        std::sort(names.begin(), names.end(), ScanFolder::listedBefore);
+        inboxFiles_ = QStringList{QString()} + names;
     }
 }
 

@@ -53,7 +53,8 @@ public:
     // Chooses the first inbox file that fits on the outbox disk, whose outbox
     // name is not held open and which no other program holds open.
     bool getnextfile();
-    // Lists and recounts the inbox.
+    // Lists and recounts the inbox, the songs in album folders among the
+    // waiting files ("Album/CD1/01.flac").
     void updatestats();
     // The name at `id` of the last listing: "" at 0, names at 1 to inboxcount.
     QString InboxFiles(int id) const;
@@ -116,6 +117,10 @@ private:
     InboxVerdicts verdicts_;
     InboxVerdicts::Examine examiner_;
     quint64 listedGeneration_ = 0;
+    quint64 verdictsListed_ = 0;
+    QStringList albumSongs_;  // as last listed
+    bool albumWaits_ = false; // a folder holds songs, none of which could be chosen
+    QString albumHeld_;       // why, for the status line, where it is told
     QSet<QString> waiting_;
     // Files set aside, with why, and the file as it was when first looked at since.
     struct SetAside {

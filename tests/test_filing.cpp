@@ -556,7 +556,11 @@ private slots:
         };
         QCOMPARE(reasons().mid(2, 2), (QStringList{"errors: the outbox or the errors folder: never filed",
                                                    "Kept: the folder is still changing"}));
+        QCOMPARE(engine_->inboxcount(), 9); // the songs in folders wait, listed with their folders, and are told of
+        QCOMPARE(engine_->InboxFiles(1), "Aside/08.mp3");
         QVERIFY(!engine_->getnextfile());
+        QCOMPARE(engine_->ServiceStatus(),
+                 "Cannot Process files yet.  Aside waits until it has not changed for a few seconds.");
         engine_->setCurrentinfile("Aside/08.mp3"); // as the window does with a song it could not remove
         engine_->base().setCurrentFileAside("it is immutable");
         const QStringList left{"Aside", "Duo", "errors", "Kept", "Solo", "Work"};

@@ -149,7 +149,7 @@ private slots:
         QVERIFY(QDir().mkpath(inbox) && QDir().mkpath(dir.filePath("outbox")));
         QCOMPARE(control<QLabel>(std::make_unique<advanced>(process).get(), "lblPreview")->text(),
                  "example.mp3 (an example song) → Example Band/First Light/example.mp3");
-        for (const char* name : {"d.mp3", "b.mp3", "c.mp3"})
+        for (const char* name : {"d.mp3", "B/b.mp3", "c.mp3"}) // a song in a folder among them
             TestSupport::writeFile(inbox + name, Mp3Fixture::build({"Other", "", "Song", "1"}));
         TestSupport::writeFile(inbox + "a.mp3",
                                Mp3Fixture::build({"A", "Hits", "Intro", "3", {"TPE2=V", "TPOS=1/2", "TDRC=2003"}}));
@@ -158,7 +158,7 @@ private slots:
         control(&dialog, "txtFileNameFormat")->setText("%t - %s");
         QCOMPARE(control<QLabel>(&dialog, "lblUnknown")->text(), "%x is not a token; it is kept as text");
         const QStringList lines = control<QLabel>(&dialog, "lblPreview")->text().split('\n');
-        QCOMPARE(lines, QStringList({"a.mp3 → V/Hits/Disc 1/2003 %x/03 - Intro.mp3", "b.mp3 → Other/01 - Song.mp3",
+        QCOMPARE(lines, QStringList({"a.mp3 → V/Hits/Disc 1/2003 %x/03 - Intro.mp3", "B/b.mp3 → Other/01 - Song.mp3",
                                      "c.mp3 → Other/01 - Song.mp3"}));
         click(&dialog, "cmdOK");
         QCOMPARE(SettingsStore::read(Setting::FileNameFormat), "%t - %s");
