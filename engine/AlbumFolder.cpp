@@ -120,13 +120,14 @@ QString folderOf(const QString& path)
 }
 
 // Where the songs of `folder` (relative to the inbox) went, by song name: those
-// filed from that very folder, or else from its nearest parent that had songs.
+// filed from that folder and the folders in it, or else from its nearest
+// parent that had songs.
 QMap<QString, QString> songsOf(QString folder, const QHash<QString, AlbumRecord::Filed>& filed)
 {
     for (;;) {
         QMap<QString, QString> songs;
         for (auto song = filed.cbegin(); song != filed.cend(); ++song) {
-            if (folderOf(song.key()) == folder)
+            if (song.key().startsWith(folder + QLatin1Char('/')))
                 songs.insert(song.key(), song->folder);
         }
         if (!songs.isEmpty() || !folder.contains(QLatin1Char('/')))

@@ -511,7 +511,7 @@ private slots:
         engine_->setErrorspath(at("inbox/errors/"));
         QVERIFY(Mp3Fixture::write(at("inbox/errors/Invalid file format/05.mp3"), "Band", "Light", "Five", 5));
         QVERIFY(Mp3Fixture::write(at("inbox/Light/CD1/01.mp3"), "Band", "Light", "One", 1) &&
-                Mp3Fixture::write(at("inbox/Light/02.MP3"), "Band", "Light", "Two", 2) &&
+                Mp3Fixture::write(at("inbox/Light/CD2/02.MP3"), "Band", "Light", "Two", 2) &&
                 Mp3Fixture::write(at("inbox/Kept/03.mp3"), "Band", "Other", "Three", 3) &&
                 Mp3Fixture::write(at("elsewhere/04.mp3"), "Band", "Elsewhere", "Four", 4) &&
                 Mp3Fixture::write(at("inbox/Solo/06.mp3"), "Band", "Solo", "Six", 6) &&
