@@ -137,8 +137,10 @@ QString Options::FolderConflict(const QString& inboxPath, const QString& outboxP
     QStringList resolved;
     for (const auto& folder : folders)
         resolved << commonold::ResolvedFolder(withHomeFolder(folder.second));
+    // An empty folder is refused where the folders are used, not as a parent of all.
     const auto inside = [](const QString& inner, const QString& outer) {
-        return inner.startsWith(outer.endsWith(QLatin1Char('/')) ? outer : outer + QLatin1Char('/'));
+        return !outer.isEmpty() &&
+               inner.startsWith(outer.endsWith(QLatin1Char('/')) ? outer : outer + QLatin1Char('/'));
     };
     for (int a = 0; a < 3; ++a) {
         for (int b = 0; b < 3; ++b) {
