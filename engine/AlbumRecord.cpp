@@ -14,6 +14,16 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+// The record keeps each folder by its identity.
+QDataStream& operator<<(QDataStream& out, const FolderIdentity& folder)
+{
+    return out << folder.device << folder.inode;
+}
+QDataStream& operator>>(QDataStream& in, FolderIdentity& folder)
+{
+    return in >> folder.device >> folder.inode;
+}
+
 namespace AlbumRecord {
 
 QDataStream& operator<<(QDataStream& out, const Filed& filed)
@@ -37,16 +47,9 @@ QDataStream& operator>>(QDataStream& in, Album& album)
 
 namespace {
 
-using Key = QPair<quint64, quint64>;
-
 QMutex lock;
 bool loaded = false;
-QHash<Key, AlbumRecord::Album> albums;
-
-Key keyOf(const FolderIdentity& folder)
-{
-    return {folder.device, folder.inode};
-}
+QHash<FolderIdentity, AlbumRecord::Album> albums;
 
 QString filePath()
 {
@@ -69,10 +72,10 @@ FolderIdentity identityOf(const QString& inbox, const QString& name, qint64* bor
 }
 
 // Whether the album noted under `key` is still that folder, under its name.
-bool stillThere(const Key& key, const AlbumRecord::Album& album)
+bool stillThere(const FolderIdentity& key, const AlbumRecord::Album& album)
 {
     qint64 born = 0;
-    return keyOf(identityOf(album.inbox, album.name, &born)) == key && born == album.born;
+    return identityOf(album.inbox, album.name, &born) == key && born == album.born;
 }
 
 // Notes the folders above `path`, relative to the inbox, as emptied.
@@ -120,7 +123,7 @@ Album of(const FolderIdentity& album)
 {
     QMutexLocker locked(&lock);
     load();
-    const auto found = albums.constFind(keyOf(album));
+    const auto found = albums.constFind(album);
     if (found == albums.cend() || stillThere(found.key(), *found))
         return found == albums.cend() ? Album() : *found;
     albums.erase(found);
@@ -137,8 +140,8 @@ void noteTaken(const QString& inbox, const QString& inboxName, const QString& fo
         return;
     QMutexLocker locked(&lock);
     load();
-    Album& album = albums[keyOf(identity)];
-    if (album.name.isEmpty() || !stillThere(keyOf(identity), album))
+    Album& album = albums[identity];
+    if (album.name.isEmpty() || !stillThere(identity, album))
         album = {inbox, name, born, {}, {}};
     if (!folder.isEmpty())
         album.songs.insert(inboxName, {folder, filedName});
@@ -150,7 +153,7 @@ void noteEmptied(const FolderIdentity& album, const QString& inboxName)
 {
     QMutexLocker locked(&lock);
     load();
-    const auto found = albums.find(keyOf(album));
+    const auto found = albums.find(album);
     if (found == albums.end())
         return;
     noteFoldersAbove(*found, inboxName);
@@ -161,7 +164,7 @@ void forget(const FolderIdentity& album)
 {
     QMutexLocker locked(&lock);
     load();
-    if (albums.remove(keyOf(album)) > 0)
+    if (albums.remove(album) > 0)
         save();
 }
 

@@ -2,6 +2,7 @@
 
 #include "engine/FileName.h"
 
+#include <QHashFunctions>
 #include <QList>
 #include <QString>
 
@@ -26,3 +27,8 @@ struct FolderIdentity {
 };
 
 using FolderIdentities = QList<FolderIdentity>;
+
+inline size_t qHash(const FolderIdentity& folder, size_t seed = 0)
+{
+    return qHashMulti(seed, folder.device, folder.inode);
+}

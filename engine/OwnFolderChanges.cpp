@@ -1,17 +1,17 @@
 #include "engine/OwnFolderChanges.h"
 
+#include "engine/FolderIdentity.h"
+
 #include <QHash>
 #include <QMutex>
-#include <QPair>
 
 namespace {
 
 // Only folders filed from recently matter; the oldest notes are dropped past this many.
 constexpr qsizetype kMostNotes = 4096;
 
-using Key = QPair<quint64, quint64>;
 QMutex lock;
-QHash<Key, qint64> changed; // the change time, in nanoseconds, after the program's change
+QHash<FolderIdentity, qint64> changed; // the change time, in nanoseconds, after the program's change
 
 qint64 changeTime(const struct stat& info)
 {
@@ -28,12 +28,12 @@ void OwnFolderChanges::note(int folderFd)
     QMutexLocker locked(&lock);
     if (changed.size() >= kMostNotes)
         changed.clear();
-    changed.insert({quint64(info.st_dev), quint64(info.st_ino)}, changeTime(info));
+    changed.insert(FolderIdentity::of(info), changeTime(info));
 }
 
 bool OwnFolderChanges::isOwn(const struct stat& folder)
 {
     QMutexLocker locked(&lock);
-    const auto found = changed.constFind({quint64(folder.st_dev), quint64(folder.st_ino)});
+    const auto found = changed.constFind(FolderIdentity::of(folder));
     return found != changed.cend() && *found == changeTime(folder);
 }

@@ -98,6 +98,8 @@ bool clsProcessorBase::isSetAside(const QString& name, const commonold::FileChec
 
 void clsProcessorBase::refreshVerdicts(bool askUnsettled)
 {
+    // Looked at once a step: the album walks of the step leave these folders alone.
+    keptOut_ = {FolderIdentity::of(outboxPath_), FolderIdentity::of(errorsPath_)};
     verdicts_.refresh({inboxPath_, outboxPath_, owner_.inext, owner_.outext}, examiner_, askUnsettled);
 }
 
@@ -180,10 +182,7 @@ AlbumFolder& clsProcessorBase::album(const QString& name)
 {
     auto found = albums_.find(name);
     if (found == albums_.end())
-        found = albums_
-                    .emplace(name, AlbumFolder(inboxPath_, name,
-                                               {FolderIdentity::of(outboxPath_), FolderIdentity::of(errorsPath_)}))
-                    .first;
+        found = albums_.emplace(name, AlbumFolder(inboxPath_, name, keptOut_)).first;
     return found->second;
 }
 

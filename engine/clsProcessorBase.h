@@ -133,4 +133,5 @@ private:
     // updatestats of the same step: each folder is walked once a step.
     std::map<QString, AlbumFolder> albums_;
     QList<AlbumFolder::Placed> companionMoves_;
+    FolderIdentities keptOut_; // the outbox and the errors folder, as this step found them
 };
