@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QThread>
 
 advanced::advanced(processor& process, QWidget* parent) : QDialog(parent), process_(process)
 {
@@ -62,7 +63,7 @@ void advanced::createNameControls()
     lblPreview->setTextInteractionFlags(Qt::TextSelectableByMouse);
     chainTabOrder({txtFileFormat, txtFileNameFormat, cmdOK, cmdCancel});
 
-    preview_ = std::make_unique<FilingPreview>(process_.inboxpath(), process_.outboxpath());
+    readPreviewTags();
     connect(txtFileFormat, &QLineEdit::textChanged, this, &advanced::showWhereFilesGo);
     connect(txtFileNameFormat, &QLineEdit::textChanged, this, &advanced::showWhereFilesGo);
 }
@@ -91,6 +92,24 @@ void advanced::layOut()
     txtFileFormat->setMinimumWidth(txtFileFormat->fontMetrics().averageCharWidth() * 45);
 }
 
+// The inbox's first songs and their tags are read on a thread of their own,
+// so a slow disk or a file hard to read never holds up the dialog; the
+// preview shows them once read. A dialog closed meanwhile gets nothing.
+void advanced::readPreviewTags()
+{
+    auto read = std::make_shared<std::unique_ptr<FilingPreview>>();
+    QThread* reader = QThread::create([read, inbox = process_.inboxpath(), outbox = process_.outboxpath()] {
+        *read = std::make_unique<FilingPreview>(inbox, outbox);
+    });
+    reader->setObjectName(QStringLiteral("preview"));
+    connect(reader, &QThread::finished, reader, &QObject::deleteLater);
+    connect(reader, &QThread::finished, this, [this, read] {
+        preview_ = std::move(*read);
+        showWhereFilesGo();
+    });
+    reader->start();
+}
+
 // The formats as OK would store them, answered by the filing's own function.
 void advanced::showWhereFilesGo()
 {
@@ -101,7 +120,8 @@ void advanced::showWhereFilesGo()
         notes << token + QStringLiteral(" is not a token; it is kept as text");
     }
     lblUnknown->setText(notes.join(QLatin1Char('\n')));
-    lblPreview->setText(preview_->lines(folders, name).join(QLatin1Char('\n')));
+    lblPreview->setText(preview_ ? preview_->lines(folders, name).join(QLatin1Char('\n'))
+                                 : QStringLiteral("Reading the tags of the first songs in the inbox…"));
 }
 
 QString advanced::cleanedFormat(QString format)

@@ -30,6 +30,7 @@ private:
     void createControls();
     void createNameControls();
     void layOut();
+    void readPreviewTags();
     void showWhereFilesGo();
     void save();
 

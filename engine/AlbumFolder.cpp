@@ -85,32 +85,35 @@ void removeClutter(int folderFd, int depth)
 // A playlist or cue sheet larger than this is no list of songs, and is moved as it is.
 constexpr qsizetype kMostPlaylistBytes = 1 << 20;
 
-// Moves one file of the album into the outbox, or with `copy` copies it
-// there, and notes where it went in `placed`; false when it could not. A
-// playlist names the songs where they went (`songs`: their new paths by
-// their names in the inbox).
-bool moveInto(const QString& inboxPath, const QString& source, const QString& outboxPath, const QString& folder,
-              const QString& name, QList<AlbumFolder::Placed>& placed, bool copy = false,
-              const QHash<QString, QString>& songs = {})
+// Moves one file of the album into the outbox folder `folder` as `name`, or
+// with `copy` copies it there, and notes where it went in `placed`. A playlist
+// names the songs where they went (`songs`: their new paths by their names in
+// the inbox). Answers why it failed: empty when it went, or when it changed
+// meanwhile and is looked at again.
+QString moveInto(const QString& inboxPath, const QString& source, const QString& outboxPath, const QString& folder,
+                 const QString& name, QList<AlbumFolder::Placed>& placed, bool copy,
+                 const QHash<QString, QString>& songs, bool& removed)
 {
+    removed = false;
     try {
         SafeMove move(inboxPath, source);
         if (Playlist::isPlaylist(name) && move.size() <= kMostPlaylistBytes) {
             QByteArray bytes(move.size(), Qt::Uninitialized);
             if (::pread(move.descriptor(), bytes.data(), size_t(bytes.size()), 0) != bytes.size())
-                return false;
+                return FilingError::describe(FilingError::fromErrno(EIO));
             const QString from = source.left(qMax<qsizetype>(0, source.lastIndexOf(QLatin1Char('/'))));
             if (const QByteArray changed = Playlist::rewritten(bytes, name, from, folder, songs); changed != bytes)
                 move.replaceContent(changed);
         }
         MoveResult done = moveUnderFittingName(move, {outboxPath, folder, name, {}, copy});
         if (done.outcome == MoveResult::Outcome::Abandoned)
-            return false;
+            return {};
         done.sourceRemoved = done.sourceRemoved || copy; // a copy leaves it for the move that follows
         placed.append({source, done});
-        return done.sourceRemoved;
-    } catch (const FilingError&) {
-        return false;
+        removed = done.sourceRemoved;
+        return {};
+    } catch (const std::exception& failure) {
+        return FilingError::describe(failure);
     }
 }
 
@@ -151,7 +154,7 @@ QString commonFolder(const QMap<QString, QString>& songs, const QString& outbox)
 } // namespace
 
 AlbumFolder::AlbumFolder(const QString& inboxPath, const QString& name, const FolderIdentities& keptOut)
-    : inboxPath_(inboxPath), name_(name)
+    : inboxPath_(inboxPath), name_(name), keptOutFolders_(keptOut)
 {
     const int inboxFd = ::open(FileName::encode(inboxPath.isEmpty() ? QStringLiteral("/") : inboxPath).constData(),
                                O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -214,10 +217,10 @@ AlbumFolder::AlbumFolder(const QString& inboxPath, const QString& name, const Fo
                 return; // removed with the folder
             } else if (!name.startsWith(QLatin1Char('.')) && AudioFormats::of(name)) {
                 songs_ << path;
-            } else if (extensionOf(name) == QLatin1String("lrc")) {
-                lyrics_ << path;
-            } else if (isCompanion(name)) {
-                companions_ << path;
+            } else if (extensionOf(name) == QLatin1String("lrc") || isCompanion(name)) {
+                (isCompanion(name) ? companions_ : lyrics_) << path;
+                stamps_.insert(path,
+                               {quint64(info.st_ino), qint64(info.st_ctim.tv_sec) * 1000000000 + info.st_ctim.tv_nsec});
             } else {
                 ++others_;
             }
@@ -245,65 +248,100 @@ QString AlbumFolder::reason() const
     return QStringLiteral("not music");
 }
 
-bool AlbumFolder::finish(const QString& outboxPath)
+// Each folder's companions follow that folder's songs: a picture beside each
+// folder they went to, a cue sheet, log or playlist to the nearest folder that
+// holds them all; a lyrics file beside the song of its name, named as that
+// song now is.
+QList<AlbumFolder::Planned> AlbumFolder::plan(const QString& outboxPath, const Aside& aside) const
 {
     if (!isFolder_ || !standsStill_ || !songs_.isEmpty())
-        return false;
+        return {};
     const QHash<QString, AlbumRecord::Filed> filed = AlbumRecord::of(identity_).songs;
-    QHash<QString, QString> songPaths;
-    for (auto song = filed.cbegin(); song != filed.cend(); ++song)
-        songPaths.insert(song.key(), song->folder + song->name);
-    bool moved = false;
-    const auto movedOut = [&](const QString& path) {
-        AlbumRecord::noteEmptied(identity_, path);
-        return true;
+    const auto isAside = [&](const QString& path) {
+        const auto found = aside.constFind(path);
+        return found != aside.cend() && *found == stamps_.value(path);
     };
-    // Each folder's companions follow that folder's songs: a picture beside
-    // each folder they went to, a cue sheet, log or playlist to the nearest
-    // folder that holds them all.
-    for (const QString& companion : std::as_const(companions_)) {
+    QList<Planned> planned;
+    for (const QString& companion : companions_) {
         const QMap<QString, QString> songs = songsOf(folderOf(companion), filed);
+        if (songs.isEmpty() || isAside(companion))
+            continue;
         QStringList folders = QSet<QString>(songs.cbegin(), songs.cend()).values();
         folders.sort();
         const QString name = companion.section(QLatin1Char('/'), -1);
-        bool done = !folders.isEmpty();
-        if (done && isPicture(name)) {
-            for (qsizetype at = 0; done && at + 1 < folders.size(); ++at)
-                done = moveInto(inboxPath_, companion, outboxPath, folders.at(at), name, placed_, true);
-            done = done && moveInto(inboxPath_, companion, outboxPath, folders.last(), name, placed_);
-        } else if (done) {
-            done = moveInto(inboxPath_, companion, outboxPath,
-                            folders.size() == 1 ? folders.first() : commonFolder(songs, outboxPath), name, placed_,
-                            false, songPaths);
-        }
-        moved = (done && movedOut(companion)) || moved;
+        if (!isPicture(name) && folders.size() > 1)
+            folders = QStringList{commonFolder(songs, outboxPath)};
+        planned.append({companion, folders, name});
     }
-    // A lyrics file goes beside the song of its name, named as that song now is.
-    for (const QString& lyrics : std::as_const(lyrics_)) {
-        for (auto song = filed.cbegin(); song != filed.cend(); ++song) {
+    for (const QString& lyrics : lyrics_) {
+        for (auto song = filed.cbegin(); song != filed.cend() && !isAside(lyrics); ++song) {
             if (withoutExtension(song.key()) == withoutExtension(lyrics)) {
-                moved =
-                    (moveInto(inboxPath_, lyrics, outboxPath, song->folder,
-                              withoutExtension(song->name) + QLatin1Char('.') + lyrics.section(QLatin1Char('.'), -1),
-                              placed_) &&
-                     movedOut(lyrics)) ||
-                    moved;
+                planned.append(
+                    {lyrics,
+                     {song->folder},
+                     withoutExtension(song->name) + QLatin1Char('.') + lyrics.section(QLatin1Char('.'), -1)});
                 break;
             }
         }
     }
+    return planned;
+}
+
+bool AlbumFolder::holdsMore() const
+{
+    return !companions_.isEmpty() || !lyrics_.isEmpty() || others_ > 0 || !songs_.isEmpty();
+}
+
+bool AlbumFolder::hasWork(const QString& outboxPath, const Aside& aside) const
+{
+    if (!isFolder_ || !standsStill_ || !songs_.isEmpty())
+        return false;
+    return !plan(outboxPath, aside).isEmpty() || (!holdsMore() && !AlbumRecord::of(identity_).emptied.isEmpty());
+}
+
+// Copies the companion into each planned folder but the last and moves it
+// into that one; a failure, or a source that stays in the inbox, sets it aside.
+void AlbumFolder::place(const QString& outboxPath, const Planned& planned, const QHash<QString, QString>& songPaths)
+{
+    bool removed = true;
+    QString why;
+    for (qsizetype at = 0; removed && why.isEmpty() && at < planned.folders.size(); ++at) {
+        const bool last = at + 1 == planned.folders.size();
+        why = moveInto(inboxPath_, planned.source, outboxPath, planned.folders.at(at), planned.name, placed_, !last,
+                       songPaths, removed);
+    }
+    if (removed && why.isEmpty()) {
+        AlbumRecord::noteEmptied(identity_, planned.source);
+        return;
+    }
+    // A move abandoned because the file changed meanwhile is tried again at the next look.
+    const bool copiedNotRemoved = why.isEmpty() && !placed_.isEmpty() && placed_.last().inboxName == planned.source &&
+                                  !placed_.last().moved.sourceRemoved;
+    if (!why.isEmpty())
+        failed_.append({planned.source, why});
+    if (!why.isEmpty() || copiedNotRemoved)
+        setAside_.insert(planned.source, stamps_.value(planned.source));
+}
+
+void AlbumFolder::finish(const QString& outboxPath, const Aside& aside)
+{
+    if (!isFolder_ || !standsStill_ || !songs_.isEmpty())
+        return;
+    const QList<Planned> planned = plan(outboxPath, aside);
+    const QHash<QString, AlbumRecord::Filed> filed = AlbumRecord::of(identity_).songs;
+    QHash<QString, QString> songPaths;
+    for (auto song = filed.cbegin(); song != filed.cend(); ++song)
+        songPaths.insert(song.key(), song->folder + song->name);
+    for (const Planned& companion : planned)
+        place(outboxPath, companion, songPaths);
     // Looked at again only when something left it since the look above.
-    const auto holdsMore = [](const AlbumFolder& folder) {
-        return !folder.companions_.isEmpty() || !folder.lyrics_.isEmpty() || folder.others_ > 0 ||
-               !folder.songs_.isEmpty();
-    };
-    if (moved ? holdsMore(AlbumFolder(inboxPath_, name_)) : holdsMore(*this))
-        return moved; // what is left stays, its clutter with it
+    if (planned.isEmpty() ? holdsMore() : AlbumFolder(inboxPath_, name_, keptOutFolders_).holdsMore())
+        return; // what is left stays, its clutter with it
     if (AlbumRecord::of(identity_).emptied.isEmpty())
-        return moved; // nothing was taken from it: it held no music, and is left whole
+        return; // nothing was taken from it: it held no music, and is left whole
     const int inboxFd = ::open(FileName::encode(inboxPath_).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (inboxFd < 0)
-        return moved;
+        return;
     const QByteArray album = FileName::encode(name_);
     const int albumFd = openFolderAt(inboxFd, album.constData());
     if (albumFd >= 0) {
@@ -313,5 +351,4 @@ bool AlbumFolder::finish(const QString& outboxPath)
             AlbumRecord::forget(identity_);
     }
     ::close(inboxFd);
-    return true;
 }

@@ -3,10 +3,13 @@
 #include "engine/FileName.h"
 #include "engine/FilingError.h"
 #include "engine/History.h"
+#include "engine/TagReader.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMutex>
+#include <QScopeGuard>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -91,4 +94,18 @@ QString FileInHand::leftIn(const QString& inbox) const
 FilingError FileInHand::readerStopped()
 {
     return {321, QStringLiteral("The tag reader stopped on this file")};
+}
+
+TagValues FileInHand::readTags(const QString& inbox, const QString& name, int fd)
+{
+    static QMutex oneReadAtATime;
+    const QMutexLocker locked(&oneReadAtATime);
+    FileInHand note;
+    if (note.wasInHandWhenStopped(inbox, name, fd))
+        throw readerStopped();
+    note.take(inbox, name, fd);
+    const auto released = qScopeGuard([&] { note.release(); });
+    TagReader reader;
+    reader.OpenTagFile(fd, name);
+    return reader.tags();
 }

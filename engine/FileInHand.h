@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/TagValues.h"
+
 #include <QString>
 
 class FilingError;
@@ -30,21 +32,11 @@ public:
     // The failure such a file is sent to the errors folder with.
     static FilingError readerStopped();
 
+    // The tags of `name` in `inbox`, open as `fd`, read with the note taken,
+    // from any thread: one read at a time, so the note names the file being
+    // read. Throws readerStopped for the file an earlier run stopped on.
+    static TagValues readTags(const QString& inbox, const QString& name, int fd);
+
 private:
     QString path_;
-};
-
-// Takes the file for the time of one read of its tags.
-class FileInHandGuard {
-public:
-    FileInHandGuard(FileInHand& note, const QString& inbox, const QString& name, int fd) : note_(note)
-    {
-        note_.take(inbox, name, fd);
-    }
-    ~FileInHandGuard() { note_.release(); }
-    FileInHandGuard(const FileInHandGuard&) = delete;
-    FileInHandGuard& operator=(const FileInHandGuard&) = delete;
-
-private:
-    FileInHand& note_;
 };

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "engine/AlbumFolder.h"
+#include "engine/FolderIdentity.h"
+
 #include <QString>
 
 // One inbox file to file and everything its filing needs, taken from the
@@ -13,4 +16,10 @@ struct FilingJob {
     QString currentoutfile;
     QString folderFormat;
     QString fileNameFormat; // empty: the file keeps its inbox name
+    // Instead of a song, the album folder `currentinfile` has its companions
+    // placed and is removed once empty; `keptOut` and `companionsAside` as
+    // AlbumFolder takes them.
+    bool finishAlbum = false;
+    FolderIdentities keptOut;
+    AlbumFolder::Aside companionsAside;
 };

@@ -1,13 +1,15 @@
 #include "engine/FilingPreview.h"
 
 #include "engine/AlbumFolder.h"
+#include "engine/FileInHand.h"
 #include "engine/FileName.h"
 #include "engine/FilingError.h"
+#include "engine/SafeMove.h"
 #include "engine/ScanFolder.h"
-#include "engine/TagReader.h"
 #include "engine/processor.h"
 
 #include <algorithm>
+#include <cerrno>
 
 FilingPreview::FilingPreview(const QString& inboxpath, const QString& outboxpath, int count)
     : rules_(commonold::RefusesWindowsNames(outboxpath) ? NameRules::Windows : NameRules::Posix)
@@ -29,9 +31,12 @@ FilingPreview::FilingPreview(const QString& inboxpath, const QString& outboxpath
     for (const QString& name : std::as_const(names)) {
         Sample sample{name, {}, {}};
         try {
-            TagReader reader;
-            reader.OpenTagFile(inboxpath + name);
-            sample.tags = reader.tags();
+            // Opened as the filing opens it, and read with the same note: a
+            // file that takes the reader down goes to the errors folder at the next start.
+            const SafeMove source(inboxpath, name);
+            if (source.descriptor() < 0)
+                throw FilingError::fromErrno(EAGAIN);
+            sample.tags = FileInHand::readTags(inboxpath, name, source.descriptor());
         } catch (const FilingError& error) {
             sample.failure = error.description();
         }

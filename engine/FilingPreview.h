@@ -7,9 +7,10 @@
 #include <QStringList>
 
 // Where files would go, shown before anything is filed: the first few inbox
-// audio files by name (of every format) with their tags, read once, or an example song
-// when the inbox has none. Each format typed is then answered by processor::destination, the very function that files,
-// under the outbox's naming rules.
+// audio files by name (of every format) with their tags, read once, or an
+// example song when the inbox has none. Each format typed is then answered by
+// processor::destination, the very function that files, under the outbox's
+// naming rules. Made on any thread: its reads may take a while.
 class FilingPreview {
 public:
     FilingPreview(const QString& inboxpath, const QString& outboxpath, int count = 3);

@@ -16,6 +16,10 @@ constexpr qint64 kProgressInterval = 200; // milliseconds
 
 void FilingWorker::file(const FilingJob& job)
 {
+    if (job.finishAlbum) {
+        emit filed(finishAlbum(job));
+        return;
+    }
     const auto goOn = [this](qint64 copied, qint64 total) { return this->goOn(copied, total); };
     Result result;
     result.name = job.currentinfile;
@@ -46,6 +50,20 @@ void FilingWorker::file(const FilingJob& job)
         }
     }
     emit filed(result);
+}
+
+// The album folder is looked at again here: it may have changed since it was chosen.
+FilingWorker::Result FilingWorker::finishAlbum(const FilingJob& job)
+{
+    AlbumFolder album(job.inboxpath, job.currentinfile, job.keptOut);
+    album.finish(job.outboxpath, job.companionsAside);
+    Result result;
+    result.outcome = Outcome::AlbumDone;
+    result.name = job.currentinfile;
+    result.companions = album.placed();
+    result.companionFailures = album.failed();
+    result.companionsAside = album.setAside();
+    return result;
 }
 
 bool FilingWorker::goOn(qint64 copied, qint64 total)

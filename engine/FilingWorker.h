@@ -24,6 +24,7 @@ public:
         LogFailed,   // it could not be filed, went to the errors folder, but without its log
         LeftInInbox, // it could not be filed, and the error filing failed too
         Gone,        // it left the inbox before it could be filed (its owner removed it)
+        AlbumDone,   // an album folder's companions were placed: `companions`, `companionFailures`
     };
     struct Result {
         Outcome outcome = Outcome::Filed;
@@ -31,6 +32,9 @@ public:
         MoveResult moved;     // of the filing or of the error filing
         QString failure;      // why it could not be filed
         QString errorFailure; // why the error filing failed as well
+        QList<AlbumFolder::Placed> companions;
+        QList<AlbumFolder::Failed> companionFailures;
+        AlbumFolder::Aside companionsAside; // not to be tried again while unchanged
         // The inbox file is gone: the backlog moved on.
         bool leftTheInbox() const
         {
@@ -52,6 +56,7 @@ signals:
     void filed(const FilingWorker::Result& result);
 
 private:
+    Result finishAlbum(const FilingJob& job);
     bool goOn(qint64 copied, qint64 total);
 
     std::atomic<bool> abandoned_{false};

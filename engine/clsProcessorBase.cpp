@@ -109,6 +109,7 @@ bool clsProcessorBase::getnextfile()
 {
     status_.clear();
     albums_.clear();
+    finishing_ = false;
     refreshVerdicts(false);
     if (verdicts_.count() == 0) {
         if (nextAlbumSong())
@@ -154,11 +155,12 @@ bool clsProcessorBase::nextAlbumSong()
         if (!folder.isFolder() || !folder.standsStill())
             continue;
         if (folder.songs().isEmpty()) {
-            const bool changed = folder.finish(outboxPath_);
-            companionMoves_ += folder.placed();
-            if (changed)
-                albums_.erase(entry.name); // it has changed: updatestats looks again
-            continue;
+            if (!folder.hasWork(outboxPath_, companionsAside_))
+                continue;
+            setCurrentinfile(entry.name); // its companions are placed by the filing thread
+            finishing_ = true;
+            albums_.clear();
+            return true;
         }
         if (!freeBytes)
             freeBytes = double(commonold::DiskFreeBytes(outboxPath_));
@@ -251,7 +253,8 @@ QString clsProcessorBase::InboxFiles(int id) const
 
 FilingJob clsProcessorBase::job() const
 {
-    return {inboxPath_, outboxPath_, errorsPath_, currentInFile_, currentOutFile_, QString(), QString()};
+    return {inboxPath_, outboxPath_, errorsPath_, currentInFile_, currentOutFile_,
+            QString(),  QString(),   finishing_,  keptOut_,       companionsAside_};
 }
 
 MoveResult clsProcessorBase::ErrorHandle(const FilingError& myerr, const SafeMove::Progress& progress)
@@ -289,6 +292,7 @@ MoveResult clsProcessorBase::ErrorHandle(const FilingJob& job, const FilingError
 void clsProcessorBase::turnon()
 {
     setAside_.clear(); // a start tries the files set aside again
+    companionsAside_.clear();
     if (indicators_) {
         indicators_->setStartEnabled(false);
         indicators_->setStopEnabled(true);

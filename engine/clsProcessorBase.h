@@ -11,7 +11,6 @@
 #include <QStringList>
 
 #include <map>
-#include <utility>
 
 class FilingError;
 class ServiceIndicators;
@@ -71,8 +70,11 @@ public:
     // or the service is started again.
     void setCurrentFileAside(const QString& why) { setAside_.insert(currentInFile_, {why}); }
 
-    // Where the companions of album folders went since the last call, for the history.
-    QList<AlbumFolder::Placed> takeCompanionMoves() { return std::exchange(companionMoves_, {}); }
+    // The current file is an album folder whose companions are to be placed.
+    bool finishingAlbum() const { return finishing_; }
+    // Notes companions that could not be moved: left alone while they do not
+    // change, until the service is started again.
+    void setCompanionsAside(const AlbumFolder::Aside& aside) { companionsAside_.insert(aside); }
 
     // Moves the current inbox file into the errors folder, in a subfolder named
     // after the failure, with a five-line log beside it, and says where it went.
@@ -132,6 +134,7 @@ private:
     // The album folders looked at by a getnextfile that chose nothing, for the
     // updatestats of the same step: each folder is walked once a step.
     std::map<QString, AlbumFolder> albums_;
-    QList<AlbumFolder::Placed> companionMoves_;
+    AlbumFolder::Aside companionsAside_;
+    bool finishing_ = false;   // the current "file" is an album folder whose companions are placed
     FolderIdentities keptOut_; // the outbox and the errors folder, as this step found them
 };

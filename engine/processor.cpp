@@ -8,21 +8,11 @@
 #include "engine/FittingMove.h"
 #include "engine/FolderFormat.h"
 #include "engine/SafeFolder.h"
-#include "engine/TagReader.h"
 #include "engine/commonold.h"
 
 #include <cerrno>
 
 namespace {
-
-// The tags of one file. The reader lives for this call only, so it is
-// released on every way out, before anything is written.
-TagValues readTags(int fd, const QString& fileName)
-{
-    TagReader reader;
-    reader.OpenTagFile(fd, fileName);
-    return reader.tags();
-}
 
 // Creates the levels under `root` where they are missing and answers the
 // deepest folder, ending in "/". A level that differs from a folder already
@@ -110,11 +100,7 @@ MoveResult processor::process(const FilingJob& job, const SafeMove::Progress& pr
     try {
         if (move.sourceChanged())
             return {};
-        FileInHand inHand;
-        if (inHand.wasInHandWhenStopped(job.inboxpath, job.currentinfile, move.descriptor()))
-            throw FileInHand::readerStopped();
-        const FileInHandGuard reading(inHand, job.inboxpath, job.currentinfile, move.descriptor());
-        tags = readTags(move.descriptor(), job.currentinfile);
+        tags = FileInHand::readTags(job.inboxpath, job.currentinfile, move.descriptor());
     } catch (const FilingError&) {
         if (move.sourceChanged()) // a writer's half-written file is not a bad file
             return {};

@@ -71,10 +71,7 @@ void Form1::main()
             txtstatus->setText(QStringLiteral("Idle..."));
         try {
             if (process->serviceon()) {
-                const bool chosen = process->getnextfile();
-                for (const AlbumFolder::Placed& companion : process->base().takeCompanionMoves())
-                    history_.record(companion.inboxName, companion.moved);
-                if (chosen) {
+                if (process->getnextfile()) {
                     statusHeld_.invalidate();
                     txtstatus->setText(QStringLiteral("Processing ") + FileName::forDisplay(process->currentinfile()));
                     fileCurrentFile();
@@ -114,6 +111,11 @@ void Form1::fileCurrentFile()
         filingThread_->start();
     }
     process->setProcessing(true);
+    const FilingJob job = process->job();
+    if (job.finishAlbum) { // a few small files: no copy to follow, nothing to count
+        QMetaObject::invokeMethod(worker_, [worker = worker_, job] { worker->file(job); });
+        return;
+    }
     if (!draining_) {
         draining_ = true;
         drainDone_ = doneWhenShown_ = 0;
@@ -122,7 +124,7 @@ void Form1::fileCurrentFile()
     progressbar->setRange(0, kCopySteps);
     progressbar->setValue(0);
     showBacklog();
-    QMetaObject::invokeMethod(worker_, [worker = worker_, job = process->job()] { worker->file(job); });
+    QMetaObject::invokeMethod(worker_, [worker = worker_, job] { worker->file(job); });
 }
 
 // A file that could not be filed for a fault of its own went to the errors
@@ -168,6 +170,15 @@ void Form1::showFiled(const FilingWorker::Result& result)
         txtstatus->setText(cannotFile + QStringLiteral(". Left in the inbox: ") + result.errorFailure +
                            QLatin1Char('.'));
         break;
+    case FilingWorker::Outcome::AlbumDone:
+        process->base().setCompanionsAside(result.companionsAside);
+        if (!result.companionFailures.isEmpty()) {
+            const AlbumFolder::Failed& first = result.companionFailures.first();
+            txtstatus->setText(QStringLiteral("Cannot file ") + FileName::forDisplay(first.inboxName) +
+                               QStringLiteral(": ") + first.why + QStringLiteral(". Left in the inbox."));
+        }
+        txtstatus->setCursorPosition(0);
+        return; // no song left the inbox: the backlog is as it was
     }
     txtstatus->setCursorPosition(0);
     drainDone_ += result.leftTheInbox();
@@ -202,6 +213,12 @@ void Form1::recordFiled(const FilingWorker::Result& result)
         break;
     case FilingWorker::Outcome::Gone:
         history_.recordGone(result.name);
+        break;
+    case FilingWorker::Outcome::AlbumDone:
+        for (const AlbumFolder::Placed& companion : result.companions)
+            history_.record(companion.inboxName, companion.moved);
+        for (const AlbumFolder::Failed& failed : result.companionFailures)
+            history_.recordFailure(failed.inboxName, failed.why);
         break;
     case FilingWorker::Outcome::Waiting:
         break;
