@@ -11,6 +11,8 @@
 #include <QMutex>
 #include <QScopeGuard>
 
+#include <utility>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -46,9 +48,25 @@ bool readNote(const QString& path, Note& note)
     return deviceRead && inodeRead && !levels.contains(QByteArray()) && !levels.contains(".") && !levels.contains("..");
 }
 
+// Whether the note names a regular file that is still in its inbox, the same file.
+bool stillThere(const Note& note)
+{
+    struct stat info;
+    return ::fstatat(AT_FDCWD, (note.inbox + note.name).constData(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+           S_ISREG(info.st_mode) && info.st_dev == note.device && info.st_ino == note.inode;
+}
+
+QString stoppedName(dev_t device, ino_t inode)
+{
+    return QString::number(qulonglong(device)) + QLatin1Char('-') + QString::number(qulonglong(inode));
+}
+
 } // namespace
 
-FileInHand::FileInHand(const QString& folder) : path_(folder + QStringLiteral("/reading")) {}
+FileInHand::FileInHand(const QString& folder)
+    : path_(folder + QStringLiteral("/reading")), stopped_(folder + QStringLiteral("/stopped/"))
+{
+}
 
 QString FileInHand::defaultFolder()
 {
@@ -72,23 +90,45 @@ void FileInHand::release()
     ::unlink(QFile::encodeName(path_).constData());
 }
 
+void FileInHand::keepWhatStopped()
+{
+    Note note;
+    if (readNote(path_, note) && stillThere(note)) {
+        QDir().mkpath(stopped_);
+        QFile::remove(stopped_ + stoppedName(note.device, note.inode));
+        QFile::rename(path_, stopped_ + stoppedName(note.device, note.inode));
+    }
+    release();
+    for (const QString& kept : QDir(stopped_).entryList(QDir::Files)) {
+        if (!readNote(stopped_ + kept, note) || !stillThere(note))
+            QFile::remove(stopped_ + kept);
+    }
+}
+
 bool FileInHand::wasInHandWhenStopped(const QString& inbox, const QString& name, int fd) const
 {
     Note note;
     struct stat info;
-    return readNote(path_, note) && note.inbox == FileName::encode(inbox) && note.name == FileName::encode(name) &&
-           ::fstat(fd, &info) == 0 && info.st_dev == note.device && info.st_ino == note.inode;
+    return ::fstat(fd, &info) == 0 && readNote(stopped_ + stoppedName(info.st_dev, info.st_ino), note) &&
+           note.inbox == FileName::encode(inbox) && note.name == FileName::encode(name) && info.st_dev == note.device &&
+           info.st_ino == note.inode;
 }
 
-QString FileInHand::leftIn(const QString& inbox) const
+QStringList FileInHand::stoppedIn(const QString& inbox)
 {
+    keepWhatStopped();
+    QStringList names;
     Note note;
-    struct stat info;
-    if (!readNote(path_, note) || note.inbox != FileName::encode(inbox) ||
-        ::fstatat(AT_FDCWD, (note.inbox + note.name).constData(), &info, AT_SYMLINK_NOFOLLOW) != 0 ||
-        !S_ISREG(info.st_mode) || info.st_dev != note.device || info.st_ino != note.inode)
-        return {};
-    return FileName::decode(note.name);
+    for (const QString& kept : QDir(stopped_).entryList(QDir::Files, QDir::Name)) {
+        if (readNote(stopped_ + kept, note) && note.inbox == FileName::encode(inbox))
+            names << FileName::decode(note.name);
+    }
+    return names;
+}
+
+void FileInHand::forget(const struct stat& file) const
+{
+    QFile::remove(stopped_ + stoppedName(file.st_dev, file.st_ino));
 }
 
 FilingError FileInHand::readerStopped()
@@ -101,6 +141,9 @@ TagValues FileInHand::readTags(const QString& inbox, const QString& name, int fd
     static QMutex oneReadAtATime;
     const QMutexLocker locked(&oneReadAtATime);
     FileInHand note;
+    static bool kept = false; // the note of an ended run, kept before this run's first read
+    if (!std::exchange(kept, true))
+        note.keepWhatStopped();
     if (note.wasInHandWhenStopped(inbox, name, fd))
         throw readerStopped();
     note.take(inbox, name, fd);

@@ -3,14 +3,18 @@
 #include "engine/TagValues.h"
 
 #include <QString>
+#include <QStringList>
+
+#include <sys/stat.h>
 
 class FilingError;
 
 // Which inbox file the tag reader has in hand, noted in a small file of the
 // program's state folder before the tags are read and removed after. A file
-// whose tags take the program down is then known at the next start, and is
-// sent to the errors folder instead of being read again: it cannot crash the
-// program twice.
+// whose tags take the program down is then known at the next start: its note
+// is kept among the files the reader stopped on (one note each, by device and
+// inode) until the file leaves the inbox, and it is sent to the errors folder
+// instead of being read again. It cannot crash the program twice.
 class FileInHand {
 public:
     explicit FileInHand(const QString& folder = defaultFolder());
@@ -23,11 +27,16 @@ public:
     // The read ended, whichever way it ended.
     void release();
 
-    // True when the note names `name` in `inbox`, open as `fd`: a run ended while its tags were read.
+    // Keeps the note of a run that ended while it read among the files the
+    // reader stopped on, and forgets those no longer in their inbox.
+    void keepWhatStopped();
+    // True when `name` in `inbox`, open as `fd`, is a file the reader stopped on.
     bool wasInHandWhenStopped(const QString& inbox, const QString& name, int fd) const;
-    // The file the note names, when it is still in `inbox` (ending in "/") and
-    // is still the same file; empty otherwise.
-    QString leftIn(const QString& inbox) const;
+    // The files of `inbox` (ending in "/") the reader stopped on, still there
+    // and the same files, the note of the last run kept first.
+    QStringList stoppedIn(const QString& inbox);
+    // The file (as fstat gave it) the reader stopped on has left the inbox.
+    void forget(const struct stat& file) const;
 
     // The failure such a file is sent to the errors folder with.
     static FilingError readerStopped();
@@ -39,4 +48,5 @@ public:
 
 private:
     QString path_;
+    QString stopped_; // the folder of the notes of the files the reader stopped on
 };

@@ -2,6 +2,7 @@
 
 #include "engine/AlbumRecord.h"
 #include "engine/AudioFormats.h"
+#include "engine/FileInHand.h"
 #include "engine/FileName.h"
 #include "engine/FilingError.h"
 #include "engine/FittingMove.h"
@@ -284,6 +285,8 @@ MoveResult clsProcessorBase::ErrorHandle(const FilingJob& job, const FilingError
     if (moved.sourceRemoved && job.currentinfile.contains(QLatin1Char('/')))
         AlbumRecord::noteTaken(job.inboxpath, job.currentinfile);
     const struct stat like = move.filedAs();
+    if (moved.sourceRemoved) // a file the reader stopped on has left the inbox
+        FileInHand().forget(like);
     if (moved.outcome == MoveResult::Outcome::Filed)
         SafeMove::writeNewFile(job.errorspath, job.errorspath + sub + LogNameFor(moved.name), log, &like);
     return moved;

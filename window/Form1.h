@@ -97,6 +97,7 @@ private:
     void showFiled(const FilingWorker::Result& result);
     void recordFiled(const FilingWorker::Result& result);
     void fileLeftInHand();
+    void showAlbumDone(const FilingWorker::Result& result);
     void showCopyProgress(qint64 copied, qint64 total);
     void showBacklog();
     void endDrain();

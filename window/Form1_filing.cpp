@@ -49,7 +49,9 @@ QString describeMove(const QString& name, const MoveResult& moved, const QString
     case MoveResult::Outcome::Filed:
         if (!moved.sourceRemoved)
             return name + QStringLiteral(" was filed, but ") + notRemoved;
-        if (FileName::forDisplay(moved.name) != name && where == QLatin1String("the outbox"))
+        // A song of an album folder is filed under its own name, without the folder.
+        if (FileName::forDisplay(moved.name) != name.section(QLatin1Char('/'), -1) &&
+            where == QLatin1String("the outbox"))
             return name + QStringLiteral(" was filed as ") + FileName::forDisplay(moved.name) +
                    (moved.numbered ? QStringLiteral(": another file had its name.") : QStringLiteral("."));
         return {};
@@ -171,13 +173,7 @@ void Form1::showFiled(const FilingWorker::Result& result)
                            QLatin1Char('.'));
         break;
     case FilingWorker::Outcome::AlbumDone:
-        process->base().setCompanionsAside(result.companionsAside);
-        if (!result.companionFailures.isEmpty()) {
-            const AlbumFolder::Failed& first = result.companionFailures.first();
-            txtstatus->setText(QStringLiteral("Cannot file ") + FileName::forDisplay(first.inboxName) +
-                               QStringLiteral(": ") + first.why + QStringLiteral(". Left in the inbox."));
-        }
-        txtstatus->setCursorPosition(0);
+        showAlbumDone(result);
         return; // no song left the inbox: the backlog is as it was
     }
     txtstatus->setCursorPosition(0);
@@ -185,6 +181,30 @@ void Form1::showFiled(const FilingWorker::Result& result)
     showBacklog();
     if (result.leftTheInbox() && Timer->isActive())
         main();
+}
+
+// A companion that could not be moved, or not removed, stays in the inbox
+// until it changes: the status line says so, and keeps saying it for a while
+// instead of the next step's status.
+void Form1::showAlbumDone(const FilingWorker::Result& result)
+{
+    process->base().setCompanionsAside(result.companionsAside);
+    QString told;
+    if (!result.companionFailures.isEmpty()) {
+        const AlbumFolder::Failed& first = result.companionFailures.first();
+        told = QStringLiteral("Cannot file ") + FileName::forDisplay(first.inboxName) + QStringLiteral(": ") +
+               first.why + QStringLiteral(". Left in the inbox.");
+    }
+    for (const AlbumFolder::Placed& companion : result.companions) {
+        if (told.isEmpty() && !companion.moved.sourceRemoved)
+            told =
+                describeMove(FileName::forDisplay(companion.inboxName), companion.moved, QStringLiteral("the outbox"));
+    }
+    if (told.isEmpty())
+        return;
+    txtstatus->setText(told);
+    txtstatus->setCursorPosition(0);
+    statusHeld_.start();
 }
 
 // What happened to the file goes into the history, even when the window is
@@ -226,31 +246,26 @@ void Form1::recordFiled(const FilingWorker::Result& result)
 }
 
 // A file whose tags were being read when the program ended may have ended it:
-// it goes to the errors folder before any other file is read. When the errors
-// folder cannot take it, the note stays, and the filing sends it there later.
+// it goes to the errors folder before any other file is read, as do the files
+// noted so before. One the errors folder cannot take stays noted, and the
+// filing sends it there later.
 void Form1::fileLeftInHand()
 {
-    FileInHand note;
-    const QString name = note.leftIn(process->inboxpath());
-    if (name.isEmpty()) { // gone, or another file now: a later file must not be taken for it
-        note.release();
-        return;
-    }
-    process->base().setCurrentinfile(name);
-    const FilingError error = FileInHand::readerStopped();
-    const QString cannotFile =
-        QStringLiteral("Cannot file ") + FileName::forDisplay(name) + QStringLiteral(": ") + error.description();
-    try {
-        const MoveResult moved = clsProcessorBase::ErrorHandle(process->job(), error);
-        history_.record(name, moved, error.description());
-        if (moved.outcome != MoveResult::Outcome::Abandoned) {
-            errorNotices_->fileErrorFiled();
-            note.release();
+    for (const QString& name : FileInHand().stoppedIn(process->inboxpath())) {
+        process->base().setCurrentinfile(name);
+        const FilingError error = FileInHand::readerStopped();
+        const QString cannotFile =
+            QStringLiteral("Cannot file ") + FileName::forDisplay(name) + QStringLiteral(": ") + error.description();
+        try {
+            const MoveResult moved = clsProcessorBase::ErrorHandle(process->job(), error);
+            history_.record(name, moved, error.description());
+            if (moved.outcome != MoveResult::Outcome::Abandoned)
+                errorNotices_->fileErrorFiled();
+            txtstatus->setText(cannotFile + QStringLiteral(". Moved to the errors folder."));
+        } catch (const std::exception& failure) {
+            txtstatus->setText(cannotFile + QStringLiteral(". Left in the inbox: ") + FilingError::describe(failure) +
+                               QLatin1Char('.'));
         }
-        txtstatus->setText(cannotFile + QStringLiteral(". Moved to the errors folder."));
-    } catch (const std::exception& failure) {
-        txtstatus->setText(cannotFile + QStringLiteral(". Left in the inbox: ") + FilingError::describe(failure) +
-                           QLatin1Char('.'));
     }
 }
 
