@@ -1,10 +1,10 @@
 #include "engine/AudioFormats.h"
 
-#include <taglib/aifffile.h>
+#include "engine/Id3v2Guard.h"
+
 #include <taglib/apefile.h>
 #include <taglib/asffile.h>
 #include <taglib/flacfile.h>
-#include <taglib/id3v2framefactory.h>
 #include <taglib/mp4file.h>
 #include <taglib/oggflacfile.h>
 #include <taglib/opusfile.h>
@@ -21,7 +21,7 @@ template <typename File> std::unique_ptr<TagLib::File> openAs(TagLib::IOStream* 
 
 std::unique_ptr<TagLib::File> openFlac(TagLib::IOStream* stream)
 {
-    return std::make_unique<TagLib::FLAC::File>(stream, TagLib::ID3v2::FrameFactory::instance());
+    return std::make_unique<TagLib::FLAC::File>(stream, Id3v2Guard::factory());
 }
 
 // An Ogg file holds Vorbis, Opus or FLAC; the first that reads is taken.
@@ -40,17 +40,17 @@ std::unique_ptr<TagLib::File> openOgg(TagLib::IOStream* stream)
 }
 
 const Format kFormats[] = {
-    {"mp3", nullptr},
-    {"flac", openFlac},
-    {"ogg", openOgg},
-    {"oga", openOgg},
-    {"opus", openAs<TagLib::Ogg::Opus::File>},
-    {"m4a", openAs<TagLib::MP4::File>},
-    {"wma", openAs<TagLib::ASF::File>},
-    {"wv", openAs<TagLib::WavPack::File>},
-    {"ape", openAs<TagLib::APE::File>},
-    {"aiff", openAs<TagLib::RIFF::AIFF::File>},
-    {"aif", openAs<TagLib::RIFF::AIFF::File>},
+    {"mp3", Kind::Mpeg},
+    {"flac", Kind::Other, openFlac},
+    {"ogg", Kind::Other, openOgg},
+    {"oga", Kind::Other, openOgg},
+    {"opus", Kind::Other, openAs<TagLib::Ogg::Opus::File>},
+    {"m4a", Kind::Other, openAs<TagLib::MP4::File>},
+    {"wma", Kind::Other, openAs<TagLib::ASF::File>},
+    {"wv", Kind::Other, openAs<TagLib::WavPack::File>},
+    {"ape", Kind::Other, openAs<TagLib::APE::File>},
+    {"aiff", Kind::Aiff},
+    {"aif", Kind::Aiff},
 };
 
 } // namespace

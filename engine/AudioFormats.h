@@ -15,13 +15,16 @@ class IOStream;
 // tag reader opens each as its own format.
 namespace AudioFormats {
 
+// How the tag reader opens a format: MP3, whose frames are looked at first
+// (MpegAudio); AIFF, whose ID3 chunk it reads itself (Id3v2Guard); any other
+// by its `open`.
+enum class Kind { Mpeg, Aiff, Other };
+
 struct Format {
     const char* extension; // lower case, without the dot
-    // Opens the stream as this format for its tags and its audio; null for
-    // MP3, whose frames are looked at first (MpegAudio) and which is opened
-    // with its own ID3v2 frame factory.
-    std::unique_ptr<TagLib::File> (*open)(TagLib::IOStream* stream);
-    bool isMpeg() const { return open == nullptr; }
+    Kind kind;
+    // Opens the stream as this format for its tags and its audio (Other only).
+    std::unique_ptr<TagLib::File> (*open)(TagLib::IOStream* stream) = nullptr;
 };
 
 // The format the file name's extension names; null for any other name.

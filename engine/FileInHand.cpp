@@ -3,7 +3,7 @@
 #include "engine/FileName.h"
 #include "engine/FilingError.h"
 #include "engine/History.h"
-#include "engine/TagReader.h"
+#include "engine/TagReaderProcess.h"
 
 #include <QDir>
 #include <QFile>
@@ -148,7 +148,5 @@ TagValues FileInHand::readTags(const QString& inbox, const QString& name, int fd
         throw readerStopped();
     note.take(inbox, name, fd);
     const auto released = qScopeGuard([&] { note.release(); });
-    TagReader reader;
-    reader.OpenTagFile(fd, name);
-    return reader.tags();
+    return TagReaderProcess::read(fd, name);
 }

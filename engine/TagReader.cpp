@@ -5,8 +5,11 @@
 #include "engine/MpegAudio.h"
 #include "engine/commonold_unix.h"
 
+#include "engine/Id3v2Guard.h"
+
+#include <taglib/aifffile.h>
 #include <taglib/id3v1genres.h>
-#include <taglib/id3v2framefactory.h>
+#include <taglib/id3v2tag.h>
 #include <taglib/mpegfile.h>
 #include <taglib/tag.h>
 #include <taglib/tfilestream.h>
@@ -26,54 +29,6 @@ QString toQString(const TagLib::String& text)
 FilingError invalidFileFormat()
 {
     return {321, QStringLiteral("Invalid file format")};
-}
-
-// The filing reads a few text frames only. Chapters and tables of contents
-// hold frames of their own, which TagLib reads by recursion without bound: a
-// tag of chapters nested in one another runs the thread out of stack. They are
-// kept as unknown frames, unread.
-template <typename> struct FirstArgument;
-template <typename Class, typename Argument> struct FirstArgument<bool (Class::*)(Argument) const> {
-    using Type = Argument;
-};
-
-class TextFramesOnly : public TagLib::ID3v2::FrameFactory {
-    // TagLib declares the frame header inside Frame, out of a factory's reach by name.
-    using HeaderPointer = FirstArgument<decltype(&TextFramesOnly::updateFrame)>::Type;
-
-public:
-    static TextFramesOnly* instance()
-    {
-        static TextFramesOnly factory;
-        return &factory;
-    }
-
-protected:
-    bool updateFrame(HeaderPointer header) const override
-    {
-        if (!FrameFactory::updateFrame(header))
-            return false;
-        const TagLib::ByteVector id = header->frameID();
-        return id != "CHAP" && id != "CTOC";
-    }
-};
-
-// An ID3v2 tag is read whole into memory; even a large cover picture stays far
-// below this.
-constexpr qint64 kMostTagBytes = qint64(64) << 20;
-
-// The size an ID3v2 tag at the start of the file gives itself, header and footer
-// included; 0 when there is none.
-qint64 leadingTagBytes(int fd)
-{
-    unsigned char header[10];
-    if (::pread(fd, header, sizeof header, 0) != ssize_t(sizeof header) || header[0] != 'I' || header[1] != 'D' ||
-        header[2] != '3')
-        return 0;
-    qint64 size = 0;
-    for (int at = 6; at < 10; ++at)
-        size = (size << 7) | (header[at] & 0x7f);
-    return size + 10 + ((header[5] & 0x10) ? 10 : 0);
 }
 
 QString firstOf(const TagLib::PropertyMap& properties, const char* key)
@@ -151,14 +106,17 @@ void TagReader::readFrom(int fd, const AudioFormats::Format* format)
         ::close(fd);
         throw FilingError::fromErrno(err);
     }
-    if (format && !format->isMpeg())
+    // Every ID3v2 tag is read through the one guarded factory, within its bound.
+    if (Id3v2Guard::leadingTagBytes(fd) > Id3v2Guard::kMostTagBytes)
+        throw invalidFileFormat();
+    if (format && format->kind == AudioFormats::Kind::Aiff)
+        return readAiff(&stream);
+    if (format && format->kind == AudioFormats::Kind::Other)
         return readOther(&stream, *format);
     // TagLib takes any bytes with one stray frame header for MPEG audio.
     if (!MpegAudio::holdsFrames(fd))
         throw invalidFileFormat();
-    if (leadingTagBytes(fd) > kMostTagBytes)
-        throw invalidFileFormat();
-    TagLib::MPEG::File file(&stream, TextFramesOnly::instance(), false);
+    TagLib::MPEG::File file(&stream, Id3v2Guard::factory(), false);
     if (!file.isValid())
         throw invalidFileFormat();
     // tag() merges ID3v2 and ID3v1 field by field, ID3v2 first.
@@ -171,6 +129,18 @@ void TagReader::readOther(TagLib::IOStream* stream, const AudioFormats::Format& 
     if (!AudioFormats::holdsAudio(*file))
         throw invalidFileFormat();
     readTag(file->tag(), file->properties(), *values_);
+}
+
+// TagLib reads an AIFF's ID3 chunk with a factory of its own: the chunk is
+// hidden from it and read through the guard.
+void TagReader::readAiff(TagLib::IOStream* stream)
+{
+    Id3v2Guard::AiffWithoutTag hidden(stream);
+    const TagLib::RIFF::AIFF::File file(&hidden);
+    if (!AudioFormats::holdsAudio(file))
+        throw invalidFileFormat();
+    if (!hidden.readTag([this](const TagLib::ID3v2::Tag& tag) { readTag(&tag, tag.properties(), *values_); }))
+        throw invalidFileFormat();
 }
 
 QString TagReader::Artist() const

@@ -10,8 +10,9 @@
 // Reads the tags of one audio file, by the format its name tells
 // (AudioFormats); a name of no such format is read as MP3. MP3 files: ID3v2
 // (2.2, 2.3, 2.4) first, field by field falling back to ID3v1; other formats:
-// their own tags (Vorbis comments, MP4 atoms, ASF, APE) through TagLib's
-// format-neutral names. A file without tags answers empty texts and track 0.
+// their own tags (Vorbis comments, MP4 atoms, ASF, APE, ID3v2 in FLAC and
+// AIFF) through TagLib's format-neutral names. Every ID3v2 tag is read
+// through Id3v2Guard. A file without tags answers empty texts and track 0.
 // Every failure is thrown as a FilingError.
 class TagReader {
 public:
@@ -40,5 +41,6 @@ public:
 private:
     void readFrom(int fd, const AudioFormats::Format* format); // takes the descriptor over
     void readOther(TagLib::IOStream* stream, const AudioFormats::Format& format);
+    void readAiff(TagLib::IOStream* stream);
     std::unique_ptr<TagValues> values_;
 };

@@ -103,7 +103,7 @@ bool writeLarge(const QString& path, const Tags& tags, qint64 size)
     return file.write(tail) == tail.size();
 }
 
-QByteArray nestedChapters(int levels)
+QByteArray nestedChapters(int levels, const char* format)
 {
     const QByteArray inner = frame("TIT2", "Deep", Tag::Id3v23);
     const QByteArray chapter = QByteArray("c\0", 2) + QByteArray(16, '\0');
@@ -112,7 +112,29 @@ QByteArray nestedChapters(int levels)
         tag += "CHAP" + number(quint32(inner.size() + level * (10 + chapter.size()) - 10), 4) + QByteArray(2, '\0') +
                chapter;
     tag += inner;
-    return "ID3\x03" + QByteArray(2, '\0') + number(quint32(tag.size()), 4, 7) + tag + audioFrames(8);
+    tag = "ID3\x03" + QByteArray(2, '\0') + number(quint32(tag.size()), 4, 7) + tag;
+    // One second of 8 kHz audio, described without its samples.
+    const QByteArray streamInfo = number(4096, 2) + number(4096, 2) + QByteArray(6, '\0') +
+                                  number((8000u << 12) | (0u << 9) | (15u << 4), 4) + number(8000, 4) +
+                                  QByteArray(16, '\0');
+    if (qstrcmp(format, "flac") == 0) // the tag in front of the stream, as some taggers write it
+        return tag + "fLaC" + number(0x80000000u | quint32(streamInfo.size()), 4) + streamInfo;
+    if (qstrcmp(format, "aiff") == 0) {                          // the tag in an "ID3 " chunk
+        const QByteArray rate("\x40\x0b\xfa\0\0\0\0\0\0\0", 10); // 8000 as an 80-bit float
+        const QByteArray chunks = "COMM" + number(18, 4) + number(1, 2) + number(8000, 4) + number(16, 2) + rate +
+                                  "SSND" + number(8, 4) + QByteArray(8, '\0') + "ID3 " + number(tag.size(), 4) + tag +
+                                  QByteArray(tag.size() % 2, '\0');
+        return "FORM" + number(quint32(chunks.size() + 4), 4) + "AIFF" + chunks;
+    }
+    return tag + audioFrames(8);
+}
+
+QByteArray nestedAtoms(int levels)
+{
+    QByteArray atoms = number(20, 4) + "ftypM4A " + number(0, 4) + "M4A ";
+    for (int level = 0; level < levels; ++level)
+        atoms += number(quint32(8 * (levels - level)), 4) + "moov";
+    return atoms;
 }
 
 } // namespace Mp3Fixture

@@ -33,6 +33,10 @@ bool write(const QString& path, const QString& artist, const QString& album, con
 bool writeLarge(const QString& path, const Tags& tags, qint64 size);
 
 // A song (artist and album "Nest") whose tag holds `levels` chapters, each in the one before, the title innermost.
-QByteArray nestedChapters(int levels);
+// In an MP3, or with `format` "flac" or "aiff" in a file of that format.
+QByteArray nestedChapters(int levels, const char* format = "mp3");
+// An MP4 file of `levels` movie atoms, each in the one before: deep enough, it
+// takes the tag library down.
+QByteArray nestedAtoms(int levels);
 
 } // namespace Mp3Fixture

@@ -8,6 +8,7 @@
 #include "engine/FilingWorker.h"
 #include "engine/FolderFormat.h"
 #include "engine/SafeMove.h"
+#include "engine/TagReaderProcess.h"
 #include "engine/commonold.h"
 #include "engine/processor.h"
 
@@ -254,6 +255,41 @@ private slots:
             QCOMPARE(std::tuple(log.st_uid, log.st_gid, log.st_mode),
                      std::tuple(file.st_uid, file.st_gid, file.st_mode));
         }
+    }
+
+    // Tags are read in a child process: one that dies on a file or stops answering costs that file only, which goes to
+    // the errors folder; one that died between two files costs none. The next file is read by a new child.
+    void aReaderThatDiesCostsOneFile_data()
+    {
+        QTest::addColumn<QByteArray>("content"); // empty for a tagged song
+        QTest::addColumn<int>("signal");         // sent to the child before the file is filed
+        QTest::addColumn<QString>("landed");
+        const QString stopped = "errors/The tag reader stopped on this file/";
+        QTest::newRow("crashes on the file") << Mp3Fixture::nestedAtoms(300000) << 0 << stopped + "x.m4a";
+        QTest::newRow("stops answering") << QByteArray() << SIGSTOP << stopped + "x.mp3";
+        QTest::newRow("killed between files") << QByteArray() << SIGKILL << "outbox/A/B/x.mp3";
+    }
+
+    void aReaderThatDiesCostsOneFile()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(int, signal);
+        QFETCH(QString, landed);
+        const QString name = landed.section('/', -1);
+        const QByteArray bytes = content.isEmpty() ? drop(name, "A", "B") : content;
+        TestSupport::writeFile(at("inbox/" + name), bytes);
+        engine_->setCurrentinfile(name);
+        const pid_t reader = TagReaderProcess::childProcess();
+        QVERIFY(reader > 0 && (signal == 0 || ::kill(reader, signal) == 0));
+        if (signal == SIGKILL) // ended before the file comes
+            QTRY_VERIFY(readFile(QString("/proc/%1/stat").arg(reader)).contains(") Z "));
+        TagReaderProcess::setTimeLimit(500);
+        const auto restore = qScopeGuard([] { TagReaderProcess::setTimeLimit(30000); });
+        FilingWorker().file(engine_->job());
+        QCOMPARE(readFile(at(landed)), bytes);
+        drop("next.mp3", "A", "B");
+        QCOMPARE(engine_->process().name, "next.mp3");
+        QVERIFY(TagReaderProcess::childProcess() != reader);
     }
 
     // A taken name gives "name (2).mp3" and on, never a replaced file; the same bytes make the inbox file a duplicate.

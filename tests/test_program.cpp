@@ -84,7 +84,8 @@ private slots:
     }
 
     // After a kill the next start runs, and one after that (also without XDG_RUNTIME_DIR) reaches it and ends. The file
-    // whose tags were being read at the crash goes to the errors folder first.
+    // whose tags were being read at the crash goes to the errors folder first; one that crashes the tag reader goes
+    // there without a restart.
     void aCrashDoesNotBlockTheNextStart()
     {
         QVERIFY(QDir().mkdir(folder("run"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
@@ -105,6 +106,14 @@ private slots:
         QVERIFY(QFileInfo::exists(stopped) && QFileInfo::exists(stopped + ".txt"));
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(folder("outbox/Artist/Album/back.mp3")), 10000);
         QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists(folder("inbox/Drop")), 10000); // the album it was taken from
+        // A file that takes the tag reader down, and ones that would without its guard, cost only themselves.
+        for (const char* format : {"flac", "aiff"})
+            TestSupport::writeFile(folder("inbox/nest.") + format, Mp3Fixture::nestedChapters(20000, format));
+        TestSupport::writeFile(folder("inbox/atoms.m4a"), Mp3Fixture::nestedAtoms(300000));
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(folder("errors/The tag reader stopped on this file/atoms.m4a")) &&
+                                     QDir(folder("outbox/Nest/Nest")).entryList(QDir::Files).size() == 2,
+                                 10000);
+        QVERIFY(filesASong("4.mp3") && next->state() == QProcess::Running);
         // The inbox moved away and made again is the inbox watched.
         QVERIFY(QDir().rename(folder("inbox"), folder("inbox-old")) && QDir().mkdir(folder("inbox")));
         QVERIFY(filesASong("3.mp3"));

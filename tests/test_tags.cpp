@@ -53,9 +53,11 @@ private slots:
         QTest::newRow("three frames") << tag + frames + noise << invalid;
         QTest::newRow("padding before the frames") << tag + QByteArray(1000, '\0') + Mp3Fixture::build({}, Tag::None, 4)
                                                    << QStringList{"A", "B", "C", "1", "|0/0|||"};
-        // Chapters nested deeper than a thread's stack goes are left unread; the frames around them are read.
-        QTest::newRow("nested chapters") << Mp3Fixture::nestedChapters(20000)
-                                         << QStringList{"Nest", "Nest", "", "0", "|0/0|||"};
+        // Chapters nested deeper than a thread's stack goes are left unread, whatever file holds the tag; the frames
+        // around them are read.
+        for (const char* format : {"mp3", "flac", "aiff"})
+            QTest::newRow(qPrintable(QString("nested chapters.") + format))
+                << Mp3Fixture::nestedChapters(20000, format) << QStringList{"Nest", "Nest", "", "0", "|0/0|||"};
         QTest::newRow("tag larger than any song's") << QByteArray(tag).replace(6, 1, "\x30") + frames << invalid;
         QTest::newRow("missing file") << QByteArray() << QStringList{"53", "File not found", QString::number(ENOENT)};
         // Neither followed nor waited on.
