@@ -146,7 +146,7 @@ TagValues FileInHand::readTags(const QString& inbox, const QString& name, int fd
         note.keepWhatStopped();
     if (note.wasInHandWhenStopped(inbox, name, fd))
         throw readerStopped();
-    note.take(inbox, name, fd);
+    // Noted while the child reads, which costs the filing no time.
     const auto released = qScopeGuard([&] { note.release(); });
-    return TagReaderProcess::read(fd, name);
+    return TagReaderProcess::read(fd, name, [&] { note.take(inbox, name, fd); });
 }

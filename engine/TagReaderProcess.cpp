@@ -248,7 +248,7 @@ TagValues fromAnswer(const QByteArray& bytes)
 
 } // namespace
 
-TagValues read(int fd, const QString& fileName)
+TagValues read(int fd, const QString& fileName, const std::function<void()>& meanwhile)
 {
     const QMutexLocker locked(&lock);
     const QByteArray request = framed(fileName.toUtf8());
@@ -268,6 +268,8 @@ TagValues read(int fd, const QString& fileName)
         if (attempt > 0)
             throw FileInHand::readerStopped();
     }
+    if (meanwhile)
+        meanwhile();
     if (inProcess)
         return readHere(fd, fileName);
     QByteArray reply;
@@ -276,6 +278,12 @@ TagValues read(int fd, const QString& fileName)
         throw FileInHand::readerStopped();
     }
     return fromAnswer(reply);
+}
+
+void readInProcess(bool inProgram)
+{
+    const QMutexLocker locked(&lock);
+    inProcess = inProgram;
 }
 
 void setTimeLimit(int milliseconds)

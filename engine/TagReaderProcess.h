@@ -4,6 +4,8 @@
 
 #include <QString>
 
+#include <functional>
+
 #include <sys/types.h>
 
 // Reads tags in a small long-lived child process (tovrel-tag-reader), so that
@@ -13,11 +15,15 @@
 // account reads what the program opened. One read at a time; any thread.
 namespace TagReaderProcess {
 
-// The tags of the file open as `fd`, read as the format `fileName` tells.
+// The tags of the file open as `fd`, read as the format `fileName` tells;
+// `meanwhile` runs once the child has the file, before its reply is awaited.
 // Throws the child's FilingError for a file it could not read, and
 // FileInHand::readerStopped when the child died or did not answer in time.
-TagValues read(int fd, const QString& fileName);
+TagValues read(int fd, const QString& fileName, const std::function<void()>& meanwhile = {});
 
+// For benchmarks: tags read by the program itself (true), as before the
+// child existed, or by the child (false).
+void readInProcess(bool inProgram);
 // How long the child may take over one file before it is killed.
 void setTimeLimit(int milliseconds);
 // The child's process, started when none runs; 0 when it cannot be. For tests.
