@@ -2,7 +2,6 @@
 
 #include "engine/FileInHand.h"
 #include "engine/FilingError.h"
-#include "engine/Id3v2Guard.h"
 #include "engine/TagReader.h"
 
 #include <QByteArray>
@@ -29,8 +28,9 @@ namespace {
 
 // The descriptor of the socket in the child.
 constexpr int kChildSocket = 3;
-// A reply larger than this is no reply of the child's.
-constexpr quint32 kMostReplyBytes = quint32(Id3v2Guard::kMostTagBytes) * 4;
+// A reply larger than this is no reply of the child's: ten tag values, none
+// of which any song fills with megabytes.
+constexpr quint32 kMostReplyBytes = 16 << 20;
 // How long a child may take to start and say it is ready.
 constexpr int kStartLimitMs = 10000;
 
