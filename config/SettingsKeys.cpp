@@ -1,6 +1,7 @@
 #include "config/SettingsKeys.h"
 
 #include "config/DefaultFolders.h"
+#include "engine/FolderFormat.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -39,7 +40,7 @@ QString settingDefault(Setting setting)
     case Setting::ErrorsPath:
         return DefaultFolders::base() + QStringLiteral("/errors");
     case Setting::FileFormat:
-        return QStringLiteral("%ar\\%al");
+        return kDefaultFolderFormat;
     case Setting::WindowGeometry:
     case Setting::FileNameFormat:
         return QString();

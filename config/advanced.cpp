@@ -140,5 +140,10 @@ void advanced::save()
         return;
     }
     accept();
-    process_.loadsettings();
+    loadFormats(process_);
+}
+
+void advanced::loadFormats(processor& process)
+{
+    process.setFormats(SettingsStore::read(Setting::FileFormat), SettingsStore::read(Setting::FileNameFormat));
 }

@@ -25,6 +25,8 @@ public:
     // and is stored as "\"; each level loses the characters no folder name may
     // hold.
     static QString cleanedFormat(QString format);
+    // Gives `process` the formats as stored.
+    static void loadFormats(processor& process);
 
 private:
     void createControls();

@@ -6,6 +6,9 @@
 #include <QString>
 #include <QStringList>
 
+// The folder format until the user gives another: artist, then album.
+inline const QString kDefaultFolderFormat = QStringLiteral("%ar\\%al");
+
 // Which names a file system takes. Posix file systems take any name of up to
 // 255 bytes without "/"; FAT, exFAT and NTFS refuse more: the characters
 // "*/:<>?\| and control characters, and trailing dots and spaces.

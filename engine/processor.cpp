@@ -1,6 +1,5 @@
 #include "engine/processor.h"
 
-#include "config/SettingsStore.h"
 #include "engine/AlbumFolder.h"
 #include "engine/AlbumRecord.h"
 #include "engine/FileInHand.h"
@@ -65,15 +64,10 @@ SafeMove::Destination createFolders(const FilingJob& job, const TagValues& tags)
 
 } // namespace
 
-processor::processor()
+void processor::setFormats(const QString& folderFormat, const QString& fileNameFormat)
 {
-    loadsettings();
-}
-
-void processor::loadsettings()
-{
-    folderFormat_ = SettingsStore::read(Setting::FileFormat);
-    fileNameFormat_ = SettingsStore::read(Setting::FileNameFormat);
+    folderFormat_ = folderFormat;
+    fileNameFormat_ = fileNameFormat;
 }
 
 FilingJob processor::job() const

@@ -12,8 +12,6 @@
 // and the members of its processing base, forwarded unchanged.
 class processor {
 public:
-    processor();
-
     bool advanced = true;
     QString inext = QStringLiteral("mp3");
     QString outext = QStringLiteral("mp3");
@@ -59,8 +57,8 @@ public:
     void turnon() { base_.turnon(); }
     void turnoff() { base_.turnoff(); }
 
-    // Reads the folder and file name formats from the settings store.
-    void loadsettings();
+    // The folder and file name formats the filing uses from now on.
+    void setFormats(const QString& folderFormat, const QString& fileNameFormat);
     QString folderFormat() const { return folderFormat_; }
     QString fileNameFormat() const { return fileNameFormat_; }
 
@@ -69,7 +67,7 @@ public:
     clsProcessorBase& base() { return base_; }
 
 private:
-    QString folderFormat_;
-    QString fileNameFormat_;
+    QString folderFormat_ = kDefaultFolderFormat;
+    QString fileNameFormat_; // empty: a file keeps its inbox name
     clsProcessorBase base_{*this};
 };

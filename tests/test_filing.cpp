@@ -336,8 +336,7 @@ private slots:
         QFETCH(QStringList, existing);
         QFETCH(QString, file);
         QFETCH(QString, nameFormat);
-        SettingsStore::write(Setting::FileNameFormat, nameFormat);
-        engine_->loadsettings();
+        engine_->setFormats(engine_->folderFormat(), nameFormat);
         const QByteArray bytes = drop(file, "Artist", "Album");
         const QString description = folder == "errors/" ? "?/\\:*<>\"" : "File not found";
         for (const QString& entry : existing) { // a folder holds a file

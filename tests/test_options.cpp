@@ -125,7 +125,7 @@ private slots:
         const QByteArray file = "[Advanced]\n" + line.toUtf8() + "\n";
         if (typed == "by hand") {
             TestSupport::writeFile(SettingsStore::filePath(), file);
-            process.loadsettings();
+            advanced::loadFormats(process);
         } else {
             Options options(process);
             whenModalsOpen({[&](QWidget* advanced) {

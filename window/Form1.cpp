@@ -5,6 +5,7 @@
 #include "config/MessageBox.h"
 #include "config/Options.h"
 #include "config/SettingsStore.h"
+#include "config/advanced.h"
 #include "engine/FileName.h"
 #include "engine/SafeMove.h"
 #include "engine/ScanFolder.h"
@@ -337,6 +338,7 @@ void Form1::loadsettings()
     process->setInboxpath(withTrailingSlash(withHomeFolder(SettingsStore::read(Setting::InboxPath))));
     process->setOutboxpath(withTrailingSlash(withHomeFolder(SettingsStore::read(Setting::OutboxPath))));
     process->setErrorspath(withTrailingSlash(withHomeFolder(SettingsStore::read(Setting::ErrorsPath))));
+    advanced::loadFormats(*process);
     if (foldersAreUsable()) {
         // A filing still under way (the Options dialog opened after Stop) may
         // be removing its inbox file through the hidden folder right now.
