@@ -9,7 +9,6 @@
 #include "engine/FolderFormat.h"
 #include "engine/SafeFolder.h"
 #include "engine/SafeMove.h"
-#include "engine/ServiceIndicators.h"
 #include "engine/commonold.h"
 #include "engine/processor.h"
 
@@ -296,30 +295,14 @@ void clsProcessorBase::turnon()
 {
     setAside_.clear(); // a start tries the files set aside again
     companionsAside_.clear();
-    if (indicators_) {
-        indicators_->setStartEnabled(false);
-        indicators_->setStopEnabled(true);
-    }
     serviceOn_ = true;
-    if (indicators_) {
-        indicators_->setLightGreen(true);
-        indicators_->setWindowIconImage(1);
-        indicators_->setConfigEnabled(false);
-        indicators_->setTrayIconImage(owner_.iconref + 1);
-    }
+    if (switched_)
+        switched_(true);
 }
 
 void clsProcessorBase::turnoff()
 {
-    if (indicators_) {
-        indicators_->setStopEnabled(false);
-        indicators_->setStartEnabled(true);
-    }
     serviceOn_ = false;
-    if (indicators_) {
-        indicators_->setLightGreen(false);
-        indicators_->setWindowIconImage(2);
-        indicators_->setConfigEnabled(true);
-        indicators_->setTrayIconImage(owner_.iconref);
-    }
+    if (switched_)
+        switched_(false);
 }

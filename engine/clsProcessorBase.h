@@ -10,17 +10,17 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <map>
 
 class FilingError;
-class ServiceIndicators;
 class processor;
 
 // The processing base: holds the folder paths, the service switch, the inbox
 // counters and listing, the current file and the status message; scans the
 // inbox, chooses the next file, files a failed file into the errors folder and
 // switches the service on and off. Owned by one processor, whose public fields
-// (extensions, tray picture) it reads.
+// (extensions) it reads.
 class clsProcessorBase {
 public:
     explicit clsProcessorBase(const processor& owner);
@@ -88,8 +88,8 @@ public:
     void turnon();
     void turnoff();
 
-    // Where turnon and turnoff show the switch; none until the window exists.
-    void setIndicators(ServiceIndicators* indicators) { indicators_ = indicators; }
+    // Told of each turnon and turnoff, to show the switch; none until the window exists.
+    void onSwitched(std::function<void(bool on)> switched) { switched_ = std::move(switched); }
 
 private:
     QString heldReason(const QString& name, const FileVerdict& verdict) const;
@@ -101,7 +101,7 @@ private:
     void refreshVerdicts(bool askUnsettled);
 
     const processor& owner_;
-    ServiceIndicators* indicators_ = nullptr;
+    std::function<void(bool on)> switched_;
     QString currentInFile_;
     QString currentOutFile_;
     QString inboxPath_;

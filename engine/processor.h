@@ -15,9 +15,6 @@ public:
     bool advanced = true;
     QString inext = QStringLiteral("mp3");
     QString outext = QStringLiteral("mp3");
-    QString ServiceType = QStringLiteral("Tovrel");
-    bool connected = false;
-    int iconref = 15; // tray picture while stopped; iconref + 1 while running
 
     // Files the current inbox file into the outbox by its tags and says where
     // it went. Throws a FilingError when it cannot; the inbox file then stays
@@ -63,7 +60,7 @@ public:
     QString fileNameFormat() const { return fileNameFormat_; }
 
     // The processing base, for what the processor does not forward (the error
-    // filing) and for wiring the indicators.
+    // filing) and for showing the switch.
     clsProcessorBase& base() { return base_; }
 
 private:

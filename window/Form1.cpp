@@ -314,7 +314,7 @@ void Form1::startUp()
     setWindowTitle(kApplicationTitle);
     Timer->stop();
     process = std::make_unique<processor>();
-    process->base().setIndicators(this);
+    process->base().onSwitched([this](bool on) { showSwitch(on); });
     DefaultFolders::prepare();
     loadsettings();
     if (closing_) // asked to end during the folder recovery
@@ -494,36 +494,25 @@ void Form1::closeEvent(QCloseEvent* event)
     emit closed();
 }
 
-void Form1::setStartEnabled(bool enabled)
+// The switch as the window and the tray show it: which of Start and Stop can
+// be pressed, the light, the window's and the tray's pictures, and the
+// Options button, usable only while the service is off.
+void Form1::showSwitch(bool on)
 {
-    cmdstart->setEnabled(enabled);
-    mStart->setEnabled(enabled);
-}
-
-void Form1::setStopEnabled(bool enabled)
-{
-    cmdStop->setEnabled(enabled);
-    mStop->setEnabled(enabled);
-}
-
-void Form1::setLightGreen(bool green)
-{
-    shpLight->setFillColor(green ? kGreen : kRed);
-    shpLight->setAccessibleDescription(green ? QStringLiteral("Running") : QStringLiteral("Stopped"));
-}
-
-void Form1::setWindowIconImage(int image)
-{
-    setWindowIcon(QIcon(Images.at(image - 1)));
-}
-
-void Form1::setConfigEnabled(bool enabled)
-{
-    cmdConfig->setEnabled(enabled);
-}
-
-void Form1::setTrayIconImage(int image)
-{
+    cmdstart->setEnabled(!on);
+    mStart->setEnabled(!on);
+    cmdStop->setEnabled(on);
+    mStop->setEnabled(on);
+    shpLight->setFillColor(on ? kGreen : kRed);
+    shpLight->setAccessibleDescription(on ? QStringLiteral("Running") : QStringLiteral("Stopped"));
+    setWindowIcon(QIcon(image(on ? 1 : 2)));
+    cmdConfig->setEnabled(!on);
     if (TrayIconData)
-        TrayIconData->setIcon(QIcon(Images.at(image - 1)));
+        TrayIconData->setIcon(QIcon(image(trayImage())));
+}
+
+// The tray's picture: 15 while the service is off, 16 while it runs.
+int Form1::trayImage() const
+{
+    return process->serviceon() ? 16 : 15;
 }

@@ -3,7 +3,6 @@
 #include "engine/FilingWorker.h"
 #include "engine/History.h"
 #include "engine/InboxVerdicts.h"
-#include "engine/ServiceIndicators.h"
 #include "window/ProcessPriority.h"
 
 #include <QElapsedTimer>
@@ -36,7 +35,7 @@ class processor;
 // processor, loads the start-up state and the folders into it, drives the
 // polling step once a second and offers the service commands. Closing it ends
 // the program. turnon and turnoff show the service switch through it.
-class Form1 : public QWidget, public ServiceIndicators {
+class Form1 : public QWidget {
     Q_OBJECT
 
 public:
@@ -113,12 +112,8 @@ private:
     void TrayWindowProc(QSystemTrayIcon::ActivationReason reason);
     void showNotice(const QString& text);
 
-    void setStartEnabled(bool enabled) override;
-    void setStopEnabled(bool enabled) override;
-    void setLightGreen(bool green) override;
-    void setWindowIconImage(int image) override;
-    void setConfigEnabled(bool enabled) override;
-    void setTrayIconImage(int image) override;
+    void showSwitch(bool on);
+    int trayImage() const;
 
     QPushButton* cmdstart;
     QPushButton* cmdStop;

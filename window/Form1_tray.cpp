@@ -19,7 +19,7 @@ int Form1::ShellTrayAdd()
     if (!TrayIconData)
         TrayIconData = new QSystemTrayIcon(this);
     // The picture shows the switch from the start, as turnon and turnoff keep it.
-    TrayIconData->setIcon(QIcon(image(process->iconref + (process->serviceon() ? 1 : 0))));
+    TrayIconData->setIcon(QIcon(image(trayImage())));
     TrayIconData->setToolTip(kApplicationTitle);
     TrayIconData->show();
     return TrayIconData->isVisible() ? 1 : 0;
