@@ -44,14 +44,16 @@ private slots:
         const QString odd = "@a,b=\\c\"d ";
         QVERIFY(SettingsStore::write(Setting::FileNameFormat, odd) &&
                 SettingsStore::write(Setting::WindowGeometry, "x") &&
-                SettingsStore::write(Setting::InboxPath, "/in\n[Startup]\nState=false"));
+                SettingsStore::write(Setting::InboxPath, "/in\r\n[Startup]\rState=false"));
         QCOMPARE(TestSupport::readFile(SettingsStore::filePath()), // a value is one line: it cannot start another key
                  "[Advanced]\nfileformat=%aa\\%al\\Disc %d\n; mine\nFileNameFormat=\"@@a,b=\\\\c\\\"d \"\n\n"
                  "[STARTUP]\ninboxpath=\"/in[Startup]State=false\"\n\n[Window]\nGeometry=x\n");
         QCOMPARE(SettingsStore::read(Setting::FileFormat), "%aa\\%al\\Disc %d");
         QCOMPARE(SettingsStore::readAsDialog(Setting::InboxPath), "/in[Startup]State=false");
         QCOMPARE(SettingsStore::read(Setting::FileNameFormat), odd);
-        QCOMPARE(QSettings(SettingsStore::filePath(), QSettings::IniFormat).value("Advanced/FileNameFormat"), odd);
+        const QSettings qt(SettingsStore::filePath(), QSettings::IniFormat); // Qt's reader reads them the same
+        QCOMPARE(qt.value("Advanced/FileNameFormat"), odd);
+        QCOMPARE(qt.value("STARTUP/inboxpath"), "/in[Startup]State=false");
     }
 
     // The folders are beside a program run where it was built, in the music folder for one installed (bin by share).
@@ -95,10 +97,12 @@ private slots:
         Options dialog(process);
         QVERIFY(control<QRadioButton>(&dialog, "OptStopped")->isChecked());
         QCOMPARE(folders(&dialog).first(), QStringLiteral("/music/in"));
-        folders(&dialog, {"/a/In", "/a/in", "/a/errors/"}); // letter case makes different folders
+        folders(&dialog, {"/a/In", "/a/in", " /a/errors/ "}); // letter case makes different folders, spaces too
         click(&dialog, "cmdOK");
         QCOMPARE(TestSupport::readFile(SettingsStore::filePath()),
-                 "[Startup]\nState=False\ninboxpath=/a/In\noutboxpath=/a/in\nerrorspath=/a/errors/\n");
+                 "[Startup]\nState=False\ninboxpath=/a/In\noutboxpath=/a/in\nerrorspath=\" /a/errors/ \"\n");
+        QCOMPARE(SettingsStore::read(Setting::ErrorsPath), " /a/errors/ "); // as the next start reads it
+        QCOMPARE(folders(std::make_unique<Options>(process).get()).last(), " /a/errors/ ");
     }
 
     // The folder format typed in Advanced (Options then cancelled) or written by hand: its line, and the format used.
