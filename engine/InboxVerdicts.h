@@ -58,6 +58,9 @@ public:
     // settled. Throws a FilingError when the inbox cannot be listed; the
     // verdicts then stay as they were.
     void refresh(const Scope& scope, const Examine& examine, bool askUnsettled);
+    // The next refresh looks at every file again, as when watching starts:
+    // verdicts that may no longer hold (files set aside) are asked anew.
+    void lookAtAllAgain() { lookedAtAll_ = false; }
 
     // The first file, in listing order, that can be filed, those in `behind`
     // only when no other can: each candidate is looked at once more before it

@@ -293,8 +293,9 @@ MoveResult clsProcessorBase::ErrorHandle(const FilingJob& job, const FilingError
 
 void clsProcessorBase::turnon()
 {
-    setAside_.clear(); // a start tries the files set aside again
+    setAside_.clear(); // a start tries the files set aside again, from its first step
     companionsAside_.clear();
+    verdicts_.lookAtAllAgain();
     serviceOn_ = true;
     if (switched_)
         switched_(true);
