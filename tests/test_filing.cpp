@@ -3,6 +3,7 @@
 
 #include "config/SettingsStore.h"
 #include "engine/AlbumFolder.h"
+#include "engine/FileInHand.h"
 #include "engine/FileName.h"
 #include "engine/FilingError.h"
 #include "engine/FilingWorker.h"
@@ -107,6 +108,10 @@ private slots:
         row("disc 1, no total", "%al\\Disc %d", {"A", "B", "", 1, "", 1}, "B/x.mp3");
         row("no disc", "%al\\Disc %d", {"A", "B", "", 1, "", 0, 2}, "B/x.mp3");
         row("year, genre", "%g\\%y %al", {"A", "B", "", 1, "", 0, 0, false, "c. 2003-05", "R/B"}, "RB/2003 B/x.mp3");
+        // The year is four digits in a row; a genre is cleaned and composed as the artist is.
+        row("day first, genre", "%ar\\%g\\%y",
+            {u"Rock: Cafe\u0301?"_s, "", "", 1, "", 0, 0, false, "05/01/2003", u"Rock: Cafe\u0301?"_s},
+            u"Rock Caf\u00e9/Rock Caf\u00e9/2003/x.mp3"_s);
         row("no year, no genre", "%ar\\%y%g\\%al", {"A", "B", "", 1, "", 0, 0, false, "203"}, "A/B/x.mp3");
         row("accents", "%ar\\%al", {u"Cre\u0300me"_s, u"Bru\u0302le\u0301e"_s}, u"Cr\u00e8me/Br\u00fbl\u00e9e/x.mp3"_s);
         row("file name", "%ar", {"A", "", "Intro", 3}, "A/03 - Intro.mp3", "%t - %s");
@@ -292,6 +297,26 @@ private slots:
         QVERIFY(TagReaderProcess::childProcess() != reader);
     }
 
+    // The reader stopped on a file known by its device and inode: a new file of its name is read, it is not.
+    void aStoppedOnFileIsKnownByItsIdentity()
+    {
+        drop("x.mp3", "A", "B");
+        QFile old(at("inbox/x.mp3"));
+        QVERIFY(old.open(QIODevice::ReadOnly));
+        FileInHand crashed;
+        crashed.take(at("inbox/"), "x.mp3", old.handle());
+        crashed.keepWhatStopped();
+        QCOMPARE(TestSupport::failureOf([&] { engine_->process(); }).description(),
+                 "The tag reader stopped on this file");
+        QVERIFY(QFile::rename(at("inbox/x.mp3"), at("old.mp3"))); // kept, so that its inode is not taken again
+        const QByteArray bytes = drop("x.mp3", "A", "C");
+        FilingWorker().file(engine_->job());
+        QCOMPARE(readFile(at("outbox/A/C/x.mp3")), bytes);
+        struct stat stopped;
+        QVERIFY(::fstat(old.handle(), &stopped) == 0);
+        crashed.forget(stopped);
+    }
+
     // A taken name gives "name (2).mp3" and on, never a replaced file; the same bytes make the inbox file a duplicate.
     // Existing entries: "name" (the same bytes), "name=text", "name=~" (the last byte changed) or "name/" (a folder).
     void neverReplacesAnotherFile_data()
@@ -378,7 +403,8 @@ private slots:
               {"surrogate", "\xed\xa0\x80\xed\xb2\x80", 6},
               {"cut short", "a\xe2\x82", 2},
               {"stray bytes", "\x80\xbf\xff\xfe", 4},
-              {"after a pair", "\xf0\x90\x82\x80\x80", 1}})
+              {"after a pair", "\xf0\x90\x82\x80\x80", 1},
+              {"dots", "01. Intro", 0}})
             QTest::newRow(tag) << QByteArray(name) + ".mp3" << marks;
     }
 
@@ -390,6 +416,7 @@ private slots:
         QCOMPARE(shell("chmod 640 inbox/x.mp3 && touch -d @988000000.123456789 inbox/x.mp3"), QString());
         QVERIFY(::rename(QFile::encodeName(at("inbox/x.mp3")), QFile::encodeName(at("inbox/")) + name) == 0);
         engine_->updatestats();
+        QCOMPARE(engine_->inboxcount(), 1);
         const QString listed = engine_->InboxFiles(1);
         QCOMPARE(FileName::encode(listed), name);
         QTEST(int(FileName::forDisplay(listed).count(QChar::ReplacementCharacter)), "marks");
@@ -504,13 +531,16 @@ private slots:
     {
         QTest::addColumn<QString>("make"); // a shell command that makes "$0", the row's name, of in.wav
         const QString flac = "flac -s -T ARTIST=Band -T ALBUM=Light -o \"$0\" in.wav",
+                      opus = "opusenc --quiet --artist Band --album Light in.wav \"$0\"",
                       aiff = "sox in.wav \"$0\" %1 && /usr/bin/python3 -c \"import sys; from mutagen import aiff, id3; "
                              "f = aiff.AIFF(sys.argv[1]); f.add_tags(); f.tags.add(id3.TPE1(text='Band')); "
                              "f.tags.add(id3.TALB(text='Light')); f.save()\" \"$0\"";
         QTest::newRow("flac.flac") << flac;
         QTest::newRow("ogg flac.OGA") << flac + " --ogg";
+        QTest::newRow("ogg flac.ogg") << flac + " --ogg";
+        QTest::newRow("ogg opus.ogg") << opus;
         QTest::newRow("vorbis.Ogg") << u"oggenc -Q -a Band -l Light -o \"$0\" in.wav"_s;
-        QTest::newRow("opus.opus") << u"opusenc --quiet --artist Band --album Light in.wav \"$0\""_s;
+        QTest::newRow("opus.opus") << opus;
         QTest::newRow("wavpack.wv") << u"wavpack -q -w Artist=Band -w Album=Light in.wav -o \"$0\""_s;
         QTest::newRow("aiff.AIFF") << aiff.arg("");
         QTest::newRow("no samples.aif") << aiff.arg("trim 0 0");
