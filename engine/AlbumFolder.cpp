@@ -168,7 +168,8 @@ AlbumFolder::AlbumFolder(const QString& inboxPath, const QString& name, const Fo
     struct stat album;
     const dev_t disk = ::fstat(albumFd, &album) == 0 ? album.st_dev : 0;
     identity_ = disk ? FolderIdentity::of(album) : FolderIdentity();
-    const QSet<QString> emptied = AlbumRecord::of(identity_).emptied;
+    record_ = AlbumRecord::of(identity_);
+    const QSet<QString>& emptied = record_.emptied;
     qint64 newest = 0;
     int entries = 0;
     // The change time, which no program can set back, tells when anything in
@@ -256,7 +257,7 @@ QList<AlbumFolder::Planned> AlbumFolder::plan(const QString& outboxPath, const A
 {
     if (!isFolder_ || !standsStill_ || !songs_.isEmpty())
         return {};
-    const QHash<QString, AlbumRecord::Filed> filed = AlbumRecord::of(identity_).songs;
+    const QHash<QString, AlbumRecord::Filed>& filed = record_.songs;
     const auto isAside = [&](const QString& path) {
         const auto found = aside.constFind(path);
         return found != aside.cend() && *found == stamps_.value(path);
@@ -296,7 +297,7 @@ bool AlbumFolder::hasWork(const QString& outboxPath, const Aside& aside) const
 {
     if (!isFolder_ || !standsStill_ || !songs_.isEmpty())
         return false;
-    return !plan(outboxPath, aside).isEmpty() || (!holdsMore() && !AlbumRecord::of(identity_).emptied.isEmpty());
+    return !plan(outboxPath, aside).isEmpty() || (!holdsMore() && !record_.emptied.isEmpty());
 }
 
 // Copies the companion into each planned folder but the last and moves it
@@ -328,16 +329,15 @@ void AlbumFolder::finish(const QString& outboxPath, const Aside& aside)
     if (!isFolder_ || !standsStill_ || !songs_.isEmpty())
         return;
     const QList<Planned> planned = plan(outboxPath, aside);
-    const QHash<QString, AlbumRecord::Filed> filed = AlbumRecord::of(identity_).songs;
     QHash<QString, QString> songPaths;
-    for (auto song = filed.cbegin(); song != filed.cend(); ++song)
+    for (auto song = record_.songs.cbegin(); song != record_.songs.cend(); ++song)
         songPaths.insert(song.key(), song->folder + song->name);
     for (const Planned& companion : planned)
         place(outboxPath, companion, songPaths);
     // Looked at again only when something left it since the look above.
     if (planned.isEmpty() ? holdsMore() : AlbumFolder(inboxPath_, name_, keptOutFolders_).holdsMore())
         return; // what is left stays, its clutter with it
-    if (AlbumRecord::of(identity_).emptied.isEmpty())
+    if ((planned.isEmpty() ? record_ : AlbumRecord::of(identity_)).emptied.isEmpty())
         return; // nothing was taken from it: it held no music, and is left whole
     const int inboxFd = ::open(FileName::encode(inboxPath_).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (inboxFd < 0)

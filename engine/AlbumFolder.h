@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/AlbumRecord.h"
 #include "engine/FolderIdentity.h"
 #include "engine/SafeMove.h"
 
@@ -82,6 +83,7 @@ private:
     bool isFolder_ = false;
     bool keptOut_ = false;
     FolderIdentity identity_;
+    AlbumRecord::Album record_; // as the look found it
     QList<Placed> placed_;
     QList<Failed> failed_;
     Aside setAside_;

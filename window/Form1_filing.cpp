@@ -31,6 +31,12 @@ constexpr qint64 kStatusHoldTime = 5000; // milliseconds
 // is stuck in a system call (a hung network or USB disk).
 constexpr int kFilingEndsWithinMs = 4000;
 
+// The status line's start for a file that could not be filed, for `why`.
+QString cannotFile(const QString& inboxName, const QString& why)
+{
+    return QStringLiteral("Cannot file ") + FileName::forDisplay(inboxName) + QStringLiteral(": ") + why;
+}
+
 // What the status line says after a move, when "Processing" does not say it all.
 QString describeMove(const QString& name, const MoveResult& moved, const QString& where)
 {
@@ -144,7 +150,7 @@ void Form1::showFiled(const FilingWorker::Result& result)
     if (!result.moved.notRemovedWhy.isEmpty())
         process->base().setCurrentFileAside(result.moved.notRemovedWhy);
     const QString name = FileName::forDisplay(result.name);
-    const QString cannotFile = QStringLiteral("Cannot file ") + name + QStringLiteral(": ") + result.failure;
+    const QString cannotFileIt = cannotFile(result.name, result.failure);
     switch (result.outcome) {
     case FilingWorker::Outcome::Filed:
         if (const QString moved = describeMove(name, result.moved, QStringLiteral("the outbox")); !moved.isEmpty())
@@ -156,12 +162,13 @@ void Form1::showFiled(const FilingWorker::Result& result)
         break;
     case FilingWorker::Outcome::ErrorFiled: {
         const QString how = describeMove(name, result.moved, QStringLiteral("the errors folder"));
-        txtstatus->setText(cannotFile + QStringLiteral(". ") +
+        txtstatus->setText(cannotFileIt + QStringLiteral(". ") +
                            (how.isEmpty() ? QStringLiteral("Moved to the errors folder.") : how));
         break;
     }
     case FilingWorker::Outcome::LogFailed:
-        txtstatus->setText(cannotFile + QStringLiteral(". Moved to the errors folder; its log could not be written: ") +
+        txtstatus->setText(cannotFileIt +
+                           QStringLiteral(". Moved to the errors folder; its log could not be written: ") +
                            result.errorFailure + QLatin1Char('.'));
         break;
     case FilingWorker::Outcome::Gone:
@@ -169,7 +176,7 @@ void Form1::showFiled(const FilingWorker::Result& result)
         break;
     case FilingWorker::Outcome::LeftInInbox:
         process->base().letCurrentFileWait();
-        txtstatus->setText(cannotFile + QStringLiteral(". Left in the inbox: ") + result.errorFailure +
+        txtstatus->setText(cannotFileIt + QStringLiteral(". Left in the inbox: ") + result.errorFailure +
                            QLatin1Char('.'));
         break;
     case FilingWorker::Outcome::AlbumDone:
@@ -192,8 +199,7 @@ void Form1::showAlbumDone(const FilingWorker::Result& result)
     QString told;
     if (!result.companionFailures.isEmpty()) {
         const AlbumFolder::Failed& first = result.companionFailures.first();
-        told = QStringLiteral("Cannot file ") + FileName::forDisplay(first.inboxName) + QStringLiteral(": ") +
-               first.why + QStringLiteral(". Left in the inbox.");
+        told = cannotFile(first.inboxName, first.why) + QStringLiteral(". Left in the inbox.");
     }
     for (const AlbumFolder::Placed& companion : result.companions) {
         if (told.isEmpty() && !companion.moved.sourceRemoved)
@@ -254,16 +260,15 @@ void Form1::fileLeftInHand()
     for (const QString& name : FileInHand().stoppedIn(process->inboxpath())) {
         process->base().setCurrentinfile(name);
         const FilingError error = FileInHand::readerStopped();
-        const QString cannotFile =
-            QStringLiteral("Cannot file ") + FileName::forDisplay(name) + QStringLiteral(": ") + error.description();
+        const QString cannotFileIt = cannotFile(name, error.description());
         try {
             const MoveResult moved = clsProcessorBase::ErrorHandle(process->job(), error);
             history_.record(name, moved, error.description());
             if (moved.outcome != MoveResult::Outcome::Abandoned)
                 errorNotices_->fileErrorFiled();
-            txtstatus->setText(cannotFile + QStringLiteral(". Moved to the errors folder."));
+            txtstatus->setText(cannotFileIt + QStringLiteral(". Moved to the errors folder."));
         } catch (const std::exception& failure) {
-            txtstatus->setText(cannotFile + QStringLiteral(". Left in the inbox: ") + FilingError::describe(failure) +
+            txtstatus->setText(cannotFileIt + QStringLiteral(". Left in the inbox: ") + FilingError::describe(failure) +
                                QLatin1Char('.'));
         }
     }
