@@ -6,7 +6,8 @@
 #include "Mp3Fixture.h"
 
 #include "config/SettingsStore.h"
-#include "window/Form1.h"
+#include "engine/FilingService.h"
+#include "window/MainWindow.h"
 
 #include <QApplication>
 #include <QDir>
@@ -28,10 +29,12 @@ constexpr int kRounds = 5;
 
 // Drops the songs into `folder` right after a polling step and answers the
 // milliseconds until `inbox` is empty.
-double dropAndDrain(QApplication& app, Form1& form, const QString& inbox, const QString& folder)
+double dropAndDrain(QApplication& app, MainWindow& form, const QString& inbox, const QString& folder)
 {
-    QSignalSpy ticked(form.findChild<QTimer*>(QStringLiteral("Timer")), &QTimer::timeout);
-    while (ticked.isEmpty())
+    bool stepped = false;
+    QObject context;
+    QObject::connect(form.service(), &FilingService::statusChanged, &context, [&stepped] { stepped = true; });
+    while (!stepped)
         app.processEvents(QEventLoop::WaitForMoreEvents);
     QElapsedTimer timer;
     timer.start();
@@ -66,7 +69,7 @@ int main(int argc, char* argv[])
     SettingsStore::write(Setting::ErrorsPath, dir.path() + "/errors");
     if (!QDir().mkpath(inbox))
         return 1;
-    Form1 form;
+    MainWindow form;
     std::vector<double> loose, album;
     for (int round = 0; round < kRounds; ++round) {
         loose.push_back(dropAndDrain(app, form, inbox, inbox));

@@ -15,9 +15,9 @@
 #include "Mp3Fixture.h"
 
 #include "config/SettingsStore.h"
+#include "engine/FilingService.h"
 #include "engine/TagReaderProcess.h"
-#include "engine/processor.h"
-#include "window/Form1.h"
+#include "window/MainWindow.h"
 
 #include <QApplication>
 #include <QDir>
@@ -86,14 +86,28 @@ bool moveDurably(const QString& from, const QString& to)
     return true;
 }
 
-// The window's drain: its first step, then until a step finds nothing to file.
-double drain(QApplication& app, Form1& form)
+// Whether the window's service is filing a file or last counted any in the inbox.
+bool serviceBusy(MainWindow& form)
+{
+    bool busy = false;
+    QMetaObject::invokeMethod(
+        form.service(),
+        [&busy, service = form.service()] {
+            busy = !service->fileInHand().isEmpty() || service->engine().inboxcount() != 0;
+        },
+        Qt::BlockingQueuedConnection);
+    return busy;
+}
+
+// The window's drain: a first step, then until a step finds nothing to file,
+// the window showing what the service tells meanwhile.
+double drain(QApplication& app, MainWindow& form)
 {
     QElapsedTimer timer;
     timer.start();
-    form.main();
-    while (form.process->processing() || form.process->inboxcount() != 0)
-        app.processEvents(QEventLoop::WaitForMoreEvents);
+    form.send([](FilingService& service) { service.step(); });
+    while (serviceBusy(form))
+        app.processEvents(QEventLoop::AllEvents, 5);
     return timer.nsecsElapsed() / 1e6;
 }
 
@@ -135,7 +149,7 @@ int main(int argc, char* argv[])
     if (!QDir().mkpath(plainFrom) || !QDir().mkpath(plainTo) || !QDir().mkpath(inbox))
         return 1;
 
-    Form1 form;
+    MainWindow form;
     // The plain move's time and the window's, medians of the rounds.
     const auto measure = [&](Backlog backlog) -> std::pair<double, double> {
         std::vector<double> plain, drained;
@@ -185,8 +199,10 @@ int main(int argc, char* argv[])
     if (!Mp3Fixture::writeLarge(inbox + "/large.mp3", {"Large", "Album", "Large", "1"}, qint64(512) << 20))
         return 1;
     QThread::msleep(kStandStillMs);
-    form.main();
-    const double copyGap = longestGap(app, [&] { return form.process->processing(); });
+    form.send([](FilingService& service) { service.step(); });
+    while (form.fileInHand().isEmpty()) // until the window is told the file was handed over
+        app.processEvents(QEventLoop::WaitForMoreEvents);
+    const double copyGap = longestGap(app, [&] { return !form.fileInHand().isEmpty(); });
     out << "files:            200 small tagged MP3 files\n"
         << "durable move:     " << durable << " ms (median of " << kRounds << ")\n"
         << "window drain:     " << window << " ms (median of " << kRounds << ")\n"

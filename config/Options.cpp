@@ -4,6 +4,7 @@
 #include "config/Controls.h"
 #include "config/MessageBox.h"
 #include "config/SettingsStore.h"
+#include "config/StoredSettings.h"
 #include "config/advanced.h"
 #include "engine/FilingError.h"
 #include "engine/commonold.h"
@@ -21,7 +22,7 @@
 
 #include <tuple>
 
-Options::Options(processor& process, QWidget* parent) : QDialog(parent), process_(process)
+Options::Options(const ServiceSettings& inForce, QWidget* parent) : QDialog(parent), inForce_(inForce)
 {
     setWindowTitle(QStringLiteral("Options"));
     createControls();
@@ -106,7 +107,7 @@ void Options::loadSettings()
     txtErrorsPath->setText(SettingsStore::readAsDialog(Setting::ErrorsPath));
     for (QLineEdit* box : {txtinboxpath, txtoutboxpath, txtErrorsPath})
         box->setCursorPosition(0); // a long path shows its start
-    cmdadvanced->setVisible(process_.advanced);
+    cmdadvanced->setVisible(processor::advanced);
     chkAutostart->setChecked(Autostart::isEnabled());
 }
 
@@ -127,36 +128,10 @@ void Options::chooseFolder(QLineEdit* box, const QLabel* label)
     }
 }
 
-// Compared as the program will use them: "~" expanded, then resolved. A
-// folder inside another would have its files filed again, or be emptied.
-QString Options::FolderConflict(const QString& inboxPath, const QString& outboxPath, const QString& errorsPath)
-{
-    const QList<std::pair<QString, QString>> folders{{QStringLiteral("inbox"), inboxPath},
-                                                     {QStringLiteral("outbox"), outboxPath},
-                                                     {QStringLiteral("errors folder"), errorsPath}};
-    QStringList resolved;
-    for (const auto& folder : folders)
-        resolved << commonold::ResolvedFolder(withHomeFolder(folder.second));
-    // An empty folder is refused where the folders are used, not as a parent of all.
-    const auto inside = [](const QString& inner, const QString& outer) {
-        return !outer.isEmpty() &&
-               inner.startsWith(outer.endsWith(QLatin1Char('/')) ? outer : outer + QLatin1Char('/'));
-    };
-    for (int a = 0; a < 3; ++a) {
-        for (int b = 0; b < 3; ++b) {
-            if (a < b && resolved[a] == resolved[b])
-                return QStringLiteral("Can't have the same path for two locations.");
-            if (a != b && inside(resolved[a], resolved[b]))
-                return QStringLiteral("Can't have one location inside another: the %1 %2 is inside the %3 %4.")
-                    .arg(folders[a].first, folders[a].second, folders[b].first, folders[b].second);
-        }
-    }
-    return {};
-}
-
 void Options::save()
 {
-    if (const QString conflict = FolderConflict(txtinboxpath->text(), txtoutboxpath->text(), txtErrorsPath->text());
+    if (const QString conflict =
+            StoredSettings::folderConflict(txtinboxpath->text(), txtoutboxpath->text(), txtErrorsPath->text());
         !conflict.isEmpty()) {
         MessageBox::show(this, conflict);
         return;
@@ -193,6 +168,6 @@ bool Options::applyAutostart()
 
 void Options::openAdvanced()
 {
-    advanced dialog(process_, this);
+    advanced dialog(inForce_, this);
     dialog.exec();
 }

@@ -7,22 +7,17 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
-class processor;
+struct ServiceSettings;
 
 // Edits the three folders and whether the service runs at start-up. Talks to
 // the service only through the settings store; the caller reloads the settings
-// once the dialog has closed. The processor is asked only for its `advanced`
-// flag and is handed on to the Advanced dialog.
+// once the dialog has closed. The settings in force are handed on to the
+// Advanced dialog, for its preview.
 class Options : public QDialog {
     Q_OBJECT
 
 public:
-    explicit Options(processor& process, QWidget* parent = nullptr);
-
-    // Why the three folders, as the settings give them ("~" for the home
-    // folder), cannot serve together: one given twice or one inside another,
-    // as the file system resolves them, whatever the spelling. Empty when they can.
-    static QString FolderConflict(const QString& inbox, const QString& outbox, const QString& errors);
+    explicit Options(const ServiceSettings& inForce, QWidget* parent = nullptr);
 
 private:
     void createControls();
@@ -33,7 +28,7 @@ private:
     bool applyAutostart();
     void openAdvanced();
 
-    processor& process_;
+    const ServiceSettings& inForce_;
     QLabel* Label1;
     QLineEdit* txtinboxpath;
     QPushButton* cmdinbrowse;

@@ -4,8 +4,9 @@
 #include "config/MessageBox.h"
 #include "config/SettingsStore.h"
 #include "engine/FilingPreview.h"
+#include "engine/FolderFormat.h"
+#include "engine/ServiceSettings.h"
 #include "engine/commonold.h"
-#include "engine/processor.h"
 
 #include <QGridLayout>
 #include <QLabel>
@@ -13,7 +14,7 @@
 #include <QPushButton>
 #include <QThread>
 
-advanced::advanced(processor& process, QWidget* parent) : QDialog(parent), process_(process)
+advanced::advanced(const ServiceSettings& inForce, QWidget* parent) : QDialog(parent), inForce_(inForce)
 {
     setWindowTitle(QStringLiteral("Advanced Options"));
     createControls();
@@ -98,7 +99,7 @@ void advanced::layOut()
 void advanced::readPreviewTags()
 {
     auto read = std::make_shared<std::unique_ptr<FilingPreview>>();
-    QThread* reader = QThread::create([read, inbox = process_.inboxpath(), outbox = process_.outboxpath()] {
+    QThread* reader = QThread::create([read, inbox = inForce_.inbox, outbox = inForce_.outbox] {
         *read = std::make_unique<FilingPreview>(inbox, outbox);
     });
     reader->setObjectName(QStringLiteral("preview"));
@@ -113,7 +114,7 @@ void advanced::readPreviewTags()
 // The formats as OK would store them, answered by the filing's own function.
 void advanced::showWhereFilesGo()
 {
-    const QString folders = cleanedFormat(txtFileFormat->text());
+    const QString folders = CleanedFolderFormat(txtFileFormat->text());
     const QString name = commonold::CleanName(txtFileNameFormat->text());
     QStringList notes;
     for (const QString& token : UnknownTokens(folders + QLatin1Char('\\') + name)) {
@@ -124,26 +125,12 @@ void advanced::showWhereFilesGo()
                                  : QStringLiteral("Reading the tags of the first songs in the inbox…"));
 }
 
-QString advanced::cleanedFormat(QString format)
-{
-    QStringList levels = format.replace(QLatin1Char('/'), QLatin1Char('\\')).split(QLatin1Char('\\'));
-    for (QString& level : levels)
-        level = commonold::CleanName(level);
-    return levels.join(QLatin1Char('\\'));
-}
-
 void advanced::save()
 {
-    if (!SettingsStore::write(Setting::FileFormat, cleanedFormat(txtFileFormat->text())) ||
+    if (!SettingsStore::write(Setting::FileFormat, CleanedFolderFormat(txtFileFormat->text())) ||
         !SettingsStore::write(Setting::FileNameFormat, commonold::CleanName(txtFileNameFormat->text()))) {
         MessageBox::show(this, SettingsStore::cannotSaveMessage());
         return;
     }
     accept();
-    loadFormats(process_);
-}
-
-void advanced::loadFormats(processor& process)
-{
-    process.setFormats(SettingsStore::read(Setting::FileFormat), SettingsStore::read(Setting::FileNameFormat));
 }

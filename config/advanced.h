@@ -7,26 +7,20 @@
 class QLabel;
 class QLineEdit;
 class QPushButton;
-class processor;
+struct ServiceSettings;
 class FilingPreview;
 
 // Edits the folder format, the pattern of tag tokens from which the filing
 // builds the folders under the outbox, and the file name format, and shows
 // where files would go with them. Unlike the Options dialog it applies its
-// change itself: OK stores the format and has the processor reload it at once.
+// change itself: OK stores the formats, which the service takes once the
+// Options dialog has closed, whichever way it closed.
 class advanced : public QDialog {
     Q_OBJECT
 
 public:
-    explicit advanced(processor& process, QWidget* parent = nullptr);
+    explicit advanced(const ServiceSettings& inForce, QWidget* parent = nullptr);
     ~advanced() override;
-
-    // The format as it is stored: "/" starts a new folder level as "\" does
-    // and is stored as "\"; each level loses the characters no folder name may
-    // hold.
-    static QString cleanedFormat(QString format);
-    // Gives `process` the formats as stored.
-    static void loadFormats(processor& process);
 
 private:
     void createControls();
@@ -36,7 +30,7 @@ private:
     void showWhereFilesGo();
     void save();
 
-    processor& process_;
+    const ServiceSettings& inForce_;
     QLabel* Label1;
     QLineEdit* txtFileFormat;
     QLabel* Label2;

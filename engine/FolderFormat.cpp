@@ -243,3 +243,11 @@ QString LogNameFor(const QString& fileName)
 {
     return FileName::decode(FileName::withEnding(FileName::encode(fileName), QByteArrayLiteral(".txt")));
 }
+
+QString CleanedFolderFormat(QString format)
+{
+    QStringList levels = format.replace(QLatin1Char('/'), QLatin1Char('\\')).split(QLatin1Char('\\'));
+    for (QString& level : levels)
+        level = commonold::CleanName(level);
+    return levels.join(QLatin1Char('\\'));
+}

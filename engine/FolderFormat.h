@@ -76,3 +76,7 @@ QString CutToBytes(const QString& text, int maxBytes);
 // The name of the log beside `fileName`: the name followed by ".txt", cut to
 // 255 bytes as FileName::withEnding cuts it.
 QString LogNameFor(const QString& fileName);
+
+// A folder format as it is stored: "/" starts a new folder level as "\" does
+// and is stored as "\"; each level loses the characters no folder name may hold.
+QString CleanedFolderFormat(QString format);

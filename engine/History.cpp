@@ -69,10 +69,12 @@ void History::append(const QString& line)
 {
     QDir().mkpath(folder_);
     rotateWhenFull();
+    const QString dated = QDateTime::currentDateTime().toString(Qt::ISODate) + QLatin1Char('\t') + line;
     QFile log(filePath_);
     if (log.open(QIODevice::WriteOnly | QIODevice::Append))
-        log.write((QDateTime::currentDateTime().toString(Qt::ISODate) + QLatin1Char('\t') + line + QLatin1Char('\n'))
-                      .toUtf8());
+        log.write((dated + QLatin1Char('\n')).toUtf8());
+    if (appended_)
+        appended_(dated);
 }
 
 void History::rotateWhenFull()

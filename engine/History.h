@@ -3,6 +3,8 @@
 #include <QHash>
 #include <QString>
 
+#include <functional>
+
 struct MoveResult;
 
 // What happened to each file the service took from the inbox, one line per
@@ -31,6 +33,10 @@ public:
     // One "gone" line for a file that left the inbox before it could be filed.
     void recordGone(const QString& inboxName);
 
+    // Told of each line as it is written (with its time first), as a running
+    // service tells it.
+    void onAppended(std::function<void(const QString& line)> appended) { appended_ = std::move(appended); }
+
     static constexpr qint64 kRotateAtBytes = 1024 * 1024;
 
 private:
@@ -39,5 +45,6 @@ private:
 
     QString folder_;
     QString filePath_;
+    std::function<void(const QString& line)> appended_;
     QHash<QString, QString> lastFailure_; // by inbox name, until the file is recorded otherwise
 };

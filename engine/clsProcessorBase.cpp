@@ -297,13 +297,9 @@ void clsProcessorBase::turnon()
     companionsAside_.clear();
     verdicts_.lookAtAllAgain();
     serviceOn_ = true;
-    if (switched_)
-        switched_(true);
 }
 
 void clsProcessorBase::turnoff()
 {
     serviceOn_ = false;
-    if (switched_)
-        switched_(false);
 }

@@ -88,9 +88,6 @@ public:
     void turnon();
     void turnoff();
 
-    // Told of each turnon and turnoff, to show the switch; none until the window exists.
-    void onSwitched(std::function<void(bool on)> switched) { switched_ = std::move(switched); }
-
 private:
     QString heldReason(const QString& name, const FileVerdict& verdict) const;
     bool isSetAside(const QString& name, const commonold::FileCheck& file) const;
@@ -101,7 +98,6 @@ private:
     void refreshVerdicts(bool askUnsettled);
 
     const processor& owner_;
-    std::function<void(bool on)> switched_;
     QString currentInFile_;
     QString currentOutFile_;
     QString inboxPath_;

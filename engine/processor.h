@@ -12,9 +12,9 @@
 // and the members of its processing base, forwarded unchanged.
 class processor {
 public:
-    bool advanced = true;
-    QString inext = QStringLiteral("mp3");
-    QString outext = QStringLiteral("mp3");
+    static constexpr bool advanced = true;
+    static inline const QString inext = QStringLiteral("mp3");
+    static inline const QString outext = QStringLiteral("mp3");
 
     // Files the current inbox file into the outbox by its tags and says where
     // it went. Throws a FilingError when it cannot; the inbox file then stays

@@ -6,6 +6,7 @@
 #include "config/DefaultFolders.h"
 #include "config/Options.h"
 #include "config/SettingsStore.h"
+#include "config/StoredSettings.h"
 #include "config/advanced.h"
 #include "engine/FileInHand.h"
 #include "engine/processor.h"
@@ -71,9 +72,9 @@ private slots:
         QFile::remove(userDirs);
         // Defaults shown; a folder in two boxes refused; the chooser, titled after its box, opens at the nearest folder
         // that exists, fills its box once accepted; Cancel writes nothing; stored values shown, OK writes as typed.
-        processor process;
+        const ServiceSettings settings;
         const QString dir = QCoreApplication::applicationDirPath(), temp = QDir::tempPath();
-        Options empty(process);
+        Options empty(settings);
         empty.show();
         QCOMPARE(folders(&empty), QStringList({dir + "/inbox", dir + "/outbox", dir + "/errors"}));
         QVERIFY(control<QRadioButton>(&empty, "optStarted")->isChecked());
@@ -94,7 +95,7 @@ private slots:
         click(&empty, "cmdCancel");
         QVERIFY(!QFile::exists(SettingsStore::filePath()));
         TestSupport::writeFile(SettingsStore::filePath(), "[Startup]\nstate=fAlSe\nINBOXPATH=/music/in\n");
-        Options dialog(process);
+        Options dialog(settings);
         QVERIFY(control<QRadioButton>(&dialog, "OptStopped")->isChecked());
         QCOMPARE(folders(&dialog).first(), QStringLiteral("/music/in"));
         folders(&dialog, {"/a/In", "/a/in", " /a/errors/ "}); // letter case makes different folders, spaces too
@@ -102,7 +103,7 @@ private slots:
         QCOMPARE(TestSupport::readFile(SettingsStore::filePath()),
                  "[Startup]\nState=False\ninboxpath=/a/In\noutboxpath=/a/in\nerrorspath=\" /a/errors/ \"\n");
         QCOMPARE(SettingsStore::read(Setting::ErrorsPath), " /a/errors/ "); // as the next start reads it
-        QCOMPARE(folders(std::make_unique<Options>(process).get()).last(), " /a/errors/ ");
+        QCOMPARE(folders(std::make_unique<Options>(settings).get()).last(), " /a/errors/ ");
     }
 
     // The folder format typed in Advanced (Options then cancelled) or written by hand: its line, and the format used.
@@ -125,13 +126,12 @@ private slots:
     {
         QFETCH(QString, typed);
         QFETCH(QString, line);
-        processor process;
+        const ServiceSettings settings;
         const QByteArray file = "[Advanced]\n" + line.toUtf8() + "\n";
         if (typed == "by hand") {
             TestSupport::writeFile(SettingsStore::filePath(), file);
-            advanced::loadFormats(process);
         } else {
-            Options options(process);
+            Options options(settings);
             whenModalsOpen({[&](QWidget* advanced) {
                 control(advanced, "txtFileFormat")->setText(typed);
                 click(advanced, "cmdOK");
@@ -140,8 +140,8 @@ private slots:
             click(&options, "cmdCancel");
             QCOMPARE(TestSupport::readFile(SettingsStore::filePath()), file + "FileNameFormat=\n");
         }
-        QTEST(process.folderFormat(), "format");
-        QTEST(control(std::make_unique<advanced>(process).get(), "txtFileFormat")->text(), "format");
+        QTEST(StoredSettings::read().folderFormat, "format");
+        QTEST(control(std::make_unique<advanced>(settings).get(), "txtFileFormat")->text(), "format");
     }
 
     // The preview, read off the window's thread: the example song for an empty inbox, else the first three files, each
@@ -150,16 +150,16 @@ private slots:
     {
         QTemporaryDir dir;
         const QString inbox = dir.filePath("inbox/");
-        processor process;
-        process.setInboxpath(inbox);
-        process.setOutboxpath(dir.filePath("outbox/"));
+        ServiceSettings settings;
+        settings.inbox = inbox;
+        settings.outbox = dir.filePath("outbox/");
         QVERIFY(QDir().mkpath(inbox) && QDir().mkpath(dir.filePath("outbox")));
         const auto previewOf = [](advanced& dialog) {
             QLabel* preview = control<QLabel>(&dialog, "lblPreview");
             return QTest::qWaitFor([&] { return !preview->text().startsWith("Reading"); }) ? preview->text()
                                                                                            : QString();
         };
-        QCOMPARE(previewOf(*std::make_unique<advanced>(process)),
+        QCOMPARE(previewOf(*std::make_unique<advanced>(settings)),
                  "example.mp3 (an example song) → Example Band/First Light/example.mp3");
         for (const char* name : {"d.mp3", "B/b.mp3"}) // a song in a folder among them
             TestSupport::writeFile(inbox + name, Mp3Fixture::build({"Other", "", "Song", "1"}));
@@ -170,7 +170,7 @@ private slots:
         const int fd = ::open(QFile::encodeName(inbox + "B/b.mp3"), O_RDONLY);
         crashed.take(inbox, "B/b.mp3", fd);
         crashed.keepWhatStopped();
-        advanced dialog(process);
+        advanced dialog(settings);
         control(&dialog, "txtFileFormat")->setText("%aa/%al\\Disc %d\\%y %x");
         control(&dialog, "txtFileNameFormat")->setText("%t - %s");
         QCOMPARE(control<QLabel>(&dialog, "lblUnknown")->text(), "%x is not a token; it is kept as text");
@@ -180,6 +180,10 @@ private slots:
                                      "c.m4a → the errors folder (The tag reader stopped on this file)"}));
         click(&dialog, "cmdOK");
         QCOMPARE(SettingsStore::read(Setting::FileNameFormat), "%t - %s");
+        processor process;
+        process.setInboxpath(inbox);
+        process.setOutboxpath(dir.filePath("outbox/"));
+        process.setFormats(StoredSettings::read().folderFormat, StoredSettings::read().fileNameFormat);
         process.setCurrentinfile("a.mp3");
         const MoveResult moved = process.process();
         QCOMPARE(moved.folder + moved.name, dir.filePath("outbox/") + lines.first().section(" → ", 1));
@@ -219,7 +223,7 @@ private slots:
         QVERIFY(QDir(root.path()).mkdir("box") && QFile::link(root.filePath("box"), root.filePath("link")));
         for (QString& path : paths)
             path = path.startsWith('~') ? path : QDir(root.path()).filePath(path);
-        QCOMPARE(Options::FolderConflict(paths[0], paths[1], paths[2]), conflict.replace("%1", root.path()));
+        QCOMPARE(StoredSettings::folderConflict(paths[0], paths[1], paths[2]), conflict.replace("%1", root.path()));
     }
 
     // A read-only settings folder: a message, the dialog stays open with its values, and nothing is stored.
@@ -230,8 +234,8 @@ private slots:
             ::mount("tmpfs", QFile::encodeName(folder), "tmpfs", MS_RDONLY, "") != 0)
             QSKIP("needs root to mount a read-only folder");
         const auto unmount = qScopeGuard([&] { ::umount(QFile::encodeName(folder)); });
-        processor process;
-        Options dialog(process);
+        const ServiceSettings settings;
+        Options dialog(settings);
         dialog.show();
         const QStringList typed = folders(&dialog, {"/m/in", "/m/out", "/m/errors"});
         QStringList seen;
@@ -246,13 +250,13 @@ private slots:
     // OK makes or removes the login entry as the box says, Cancel leaves it; one that cannot be made is said.
     void startAtLoginFollowsTheCheckBoxOnOk()
     {
-        processor process;
+        const ServiceSettings settings;
         const QString entry = Autostart::filePath(), folder = QFileInfo(entry).absolutePath();
         QCOMPARE(entry, qEnvironmentVariable("XDG_CONFIG_HOME") + "/autostart/tovrel.desktop");
         Autostart::setEnabled(true);
         for (int step = 0; step < 4; ++step) { // Cancel, then OK, with the box cleared; the same with it ticked
             const bool wanted = step >= 2, ok = step % 2;
-            Options dialog(process);
+            Options dialog(settings);
             QCOMPARE(control<QCheckBox>(&dialog, "chkAutostart")->isChecked(), !wanted);
             control<QCheckBox>(&dialog, "chkAutostart")->setChecked(wanted);
             click(&dialog, ok ? "cmdOK" : "cmdCancel");
@@ -269,7 +273,7 @@ private slots:
         QDir(folder).removeRecursively();
         TestSupport::writeFile(folder, "a file where the folder should be");
         const auto removeFile = qScopeGuard([&] { QFile::remove(folder); });
-        Options dialog(process);
+        Options dialog(settings);
         dialog.show();
         control<QCheckBox>(&dialog, "chkAutostart")->setChecked(true);
         QString seen;

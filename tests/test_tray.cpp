@@ -2,7 +2,7 @@
 #include "TestSupport.h"
 
 #include "config/SettingsKeys.h"
-#include "window/Form1.h"
+#include "window/MainWindow.h"
 
 #include <QtTest>
 #include <QtWidgets>
@@ -31,7 +31,7 @@ class TestTray : public QObject {
 
     QTemporaryDir root_;
     QProcess windowManager_, trayHost_;
-    std::unique_ptr<Form1> form_;
+    std::unique_ptr<MainWindow> form_;
     QSystemTrayIcon* icon_ = nullptr;
     QImage emptyScreen_;
 
@@ -45,7 +45,7 @@ private slots:
         QTRY_VERIFY(xOutput("xprop", {"-root", "_NET_SUPPORTING_WM_CHECK"}).contains("window id"));
         emptyScreen_ = onScreen(QGuiApplication::primaryScreen()->geometry());
         TestSupport::clearSettingsWithFoldersIn(root_.path());
-        form_ = std::make_unique<Form1>();
+        form_ = std::make_unique<MainWindow>();
         form_->show();
         QVERIFY(QTest::qWaitForWindowActive(form_.get()));
         icon_ = form_->findChild<QSystemTrayIcon*>();

@@ -5,10 +5,9 @@
 #include "config/Options.h"
 #include "config/SettingsStore.h"
 #include "config/advanced.h"
-#include "engine/processor.h"
 #include "window/ErrorNotices.h"
 #include "window/FilledCircle.h"
-#include "window/Form1.h"
+#include "window/MainWindow.h"
 #include "window/Program.h"
 #include "window/StatusDisplay.h"
 
@@ -36,11 +35,24 @@ struct Folders {
     const QString inbox = root.path() + "/inbox", outbox = root.path() + "/outbox", errors = root.path() + "/errors";
 };
 
-// One polling step driven by the test: the status line with the four counters, then the inbox list.
-QStringList tick(Form1& form)
+// One polling step of the service, and what it told shown; `pause` stops its own steps.
+void step(MainWindow& form, bool pause = false)
 {
-    form.findChild<QTimer*>("Timer")->stop();
-    form.main();
+    QMetaObject::invokeMethod(
+        form.service(),
+        [service = form.service(), pause] {
+            if (pause)
+                service->pausePolling();
+            service->step();
+        },
+        Qt::BlockingQueuedConnection);
+    QCoreApplication::sendPostedEvents();
+}
+
+// One polling step driven by the test: the status line with the four counters, then the inbox list.
+QStringList tick(MainWindow& form)
+{
+    step(form, true);
     QStringList lines{control(&form, "txtstatus")->text() + " |"};
     for (const char* name : {"txtInboxCount", "txtInboxLockCount", "txtTooBigCount", "txtOutboxLockCount"})
         lines.first() += " " + control(&form, name)->text();
@@ -50,7 +62,7 @@ QStringList tick(Form1& form)
 }
 
 // Whether Start and Stop are enabled, in the window and in the tray menu, and the light is green.
-QList<bool> switchShown(const Form1& form)
+QList<bool> switchShown(const MainWindow& form)
 {
     return {control<QWidget>(&form, "cmdstart")->isEnabled(), form.findChild<QAction*>("mStart")->isEnabled(),
             control<QWidget>(&form, "cmdStop")->isEnabled(), form.findChild<QAction*>("mStop")->isEnabled(),
@@ -66,6 +78,15 @@ Levels levelsOfEveryThread()
     for (const QString& task : QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot))
         levels.insert({sched_getscheduler(task.toInt()), getpriority(PRIO_PROCESS, id_t(task.toInt()))});
     return levels;
+}
+
+// The name of every thread of this process, each with its line end.
+QByteArrayList threadNames()
+{
+    QByteArrayList names;
+    for (const QString& task : QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+        names << TestSupport::readFile("/proc/self/task/" + task + "/comm");
+    return names;
 }
 
 } // namespace
@@ -116,9 +137,8 @@ private slots:
         const bool root = ::geteuid() == 0;
         if (root)
             SetProcessPriority(ProcessPriority::Low);
-        Form1 form;
-        QCOMPARE(QStringList({form.process->inboxpath(), form.process->outboxpath(), form.process->errorspath()}),
-                 folders);
+        MainWindow form;
+        QCOMPARE(QStringList({form.settings().inbox, form.settings().outbox, form.settings().errors}), folders);
         QVERIFY(QFileInfo(folders[0]).isDir() && QFileInfo(folders[1]).isDir() && QFileInfo(folders[2]).isDir());
         QCOMPARE(switchShown(form), kOn);
         QVERIFY(control<QRadioButton>(&form, "PriorityNormal")->isChecked());
@@ -131,7 +151,7 @@ private slots:
         form.findChild<QAction*>("mExit")->trigger();
         QVERIFY(!form.isClosing()); // the close request is handled after the command
         QTRY_VERIFY(form.isClosing());
-        QVERIFY(!form.findChild<QTimer*>("Timer")->isActive());
+        QVERIFY(!threadNames().contains("service\n")); // the service has ended with the window
     }
 
     // At 9 and 12 points no caption cut, no control on another; the size comes back; a long status is in its tooltip.
@@ -142,10 +162,9 @@ private slots:
         Folders folders("False");
         for (int points : {9, 12}) {
             QApplication::setFont(QFont("DejaVu Sans", points));
-            Form1 form;
-            form.findChild<QTimer*>("Timer")->stop();
-            Options options(*form.process);
-            advanced format(*form.process);
+            MainWindow form;
+            Options options(form.settings());
+            advanced format(form.settings());
             for (QWidget* window : QWidgetList{&form, &options, &format}) {
                 window->show();
                 QWidgetList controls = window->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
@@ -163,8 +182,7 @@ private slots:
                 }
             }
         }
-        auto form = std::make_unique<Form1>();
-        form->findChild<QTimer*>("Timer")->stop();
+        auto form = std::make_unique<MainWindow>();
         form->show();
         auto* list = control<QListWidget>(form.get(), "lstInboxFiles");
         auto* status = form->findChild<StatusLine*>("txtstatus");
@@ -195,7 +213,7 @@ private slots:
         QCOMPARE(opened_, QStringList({folders.outbox + "/", folders.errors + "/"}));
 
         form->close();
-        form = std::make_unique<Form1>();
+        form = std::make_unique<MainWindow>();
         QCOMPARE(form->size(), bigger);
     }
 
@@ -214,9 +232,9 @@ private slots:
         const auto restoreHome = qScopeGuard([home = qgetenv("HOME")] { qputenv("HOME", home); });
         qputenv("HOME", QFile::encodeName(folders.root.path())); // "~/inbox" is the inbox
         whenModalsOpen({answer, setInbox, answer, setInbox});
-        Form1 form;
+        MainWindow form;
         QCOMPARE(seen, QStringList(2, "Directories are invalid, please reconfigure! | Valdrome Kestu Tovrel"));
-        QCOMPARE(form.process->inboxpath(), folders.inbox + "/");
+        QCOMPARE(form.settings().inbox, folders.inbox + "/");
         QVERIFY(QFileInfo(folders.inbox).isDir() && !QFileInfo::exists(folders.root.path() + "/missing"));
         QCOMPARE(switchShown(form), kOff);
 
@@ -245,7 +263,7 @@ private slots:
             QObject watchdog; // when the loop goes on, ends it as the system would
             QTimer::singleShot(3000, &watchdog,
                                [&] { askedAgain = true, QApplication::activeModalWidget()->parentWidget()->close(); });
-            Form1 form;
+            MainWindow form;
             QVERIFY2(form.isClosing() && !askedAgain, leaving);
         }
     }
@@ -262,60 +280,6 @@ private slots:
                  "PriorityLow Normal needs administrator rights; the program stays at Low.");
     }
 
-    // Off: the inbox shown, nothing filed. On: it drains in name order, not a file a tick, a bad one set aside.
-    void backlogDrainsInOrderWithAFailureInTheMiddle()
-    {
-        Folders folders("False");
-        Form1 form;
-        const QString header = "Files in " + folders.inbox + "/. . . .";
-        QCOMPARE(tick(form), QStringList({"Idle... | 0 0 0 0", header}));
-        const QString filed = folders.outbox + "/Alpha/First/";
-        for (int track : {1, 3, 4, 6}) // 2 is no music, 5 is in the outbox already, 6's name is taken there
-            QVERIFY(Mp3Fixture::write(folders.inbox + QString("/%1.mp3").arg(track), "Alpha", "First", "Song", track));
-        TestSupport::writeFile(folders.inbox + "/2.mp3", "not audio at all");
-        const QByteArray song = Mp3Fixture::build({"Alpha", "First", "Again", "5"});
-        for (const QString& path : {folders.inbox + "/5.mp3", filed + "5.mp3"})
-            TestSupport::writeFile(path, song);
-        TestSupport::writeFile(filed + "6.mp3", "another song");
-        QTest::qWait(1200); // held until they have not changed for 2 seconds: a writer may pause for a second
-        QCOMPARE(tick(form).first(), "Idle... | 6 6 0 0");
-        QTest::qWait(900);
-        TestSupport::writeFile(folders.inbox + "/notes.txt"); // left alone, shown greyed with why
-        QCOMPARE(tick(form), QStringList({"Idle... | 6 0 0 0", header, "1.mp3", "2.mp3", "3.mp3", "4.mp3", "5.mp3",
-                                          "6.mp3", "notes.txt"}));
-        const QListWidgetItem* notes = control<QListWidget>(&form, "lstInboxFiles")->item(7);
-        QCOMPARE(notes->toolTip(), "not music");
-        QVERIFY(!(notes->flags() & Qt::ItemIsEnabled));
-
-        QStringList statuses, backlog, copy;
-        connect(control(&form, "txtstatus"), &QLineEdit::textChanged, [&](const QString& text) {
-            if (text != "Idle...")
-                statuses << text;
-        });
-        for (auto [seen, bar] : {std::pair{&backlog, control<QProgressBar>(&form, "progtotal")},
-                                 {&copy, control<QProgressBar>(&form, "progressbar")}})
-            connect(bar, &QProgressBar::valueChanged, [seen, bar] { *seen << bar->text(); });
-        form.findChild<QTimer*>("Timer")->start(3600 * 1000);
-        click(&form, "cmdstart");
-        form.main();
-        QTRY_COMPARE(statuses.size(), 10);
-        QCOMPARE(statuses, QStringList({"Processing 1.mp3", "Processing 2.mp3",
-                                        "Cannot file 2.mp3: Invalid file format. Moved to the errors folder.",
-                                        "Processing 3.mp3", "Processing 4.mp3", "Processing 5.mp3",
-                                        "5.mp3 is already in the outbox as 5.mp3: removed from the inbox.",
-                                        "Processing 6.mp3", "6.mp3 was filed as 6 (2).mp3: another file had its name.",
-                                        "No music waiting; 1 other file is left alone."}));
-        QCOMPARE(backlog, QStringList({"0 of 6 files", "1 of 6 files", "2 of 6 files", "3 of 6 files", "4 of 6 files",
-                                       "5 of 6 files", "6 of 6 files"}));
-        QCOMPARE(copy, QStringList({"1.mp3: 0 %"}));
-        for (const char* bar : {"progressbar", "progtotal", "peakbar"})
-            QCOMPARE(control<QProgressBar>(&form, bar)->text(), QString());
-        QVERIFY(QDir(folders.inbox).mkdir("Scans"));
-        QCOMPARE(tick(form), QStringList({"No music waiting; 2 other files are left alone. | 0 0 0 0", header,
-                                          "notes.txt", "Scans"}));
-        QCOMPARE(TestSupport::readFile(folders.errors + "/Invalid file format/2.mp3"), QByteArray("not audio at all"));
-    }
-
     // Stop during a long copy finishes that file only, the window answering, the thread at High, the selection kept.
     // A file filed as the window closes gets its history line; with the filing thread stuck it closes within 5 s.
     void stopDuringALongCopyAndCloseAsAFileIsFiled()
@@ -325,10 +289,11 @@ private slots:
         const qint64 size = qint64(1) << 30;
         QVERIFY(Mp3Fixture::writeLarge(folders.inbox + "/big.mp3", {"A", "B", "Big", "1"}, size));
         QVERIFY(Mp3Fixture::write(folders.inbox + "/small.mp3", "A", "B", "Small", 2));
-        Form1 form;
+        MainWindow form;
         click(&form, "PriorityHigh");
         auto* copy = control<QProgressBar>(&form, "progressbar");
-        form.main();
+        TestSupport::writeFile(folders.inbox + "/notes.txt"); // left alone, shown greyed with why
+        step(form);
         auto* list = control<QListWidget>(&form, "lstInboxFiles");
         list->setCurrentRow(2); // only the rows that change are touched: the same row stays selected
         QListWidgetItem* selected = list->currentItem();
@@ -337,25 +302,30 @@ private slots:
         QCOMPARE(copy->text(), QString("big.mp3: %1 %").arg(copy->value() * 100 / copy->maximum()));
         QCOMPARE(levelsOfEveryThread(), Levels({{SCHED_OTHER, ::geteuid() == 0 ? -10 : 0}})); // High needs root
         // A step during the copy starts nothing, and the file in hand does not count as held by another program.
-        QCOMPARE(tick(form).first(), "Processing big.mp3 | 2 0 0 0");
-        form.findChild<QTimer*>("Timer")->start();
+        QCOMPARE(tick(form), QStringList({"Processing big.mp3 | 2 0 0 0", "Files in " + folders.inbox + "/. . . .",
+                                          "big.mp3", "small.mp3", "notes.txt"}));
+        QCOMPARE(control<QProgressBar>(&form, "progtotal")->text(), "0 of 2 files");
+        const QListWidgetItem* notes = list->item(3);
+        QVERIFY(notes->toolTip() == "not music" && !(notes->flags() & Qt::ItemIsEnabled));
+        form.send([](FilingService& service) { service.resumePolling(); });
         click(&form, "cmdStop");
         QCOMPARE(switchShown(form), kOff);
-        QVERIFY(form.process->processing());
-        QTRY_VERIFY_WITH_TIMEOUT(!form.process->processing(), 60000);
+        QVERIFY(!form.fileInHand().isEmpty());
+        QTRY_VERIFY_WITH_TIMEOUT(form.fileInHand().isEmpty(), 60000);
         QCOMPARE(QFileInfo(folders.outbox + "/A/B/01 - Big.mp3").size(), size);
         QTRY_COMPARE(control(&form, "txtstatus")->text(), "Idle..."); // the next tick starts nothing
-        QCOMPARE(copy->value(), -1);
+        for (const char* bar : {"progressbar", "progtotal"})
+            QCOMPARE(control<QProgressBar>(&form, bar)->value(), -1);
         QVERIFY(QFileInfo::exists(folders.inbox + "/small.mp3"));
         QVERIFY(list->selectedItems() == QList{selected} && list->item(1) == selected);
         click(&form, "PriorityNormal");
 
         form.findChild<QAction*>("mStart")->trigger();
-        form.main();
+        step(form);
         while (QFileInfo::exists(folders.inbox + "/small.mp3")) // no event is handled meanwhile
             QThread::msleep(5);
         auto* stuck = new QObject;
-        stuck->moveToThread(form.findChild<QThread*>("filing"));
+        stuck->moveToThread(form.service()->findChild<QThread*>("filing"));
         QMetaObject::invokeMethod(stuck, [stuck] {
             QThread::sleep(8);
             delete stuck;
@@ -366,95 +336,6 @@ private slots:
         QVERIFY2(closing.elapsed() < 5000, qPrintable(QString::number(closing.elapsed())));
         QVERIFY(TestSupport::readFile(History().filePath())
                     .contains("\tfiled\tsmall.mp3\t" + folders.outbox.toUtf8() + "/A/B/02 - Small.mp3\n"));
-    }
-
-    void fileThatCannotBeFiledWaitsOrIsSetAside_data()
-    {
-        QTest::addColumn<QString>("obstacle");
-        QTest::addColumn<QString>("status");   // of the first step; %1 is the temporary root
-        QTest::addColumn<bool>("othersFiled"); // whether 2.mp3, bound elsewhere, is filed meanwhile
-        QTest::addColumn<QString>("last");     // three steps after the obstacle went, if it can go
-        const auto row = [](const char* obstacle, const QString& status, bool othersFiled = true,
-                            const QString& last = "No files in inbox.   | 0 0 0 0") {
-            QTest::newRow(obstacle) << QString(obstacle) << status << othersFiled << last;
-        };
-        const QString waits = "1.mp3 waits in the inbox: cannot write to %1/outbox/";
-        row("file", waits + "Artist (File already exists)."); // where a folder should be
-        row("read-only", waits + " (Permission denied).", false);
-        row("no inodes", waits + " (Disk full).", false);
-        row("read-only errors", "Cannot file 1.mp3: Invalid file format. Left in the inbox: cannot write to %1/errors/ "
-                                "(Permission denied).");
-        // Copied but not removable from the inbox: set aside, named once, recorded once, counted as held.
-        const QString aside = "1.mp3 was filed, but it could not be removed from the inbox (%1), so it is left alone.";
-        const QString held = "Cannot Process files yet.  1.mp3 cannot be removed from the inbox (%1), so it is left "
-                             "alone. | %2 %2 0 0";
-        for (const auto& [obstacle, why, files] :
-             {std::tuple{"immutable", "it is immutable", 1},
-              {"a name in the way", ".tovrel-removing in the inbox is in the way", 2}})
-            row(obstacle, aside.arg(why), true, held.arg(why).arg(files));
-    }
-
-    // A file a destination cannot take waits untouched while others go on; one that cannot be removed is set aside.
-    void fileThatCannotBeFiledWaitsOrIsSetAside()
-    {
-        QFETCH(QString, obstacle);
-        Folders folders;
-        const bool toErrors = obstacle == "read-only errors",
-                   mounted = obstacle == "no inodes" || obstacle.startsWith("read-only");
-        const QString mountPoint = toErrors ? folders.errors : folders.outbox, first = folders.inbox + "/1.mp3";
-        QVERIFY(QDir().mkpath(mountPoint));
-        const auto mountTmpfs = [&](unsigned long flags, const char* options) {
-            return ::mount("tmpfs", QFile::encodeName(mountPoint), "tmpfs", flags, options) == 0;
-        };
-        if (mounted && (::geteuid() != 0 || !mountTmpfs(obstacle == "no inodes" ? 0 : MS_RDONLY, "nr_inodes=2")))
-            QSKIP("needs root to mount a file system");
-        const auto undo = qScopeGuard([&] {
-            ::umount2(QFile::encodeName(mountPoint), MNT_DETACH);
-            QProcess::execute("chattr", {"-i", first});
-        });
-        if (obstacle == "no inodes" || obstacle == "file")
-            TestSupport::writeFile(folders.outbox + (obstacle == "file" ? "/Artist" : "/filler"));
-        const QByteArray song =
-            toErrors ? QByteArray("not audio") : Mp3Fixture::build({"Artist", "Album", "Song", "1"});
-        TestSupport::writeFile(first, song);
-        QVERIFY(Mp3Fixture::write(folders.inbox + "/2.mp3", "Other", "Album", "Song", 2));
-        if (obstacle == "immutable" && QProcess::execute("chattr", {"+i", first}) != 0)
-            QSKIP("needs root and a file system with immutable files");
-        if (obstacle == "a name in the way") // the hidden folder's name and the one that stands in for it
-            for (const QString& name : {QString(), "-" + QString::number(::geteuid())})
-                TestSupport::writeFile(folders.inbox + "/.tovrel-removing" + name, "stale");
-        QTest::qWait(2100); // taken once they have not changed for 2 seconds
-
-        Form1 form;
-        const auto filingStep = [&] { // a polling step, done once the file it handed over is filed
-            tick(form);
-            const bool filed = QTest::qWaitFor([&] { return !form.process->processing(); }, 60000);
-            return filed ? control(&form, "txtstatus")->text() : QStringLiteral("still filing");
-        };
-        QFETCH(QString, status);
-        QCOMPARE(filingStep(), status.replace("%1", folders.root.path()));
-        QCOMPARE(TestSupport::readFile(first), song);
-        filingStep();
-        QTEST(QFileInfo::exists(folders.outbox + "/Other/Album/2.mp3"), "othersFiled");
-        if (mounted || obstacle == "file")
-            QVERIFY(mounted ? mountTmpfs(MS_REMOUNT, "nr_inodes=99") : QFile::remove(folders.outbox + "/Artist"));
-        for (int step = 0; step < 3; ++step)
-            filingStep();
-        QTEST(tick(form).first(), "last");
-        const QString filed =
-            toErrors ? folders.errors + "/Invalid file format/1.mp3" : folders.outbox + "/Artist/Album/1.mp3";
-        QCOMPARE(TestSupport::readFile(filed), song);
-        const QByteArray history = TestSupport::readFile(History().filePath()); // the errors folder's refusal too
-        QCOMPARE(history.count("\t1.mp3\t"), toErrors ? 2 : 1);
-        QCOMPARE(history.count("\t1.mp3\t" + filed.toUtf8()), 1);
-        if (obstacle == "a name in the way") { // once the names are gone, Stop and Start try the file again
-            QVERIFY(QFile::remove(folders.inbox + "/.tovrel-removing") &&
-                    QFile::remove(folders.inbox + "/.tovrel-removing-" + QString::number(::geteuid())));
-            click(&form, "cmdStop");
-            click(&form, "cmdstart");
-            filingStep(); // the first step after Start files it
-            QVERIFY(!QFileInfo::exists(first));
-        }
     }
 
     // Without a notification area, notices go to the desktop's notification service on the session bus.
@@ -478,7 +359,7 @@ private slots:
         bool shown = false;
         QTimer::singleShot(200, [&] {
             for (QWidget* window : QApplication::topLevelWidgets())
-                if (qobject_cast<Form1*>(window))
+                if (qobject_cast<MainWindow*>(window))
                     shown = window->isVisible(), window->close();
         });
         QCOMPARE(RunProgram(*qApp, true), 0);
@@ -490,12 +371,12 @@ int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
     if (app.arguments().value(1) == "--priorities") { // the option and the status shown after choosing each in turn
-        Form1 form;
+        MainWindow form;
         for (const char* chosen : {"PriorityRealtime", "PriorityHigh", "PriorityLow", "PriorityNormal"}) {
             control(&form, "txtstatus")->clear();
             click(&form, chosen);
             QThread::msleep(900);
-            form.main(); // the window's next polling step leaves a refusal in place
+            step(form); // the service's next polling step leaves a refusal in place
             for (const QRadioButton* option : form.findChildren<QRadioButton*>())
                 printf("%s", option->isChecked() ? qPrintable(option->objectName() + " ") : "");
             printf("%s\n", qPrintable(control(&form, "txtstatus")->text()));
@@ -507,7 +388,7 @@ int main(int argc, char* argv[])
         QDBusConnection bus = QDBusConnection::sessionBus();
         bus.registerObject("/org/freedesktop/Notifications", &service, QDBusConnection::ExportAllSlots);
         bus.registerService("org.freedesktop.Notifications");
-        Form1 form;
+        MainWindow form;
         emit form.findChild<ErrorNotices*>()->notice(ErrorNotices::text(2));
         QTimer::singleShot(5000, &app, &QCoreApplication::quit);
         return app.exec();

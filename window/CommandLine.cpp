@@ -3,6 +3,8 @@
 #include <QCommandLineParser>
 #include <QFileInfo>
 
+#include <algorithm>
+
 CommandLine::CommandLine(const QStringList& arguments)
 {
     QCommandLineParser parser;
@@ -15,11 +17,36 @@ CommandLine::CommandLine(const QStringList& arguments)
     const QCommandLineOption minimized(
         QStringLiteral("minimized"),
         QStringLiteral("Start with the window hidden in the notification area, when there is one."));
-    parser.addOptions({help, showVersion, minimized});
+    const QCommandLineOption headless(
+        QStringLiteral("headless"),
+        QStringLiteral("Run the filing service without a window, tray or display, switched on, telling each outcome "
+                       "in one line on standard output. SIGTERM ends it."));
+    const QCommandLineOption status(QStringLiteral("status"),
+                                    QStringLiteral("Show what the running program is doing and end (status 3 when "
+                                                   "none runs)."));
+    const QCommandLineOption inbox(QStringLiteral("inbox"),
+                                   QStringLiteral("With --headless: the inbox folder, instead of the one set."),
+                                   QStringLiteral("DIR"));
+    const QCommandLineOption outbox(QStringLiteral("outbox"),
+                                    QStringLiteral("With --headless: the outbox folder, instead of the one set."),
+                                    QStringLiteral("DIR"));
+    const QCommandLineOption errors(QStringLiteral("errors"),
+                                    QStringLiteral("With --headless: the errors folder, instead of the one set."),
+                                    QStringLiteral("DIR"));
+    const QCommandLineOption format(QStringLiteral("format"),
+                                    QStringLiteral("With --headless: the folder format (default %ar\\%al), instead "
+                                                   "of the one set."),
+                                    QStringLiteral("FMT"));
+    const QCommandLineOption nameFormat(
+        QStringLiteral("name-format"),
+        QStringLiteral("With --headless: the file name format (empty keeps inbox names), instead of the one set."),
+        QStringLiteral("FMT"));
+    parser.addOptions({help, showVersion, minimized, headless, status, inbox, outbox, errors, format, nameFormat});
 
     const QString name = QFileInfo(arguments.value(0, QStringLiteral("tovrel"))).fileName();
     // Without an application object the parser cannot know the program's name.
     const QString usage = parser.helpText().replace(QStringLiteral("<executable_name>"), name);
+    const QList<const QCommandLineOption*> overrides{&inbox, &outbox, &errors, &format, &nameFormat};
     endsProgram_ = true;
     if (!parser.parse(arguments)) {
         exitStatus_ = 2;
@@ -32,9 +59,20 @@ CommandLine::CommandLine(const QStringList& arguments)
         output_ = usage;
     } else if (parser.isSet(showVersion)) {
         output_ = name + QLatin1Char(' ') + version() + QLatin1Char('\n');
+    } else if (!parser.isSet(headless) && std::any_of(overrides.begin(), overrides.end(),
+                                                      [&](const auto* option) { return parser.isSet(*option); })) {
+        exitStatus_ = 2;
+        output_ = name + QStringLiteral(": --inbox, --outbox, --errors, --format and --name-format go with "
+                                        "--headless; a desktop start takes its folders and formats from Options.\n");
     } else {
         endsProgram_ = false;
         minimized_ = parser.isSet(minimized);
+        headless_ = parser.isSet(headless);
+        status_ = parser.isSet(status);
+        const auto given = [&](const QCommandLineOption& option) {
+            return parser.isSet(option) ? std::optional<QString>(parser.value(option)) : std::nullopt;
+        };
+        overrides_ = {given(inbox), given(outbox), given(errors), given(format), given(nameFormat)};
     }
 }
 

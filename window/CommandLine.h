@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
 // The program's command line, read before the application object exists, so
 // that --help, --version and a mistake end the program before it connects to
 // a display or starts its service.
@@ -20,6 +22,20 @@ public:
 
     // Start with the window hidden in the notification area, when there is one.
     bool minimized() const { return minimized_; }
+    // Run the service without a window (--headless).
+    bool headless() const { return headless_; }
+    // Ask the running program what it does, and end (--status).
+    bool status() const { return status_; }
+    // What --inbox, --outbox, --errors, --format and --name-format give for
+    // a headless run; none where an option is not given.
+    struct Overrides {
+        std::optional<QString> inbox;
+        std::optional<QString> outbox;
+        std::optional<QString> errors;
+        std::optional<QString> folderFormat;
+        std::optional<QString> fileNameFormat;
+    };
+    const Overrides& overrides() const { return overrides_; }
 
     // The project's version, as CMake knows it.
     static QString version();
@@ -29,4 +45,7 @@ private:
     int exitStatus_ = 0;
     QString output_;
     bool minimized_ = false;
+    bool headless_ = false;
+    bool status_ = false;
+    Overrides overrides_;
 };

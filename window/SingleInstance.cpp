@@ -13,6 +13,7 @@
 namespace {
 
 const QByteArray kShowRequest = QByteArrayLiteral("show\n");
+const QByteArray kStatusRequest = QByteArrayLiteral("status\n");
 
 // Where every start of this user meets, whatever its environment says: a
 // start from a desktop, a shell without XDG_RUNTIME_DIR (ssh, cron) or a
@@ -30,18 +31,27 @@ QString meetingFolder()
     return QString::fromLocal8Bit(folder);
 }
 
-} // namespace
-
-SingleInstance::SingleInstance(const QString& settingsFile, QObject* parent) : QObject(parent)
+// The lock's and the socket's names without their endings, for `settingsFile`;
+// empty when there is no private place to meet.
+QString meetingPlace(const QString& settingsFile)
 {
     const QString folder = meetingFolder();
-    if (folder.isEmpty()) // no private place to meet: every start runs
-        return;
+    if (folder.isEmpty())
+        return {};
     const QByteArray key =
         QCryptographicHash::hash(QFileInfo(settingsFile).absoluteFilePath().toUtf8(), QCryptographicHash::Sha1)
             .toHex()
             .left(16);
-    const QString name = folder + QStringLiteral("/tovrel-") + QString::fromLatin1(key);
+    return folder + QStringLiteral("/tovrel-") + QString::fromLatin1(key);
+}
+
+} // namespace
+
+SingleInstance::SingleInstance(const QString& settingsFile, QObject* parent) : QObject(parent)
+{
+    const QString name = meetingPlace(settingsFile);
+    if (name.isEmpty()) // no private place to meet: every start runs
+        return;
     socketPath_ = name + QStringLiteral(".socket");
     lock_ = std::make_unique<QLockFile>(name + QStringLiteral(".lock"));
     lock_->setStaleLockTime(0); // a lock is stale only when its program is gone
@@ -60,22 +70,43 @@ SingleInstance::~SingleInstance() = default;
 
 // The running program may still be between taking its lock and listening, so
 // the request is tried for a few seconds.
-bool SingleInstance::askFirstToShow() const
+QByteArray SingleInstance::askFirstToShow() const
+{
+    return ask(socketPath_, kShowRequest);
+}
+
+QByteArray SingleInstance::askStatus(const QString& settingsFile)
+{
+    const QString name = meetingPlace(settingsFile);
+    if (name.isEmpty())
+        return {};
+    QLockFile lock(name + QStringLiteral(".lock"));
+    lock.setStaleLockTime(0);
+    if (lock.tryLock(0)) // nothing holds the place: none runs
+        return {};
+    return ask(name + QStringLiteral(".socket"), kStatusRequest);
+}
+
+// The reply is whatever the running program writes before it disconnects.
+QByteArray SingleInstance::ask(const QString& socketPath, const QByteArray& request)
 {
     QElapsedTimer waited;
     waited.start();
     while (waited.elapsed() < 3000) {
         QLocalSocket socket;
-        socket.connectToServer(socketPath_);
+        socket.connectToServer(socketPath);
         if (socket.waitForConnected(1000)) {
-            socket.write(kShowRequest);
-            const bool sent = socket.waitForBytesWritten(1000);
-            socket.disconnectFromServer();
-            return sent;
+            socket.write(request);
+            if (!socket.waitForBytesWritten(1000))
+                return {};
+            QByteArray reply;
+            while (socket.state() == QLocalSocket::ConnectedState && socket.waitForReadyRead(2000))
+                reply += socket.readAll();
+            return reply + socket.readAll();
         }
         QThread::msleep(100);
     }
-    return false;
+    return {};
 }
 
 void SingleInstance::readRequests()
@@ -83,10 +114,24 @@ void SingleInstance::readRequests()
     while (QLocalSocket* socket = server_->nextPendingConnection()) {
         connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
         const auto read = [this, socket] {
-            if (socket->canReadLine() && socket->readLine() == kShowRequest)
-                emit showRequested();
+            if (!socket->canReadLine())
+                return;
+            socket->write(answer(socket->readLine()));
+            socket->disconnectFromServer();
         };
         connect(socket, &QLocalSocket::readyRead, this, read);
         read();
     }
+}
+
+// "window <pid>" or "headless <pid>", after showing the window when asked
+// to; the report follows for "status".
+QByteArray SingleInstance::answer(const QByteArray& request)
+{
+    const QByteArray who = (headless_ ? "headless " : "window ") + QByteArray::number(::getpid()) + '\n';
+    if (request == kShowRequest && !headless_)
+        emit showRequested();
+    if (request == kStatusRequest && report_)
+        return who + report_().toUtf8();
+    return who;
 }

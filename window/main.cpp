@@ -1,4 +1,5 @@
 #include "window/CommandLine.h"
+#include "window/Headless.h"
 #include "window/Program.h"
 
 #include <QApplication>
@@ -14,6 +15,10 @@ int main(int argc, char* argv[])
     if (commandLine.endsProgram()) {
         std::fputs(commandLine.output().toLocal8Bit().constData(), commandLine.outputIsError() ? stderr : stdout);
         return commandLine.exitStatus();
+    }
+    if (commandLine.status() || commandLine.headless()) { // no display, no widget
+        QCoreApplication app(argc, argv);
+        return commandLine.status() ? PrintRunningStatus() : RunHeadless(app, commandLine.overrides());
     }
     UseOffscreenWithoutDisplay();
     QApplication app(argc, argv);

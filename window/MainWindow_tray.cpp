@@ -1,9 +1,8 @@
 // The main window's notification-area icon: adding and removing it, its
 // clicks, and hiding the minimized window to it.
-#include "window/Form1.h"
+#include "window/MainWindow.h"
 
 #include "config/SettingsKeys.h"
-#include "engine/processor.h"
 
 #include <QCursor>
 #include <QDBusConnection>
@@ -12,7 +11,7 @@
 #include <QMenu>
 #include <QTimer>
 
-int Form1::ShellTrayAdd()
+int MainWindow::ShellTrayAdd()
 {
     if (!QSystemTrayIcon::isSystemTrayAvailable())
         return 0;
@@ -27,7 +26,7 @@ int Form1::ShellTrayAdd()
 
 // A tray that starts after the program (a panel that autostarts later than it)
 // gets the icon as soon as it appears: until then, a look once a second.
-void Form1::addTrayIcon()
+void MainWindow::addTrayIcon()
 {
     if (ShellTrayAdd() == 1) {
         SubClass();
@@ -46,7 +45,7 @@ void Form1::addTrayIcon()
     trayWatch_->start();
 }
 
-void Form1::ShellTrayRemove()
+void MainWindow::ShellTrayRemove()
 {
     if (TrayIconData)
         TrayIconData->hide();
@@ -55,21 +54,21 @@ void Form1::ShellTrayRemove()
 // The menu is opened here, on the right button, rather than handed to the icon
 // with setContextMenu: on X11 Qt would then open it itself and report the
 // click as well, and the menu would open twice.
-void Form1::SubClass()
+void MainWindow::SubClass()
 {
     if (TrayIconData)
-        connect(TrayIconData, &QSystemTrayIcon::activated, this, &Form1::TrayWindowProc, Qt::UniqueConnection);
+        connect(TrayIconData, &QSystemTrayIcon::activated, this, &MainWindow::TrayWindowProc, Qt::UniqueConnection);
 }
 
-void Form1::UnSubClass()
+void MainWindow::UnSubClass()
 {
     if (TrayIconData)
-        disconnect(TrayIconData, &QSystemTrayIcon::activated, this, &Form1::TrayWindowProc);
+        disconnect(TrayIconData, &QSystemTrayIcon::activated, this, &MainWindow::TrayWindowProc);
 }
 
 // The right button brings the window forward, when it is shown, and opens the
 // service menu at the mouse; other clicks do nothing.
-void Form1::TrayWindowProc(QSystemTrayIcon::ActivationReason reason)
+void MainWindow::TrayWindowProc(QSystemTrayIcon::ActivationReason reason)
 {
     if (reason != QSystemTrayIcon::Context)
         return;
@@ -80,7 +79,7 @@ void Form1::TrayWindowProc(QSystemTrayIcon::ActivationReason reason)
     mService->popup(QCursor::pos());
 }
 
-bool Form1::trayIconShown() const
+bool MainWindow::trayIconShown() const
 {
     return TrayIconData && TrayIconData->isVisible();
 }
@@ -88,7 +87,7 @@ bool Form1::trayIconShown() const
 // "Show" brings the window back at its normal size, drawn and active. The
 // minimized state is cleared only now: clearing it while hidden would have the
 // window system map the window again behind Qt's back, an empty frame.
-void Form1::showFromTray()
+void MainWindow::showFromTray()
 {
     setWindowState(windowState() & ~Qt::WindowMinimized);
     show();
@@ -99,7 +98,7 @@ void Form1::showFromTray()
 // A minimized window leaves the screen and the taskbar and lives on as the
 // tray icon. Without a notification area it stays on the taskbar instead,
 // which is then the only way back to it.
-void Form1::changeEvent(QEvent* event)
+void MainWindow::changeEvent(QEvent* event)
 {
     QWidget::changeEvent(event);
     if (event->type() != QEvent::WindowStateChange || !isMinimized() || !trayIconShown())
@@ -115,7 +114,7 @@ void Form1::changeEvent(QEvent* event)
 // Through the icon where there is one; otherwise straight to the desktop's
 // notification service (GNOME as shipped has no notification area). Without
 // either, the status line and the history still tell.
-void Form1::showNotice(const QString& text)
+void MainWindow::showNotice(const QString& text)
 {
     if (trayIconShown()) {
         TrayIconData->showMessage(kApplicationTitle, text, QSystemTrayIcon::Warning);

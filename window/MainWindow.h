@@ -1,8 +1,8 @@
 #pragma once
 
-#include "engine/FilingWorker.h"
-#include "engine/History.h"
-#include "engine/InboxVerdicts.h"
+#include "engine/FilingService.h"
+#include "engine/ServiceSettings.h"
+#include "engine/ServiceThread.h"
 #include "window/ProcessPriority.h"
 
 #include <QElapsedTimer>
@@ -24,35 +24,37 @@ class QMenu;
 class QProgressBar;
 class QPushButton;
 class QRadioButton;
-class QThread;
 class QTimer;
 class StatusLine;
 class TerminationSignals;
 class TextBar;
-class processor;
 
-// The main window and the owner of everything that runs: it creates the
-// processor, loads the start-up state and the folders into it, drives the
-// polling step once a second and offers the service commands. Closing it ends
-// the program. turnon and turnoff show the service switch through it.
-class Form1 : public QWidget {
+// The main window: a view of the filing service, which runs on a thread of
+// its own. It loads the start-up state, the folders and the formats and hands
+// them to the service, shows what the service tells (the switch, the status,
+// the counters, the inbox, the copy and the backlog) and sends it the commands
+// of its buttons and of the tray menu. Closing it ends the program.
+class MainWindow : public QWidget {
     Q_OBJECT
 
 public:
     // `termination`, when given, closes the window on a request from the
     // system from the very start, the folder recovery of the start-up included.
-    explicit Form1(TerminationSignals* termination = nullptr);
-    ~Form1() override;
+    explicit MainWindow(TerminationSignals* termination = nullptr);
+    ~MainWindow() override;
 
-    // The filing engine, for the whole life of the window.
-    std::unique_ptr<processor> process;
+    // The service the window shows, for binding to it; its members run on its own thread.
+    FilingService* service() const { return service_.service(); }
+    // Runs `command` on the service's thread, after the commands sent before.
+    void send(std::function<void(FilingService&)> command) const { service_.send(std::move(command)); }
+    // The settings the service was last given.
+    const ServiceSettings& settings() const { return settings_; }
+    // The inbox file being filed, as the service last told; empty when none is.
+    QString fileInHand() const { return fileInHand_; }
 
-    // One polling step: hands at most one inbox file to the filing thread,
-    // then shows the inbox. A step that filed a file runs the next one at once.
-    void main();
-    // Loads the start-up state and the three folders into the processor and
-    // makes sure the folders exist, sending the user to the Options dialog for
-    // as long as one cannot be created.
+    // Loads the start-up state, the three folders and the formats and gives
+    // them to the service, making sure the folders exist, sending the user to
+    // the Options dialog for as long as one cannot be created.
     void loadsettings();
 
     // Picture `number` of the image list, counted from 1.
@@ -89,20 +91,16 @@ private:
     void sayPriorityRefused(const QString& wanted);
     void createMenu();
     void startUp();
-    bool foldersAreUsable() const;
+    void bindService();
     enum OnCancel { CancelKeepsRunning, CancelEndsProgram };
     void configure(OnCancel onCancel = CancelKeepsRunning);
-    void fileCurrentFile();
-    void showFiled(const FilingWorker::Result& result);
-    void recordFiled(const FilingWorker::Result& result);
-    void fileLeftInHand();
-    void showAlbumDone(const FilingWorker::Result& result);
-    void showCopyProgress(qint64 copied, qint64 total);
-    void showBacklog();
-    void endDrain();
-    void stopFiling();
-    void showInbox();
-    void showInboxNames();
+    void setOn(bool on);
+    void showStatus(const QString& text);
+    void showCounts(const FilingService::Counts& counts);
+    void showCopyProgress(const QString& name, qint64 copied, qint64 total);
+    void showBacklog(int done, int total);
+    void showListing(const FilingService::Listing& listing);
+    void showInboxNames(const FilingService::Listing& listing);
     void connectPriorities();
     QList<std::pair<QRadioButton*, ProcessPriority>> priorityOptions() const;
     void showPriorityInForce();
@@ -140,7 +138,6 @@ private:
     QRadioButton* PriorityLow;
     QPushButton* cmdOpenOutbox;
     QPushButton* cmdOpenErrors;
-    QTimer* Timer;
     QList<QPixmap> Images;
 
     // The tray icon's pop-up menu.
@@ -155,26 +152,22 @@ private:
 
     // The notification-area icon; none until ShellTrayAdd found a place for it.
     QSystemTrayIcon* TrayIconData = nullptr;
-    // What happened to each file, and the notices of files in the errors folder.
-    History history_;
+    // The notices of files in the errors folder.
     ErrorNotices* errorNotices_;
     // Looks for a notification area while there was none to add the icon to.
     QTimer* trayWatch_ = nullptr;
     bool closing_ = false;
-    // The names in lstInboxFiles after its header, and the listing they show.
+    // Set once the start-up handed the service its first command to run.
+    bool running_ = false;
+    // The names in lstInboxFiles after its header, and the rows after them.
     QStringList shownNames_;
-    std::vector<InboxVerdicts::LeftAlone> shownLeftAlone_; // the rows after the names
-    quint64 shownGeneration_ = 0;
+    std::vector<InboxVerdicts::LeftAlone> shownLeftAlone_;
 
-    // The filing thread and its worker, from the first file filed to the end.
-    QThread* filingThread_ = nullptr;
-    FilingWorker* worker_ = nullptr;
-    // The backlog being drained: files whose filing ended since the drain
-    // began, and the count when the inbox was last shown.
-    bool draining_ = false;
-    int drainDone_ = 0;
-    int doneWhenShown_ = 0;
-    QElapsedTimer sinceInboxShown_;
-    // Since a message that the polling steps leave standing for a while.
+    ServiceThread service_;
+    ServiceSettings settings_;
+    bool serviceOn_ = false;
+    QString fileInHand_;
+    // Since a message of the window's own that the service's status leaves
+    // standing for a while (a refused priority).
     QElapsedTimer statusHeld_;
 };

@@ -1,15 +1,11 @@
-#include "window/Form1.h"
+#include "window/MainWindow.h"
 
 #include "config/Controls.h"
 #include "config/DefaultFolders.h"
 #include "config/MessageBox.h"
 #include "config/Options.h"
 #include "config/SettingsStore.h"
-#include "config/advanced.h"
-#include "engine/FileName.h"
-#include "engine/SafeMove.h"
-#include "engine/ScanFolder.h"
-#include "engine/processor.h"
+#include "config/StoredSettings.h"
 #include "window/ErrorNotices.h"
 #include "window/FilledCircle.h"
 #include "window/ProcessPriority.h"
@@ -70,27 +66,14 @@ QList<QPixmap> drawImages()
     return images;
 }
 
-QString withTrailingSlash(QString path)
-{
-    if (!path.endsWith(QLatin1Char('/')))
-        path += QLatin1Char('/');
-    return path;
-}
-
-// Leaves an unchanged number alone, so a quiet step redraws nothing.
-void showNumber(QLineEdit* box, int number)
-{
-    const QString text = QString::number(number);
-    if (box->text() != text)
-        box->setText(text);
-}
-
 } // namespace
 
-Form1::Form1(TerminationSignals* termination) : Images(drawImages()), errorNotices_(new ErrorNotices(5000, this))
+MainWindow::MainWindow(TerminationSignals* termination)
+    : Images(drawImages()), errorNotices_(new ErrorNotices(5000, this))
 {
-    connect(errorNotices_, &ErrorNotices::notice, this, &Form1::showNotice);
+    connect(errorNotices_, &ErrorNotices::notice, this, &MainWindow::showNotice);
     createControls();
+    bindService();
     createMenu();
     if (!restoreGeometry(QByteArray::fromBase64(SettingsStore::read(Setting::WindowGeometry).toLatin1())))
         resize(sizeHint());
@@ -99,12 +82,12 @@ Form1::Form1(TerminationSignals* termination) : Images(drawImages()), errorNotic
     startUp();
 }
 
-Form1::~Form1()
+MainWindow::~MainWindow()
 {
-    stopFiling();
+    service_.end();
 }
 
-void Form1::createControls()
+void MainWindow::createControls()
 {
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint);
@@ -159,15 +142,11 @@ void Form1::createControls()
                    txtOutboxLockCount, lstInboxFiles, PriorityRealtime, PriorityHigh, PriorityNormal, PriorityLow,
                    cmdOpenOutbox, cmdOpenErrors});
 
-    Timer = new QTimer(this);
-    Timer->setObjectName(QStringLiteral("Timer"));
-    Timer->setInterval(1000);
-    connect(Timer, &QTimer::timeout, this, &Form1::main);
-    connect(cmdstart, &QPushButton::clicked, this, [this] { process->turnon(); });
-    connect(cmdStop, &QPushButton::clicked, this, [this] { process->turnoff(); });
+    connect(cmdstart, &QPushButton::clicked, this, [this] { setOn(true); });
+    connect(cmdStop, &QPushButton::clicked, this, [this] { setOn(false); });
     connect(cmdConfig, &QPushButton::clicked, this, [this] { configure(); });
-    connect(cmdOpenOutbox, &QPushButton::clicked, this, [this] { openFolder(process->outboxpath()); });
-    connect(cmdOpenErrors, &QPushButton::clicked, this, [this] { openFolder(process->errorspath()); });
+    connect(cmdOpenOutbox, &QPushButton::clicked, this, [this] { openFolder(settings_.outbox); });
+    connect(cmdOpenErrors, &QPushButton::clicked, this, [this] { openFolder(settings_.errors); });
     connectPriorities();
 }
 
@@ -175,7 +154,7 @@ void Form1::createControls()
 // the priority options from Realtime down to Low; top right the four counters,
 // two by two. Under these the status line with its caption, the bars, and the
 // inbox list, which takes what room the window gains; the folder buttons last.
-void Form1::layOut()
+void MainWindow::layOut()
 {
     auto* commands = new QGridLayout;
     commands->addWidget(cmdstart, 0, 0);
@@ -222,12 +201,12 @@ void Form1::layOut()
 }
 
 // The desktop's file manager shows the folder.
-void Form1::openFolder(const QString& path)
+void MainWindow::openFolder(const QString& path)
 {
     QDesktopServices::openUrl(QUrl::fromLocalFile(path));
 }
 
-QList<std::pair<QRadioButton*, ProcessPriority>> Form1::priorityOptions() const
+QList<std::pair<QRadioButton*, ProcessPriority>> MainWindow::priorityOptions() const
 {
     return {{PriorityRealtime, ProcessPriority::Realtime},
             {PriorityHigh, ProcessPriority::High},
@@ -237,7 +216,7 @@ QList<std::pair<QRadioButton*, ProcessPriority>> Form1::priorityOptions() const
 
 // Each option button puts the process at its own level when it is selected;
 // the options then show the level the system actually put it at.
-void Form1::connectPriorities()
+void MainWindow::connectPriorities()
 {
     for (const auto& [button, level] : priorityOptions()) {
         connect(button, &QRadioButton::toggled, this, [this, button, level](bool selected) {
@@ -254,7 +233,7 @@ void Form1::connectPriorities()
 // The system may refuse a level (Realtime and High need a privilege, and so
 // does leaving Low). The options are set quietly here: setting one must not
 // ask for its level again.
-void Form1::showPriorityInForce()
+void MainWindow::showPriorityInForce()
 {
     const std::optional<ProcessPriority> inForce = ProcessPriorityInForce();
     for (const auto& [button, level] : priorityOptions()) {
@@ -271,7 +250,7 @@ void Form1::showPriorityInForce()
 
 // The refusal stays in the status line for a while: the next polling steps
 // would otherwise replace it at once with "Idle...".
-void Form1::sayPriorityRefused(const QString& wanted)
+void MainWindow::sayPriorityRefused(const QString& wanted)
 {
     QString inForce = QStringLiteral("its current level");
     for (const auto& [button, level] : priorityOptions())
@@ -283,7 +262,7 @@ void Form1::sayPriorityRefused(const QString& wanted)
     statusHeld_.start();
 }
 
-void Form1::createMenu()
+void MainWindow::createMenu()
 {
     mService = new QMenu(QStringLiteral("Service"), this);
     mService->setObjectName(QStringLiteral("mService"));
@@ -301,49 +280,36 @@ void Form1::createMenu()
     mOpenErrors = addItem("mOpenErrors", cmdOpenErrors->text());
     mService->addSeparator();
     mExit = addItem("mExit", QStringLiteral("Exit"));
-    connect(mShow, &QAction::triggered, this, &Form1::showFromTray);
-    connect(mExit, &QAction::triggered, this, &Form1::exitProgram);
-    connect(mStart, &QAction::triggered, this, [this] { process->turnon(); });
-    connect(mStop, &QAction::triggered, this, [this] { process->turnoff(); });
+    connect(mShow, &QAction::triggered, this, &MainWindow::showFromTray);
+    connect(mExit, &QAction::triggered, this, &MainWindow::exitProgram);
+    connect(mStart, &QAction::triggered, this, [this] { setOn(true); });
+    connect(mStop, &QAction::triggered, this, [this] { setOn(false); });
     connect(mOpenOutbox, &QAction::triggered, cmdOpenOutbox, &QPushButton::click);
     connect(mOpenErrors, &QAction::triggered, cmdOpenErrors, &QPushButton::click);
 }
 
-void Form1::startUp()
+void MainWindow::startUp()
 {
     setWindowTitle(kApplicationTitle);
-    Timer->stop();
-    process = std::make_unique<processor>();
-    process->base().onSwitched([this](bool on) { showSwitch(on); });
     DefaultFolders::prepare();
     loadsettings();
     if (closing_) // asked to end during the folder recovery
         return;
-    if (process->serviceon())
-        fileLeftInHand();
-    if (process->serviceon())
-        process->turnon();
-    else
-        process->turnoff();
+    serviceOn_ = settings_.on;
+    showSwitch(serviceOn_);
+    send([on = settings_.on](FilingService& service) { service.run(on); });
+    running_ = true;
     addTrayIcon();
     cmdForce->hide();
     MForce->setVisible(false);
     PriorityNormal->setChecked(true);
-    Timer->start();
 }
 
-void Form1::loadsettings()
+void MainWindow::loadsettings()
 {
-    process->setServiceon(SettingsStore::toBool(SettingsStore::read(Setting::State), true));
-    process->setInboxpath(withTrailingSlash(withHomeFolder(SettingsStore::read(Setting::InboxPath))));
-    process->setOutboxpath(withTrailingSlash(withHomeFolder(SettingsStore::read(Setting::OutboxPath))));
-    process->setErrorspath(withTrailingSlash(withHomeFolder(SettingsStore::read(Setting::ErrorsPath))));
-    advanced::loadFormats(*process);
-    if (foldersAreUsable()) {
-        // A filing still under way (the Options dialog opened after Stop) may
-        // be removing its inbox file through the hidden folder right now.
-        if (!process->processing())
-            process->removeLeftovers();
+    settings_ = StoredSettings::read();
+    if (StoredSettings::whyUnusable(settings_).isEmpty()) {
+        send([settings = settings_](FilingService& service) { service.configure(settings); });
         return;
     }
     if (closing_)
@@ -356,119 +322,42 @@ void Form1::loadsettings()
         loadsettings();
 }
 
-// Creates each missing folder, its last level only: a folder whose parent is
-// missing is a typing error the user should see, not something to build. An
-// empty folder setting would make the root folder the inbox or the outbox, so
-// the root folder is refused as well, and so is one folder given twice or
-// inside another (in the settings file, under any spelling), with which
-// nothing could be filed or files would be filed again.
-bool Form1::foldersAreUsable() const
+// The polling rests while the Options dialog is open. Afterwards the switch
+// follows the stored start-up state, or is on again when it was on, and the
+// light and buttons are brought in line with it. Sent here because the folders
+// are unusable, the user ends the program by leaving without OK.
+void MainWindow::configure(OnCancel onCancel)
 {
-    if (!Options::FolderConflict(process->inboxpath(), process->outboxpath(), process->errorspath()).isEmpty())
-        return false;
-    try {
-        for (const QString& path : {process->inboxpath(), process->outboxpath(), process->errorspath()}) {
-            if (path == QLatin1String("/"))
-                return false;
-            SafeMove::createFolderIfMissing(path);
-        }
-        return true;
-    } catch (const std::exception&) {
-        return false;
-    }
-}
-
-// The service and the polling rest while the Options dialog is open. Afterwards
-// the switch follows the stored start-up state, or is on again when it was on,
-// and the light and buttons are brought in line with it. Sent here because the
-// folders are unusable, the user ends the program by leaving without OK.
-void Form1::configure(OnCancel onCancel)
-{
-    const bool wasOn = process->serviceon();
-    process->setServiceon(false);
-    Timer->stop();
-    Options dialog(*process, this);
+    const bool wasOn = serviceOn_;
+    send([](FilingService& service) { service.pausePolling(); });
+    Options dialog(settings_, this);
     if (dialog.exec() != QDialog::Accepted && onCancel == CancelEndsProgram)
         close(); // nothing can run without its folders
     if (closing_)
         return;
     loadsettings();
-    if (wasOn)
-        process->setServiceon(true);
-    if (process->serviceon())
-        process->turnon();
-    else
-        process->turnoff();
-    Timer->start();
-}
-
-void Form1::showInbox()
-{
-    sinceInboxShown_.start();
-    doneWhenShown_ = drainDone_;
-    process->updatestats();
-    const QString header = QStringLiteral("Files in ") + process->inboxpath() + QStringLiteral(". . . .");
-    if (lstInboxFiles->count() == 0)
-        lstInboxFiles->addItem(header);
-    else if (lstInboxFiles->item(0)->text() != header)
-        lstInboxFiles->item(0)->setText(header);
-    if (process->base().listingGeneration() != shownGeneration_) {
-        showInboxNames();
-        shownGeneration_ = process->base().listingGeneration();
-    }
-    showNumber(txtInboxCount, process->inboxcount());
-    showNumber(txtInboxLockCount, process->inboxlockcount());
-    showNumber(txtTooBigCount, process->toobigcount());
-    showNumber(txtOutboxLockCount, process->outboxlockcount());
-    if (draining_)
-        showBacklog();
-}
-
-// Brings the rows after the header in line with the listing, touching only the
-// rows whose names came or went, so the selection and the scroll position stay.
-// The music comes first, then what is left alone.
-void Form1::showInboxNames()
-{
-    const int count = process->inboxcount();
-    int row = 0;
-    for (int index = 1; row < shownNames_.size() || index <= count;) {
-        const QString name = index <= count ? process->InboxFiles(index) : QString();
-        if (row < shownNames_.size() && index <= count && shownNames_.at(row) == name) {
-            ++row;
-            ++index;
-        } else if (row < shownNames_.size() && (index > count || ScanFolder::listedBefore(shownNames_.at(row), name))) {
-            delete lstInboxFiles->takeItem(row + 1);
-            shownNames_.removeAt(row);
-        } else {
-            lstInboxFiles->insertItem(row + 1, FileName::forDisplay(name));
-            shownNames_.insert(row, name);
-            ++row;
-            ++index;
-        }
-    }
-    // What the program leaves alone follows, greyed, with why as its tooltip.
-    const auto& leftAlone = process->base().leftAlone();
-    if (leftAlone == shownLeftAlone_)
+    if (!running_ || closing_) // the start-up runs the service once its folders are usable
         return;
-    const int first = 1 + int(shownNames_.size());
-    while (lstInboxFiles->count() > first)
-        delete lstInboxFiles->takeItem(first);
-    for (const InboxVerdicts::LeftAlone& entry : leftAlone) {
-        auto* item = new QListWidgetItem(FileName::forDisplay(entry.name), lstInboxFiles);
-        item->setFlags(item->flags() & ~Qt::ItemIsEnabled);
-        item->setToolTip(entry.reason);
-    }
-    shownLeftAlone_ = leftAlone;
+    setOn(wasOn || settings_.on);
+    send([](FilingService& service) { service.resumePolling(); });
 }
 
-QPixmap Form1::image(int number) const
+// The window shows the switch at once; the service then tells it the same.
+void MainWindow::setOn(bool on)
+{
+    serviceOn_ = on;
+    showSwitch(on);
+    send([on](FilingService& service) { service.setOn(on); });
+}
+
+QPixmap MainWindow::image(int number) const
 {
     return Images.at(number - 1);
 }
 
 // "Exit" takes the icon away at once; the window then closes as by its own
 // close control, once the current event has been handled.
-void Form1::exitProgram()
+void MainWindow::exitProgram()
 {
     ShellTrayRemove();
     QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
@@ -476,13 +365,12 @@ void Form1::exitProgram()
 
 // Closing the window ends the program: the icon goes, and every other window
 // (an open dialog or message box included) closes, the last opened first.
-void Form1::closeEvent(QCloseEvent* event)
+void MainWindow::closeEvent(QCloseEvent* event)
 {
     closing_ = true;
-    Timer->stop();
     if (testAttribute(Qt::WA_WState_Created)) // shown at least once: its size and place are the user's
         SettingsStore::write(Setting::WindowGeometry, QString::fromLatin1(saveGeometry().toBase64()));
-    stopFiling();
+    service_.end();
     ShellTrayRemove();
     UnSubClass();
     event->accept();
@@ -497,7 +385,7 @@ void Form1::closeEvent(QCloseEvent* event)
 // The switch as the window and the tray show it: which of Start and Stop can
 // be pressed, the light, the window's and the tray's pictures, and the
 // Options button, usable only while the service is off.
-void Form1::showSwitch(bool on)
+void MainWindow::showSwitch(bool on)
 {
     cmdstart->setEnabled(!on);
     mStart->setEnabled(!on);
@@ -512,7 +400,7 @@ void Form1::showSwitch(bool on)
 }
 
 // The tray's picture: 15 while the service is off, 16 while it runs.
-int Form1::trayImage() const
+int MainWindow::trayImage() const
 {
-    return process->serviceon() ? 16 : 15;
+    return serviceOn_ ? 16 : 15;
 }
