@@ -57,13 +57,21 @@ private slots:
     void commandLine_data()
     {
         QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<int>("status"); // 0: the text on standard output, 2: on standard error
+        QTest::addColumn<int>("status"); // 2: the text on standard error, else on standard output
         QTest::addColumn<QString>("text");
         const QString usage = "Usage: tovrel [options]\n";
         QTest::newRow("--help") << QStringList{"--minimized", "--help"} << 0 << usage;
         QTest::newRow("--version") << QStringList{"--version"} << 0 << "tovrel " TOVREL_VERSION "\n";
         QTest::newRow("unknown") << QStringList{"--minimised"} << 2 << "tovrel: Unknown option 'minimised'.\n" + usage;
         QTest::newRow("argument") << QStringList{"a.mp3"} << 2 << "tovrel: unexpected argument 'a.mp3'.\n" + usage;
+        QTest::newRow("folder, no --headless") << QStringList{"--outbox", "/tmp"} << 2 << "tovrel: --inbox, --outbox";
+        QTest::newRow("nested") << QStringList{"--headless", "--outbox", folder("inbox/sub")} << 2
+                                << "tovrel: Can't have one location inside another: the outbox " +
+                                       folder("inbox/sub/") + " is inside the inbox " + folder("inbox/") + ".\n";
+        QTest::newRow("no parent") << QStringList{"--headless", "--outbox", folder("no/outbox")} << 2
+                                   << "tovrel: Cannot use " + folder("no/outbox/") +
+                                          " as the outbox: cannot write to " + folder("no/") + " (File not found).\n";
+        QTest::newRow("--status") << QStringList{"--status"} << 3 << "Tovrel is not running for this account";
     }
 
     // Help, version and mistakes end the program before it files anything.
@@ -77,10 +85,50 @@ private slots:
         QVERIFY(program->waitForFinished(10000));
         QCOMPARE(program->exitCode(), status);
         const QString out = program->readAllStandardOutput(), err = program->readAllStandardError();
-        QVERIFY2((status ? err : out).startsWith(text) && (status ? out : err).isEmpty(), qPrintable(out + err));
+        QVERIFY2((status == 2 ? err : out).startsWith(text) && (status == 2 ? out : err).isEmpty(),
+                 qPrintable(out + err));
         QCOMPARE((out + err).contains("--minimized"), text.contains("Usage"));
         QVERIFY(QFile::remove(folder("inbox/waiting.mp3")));
         QVERIFY(!QFileInfo::exists(folder("errors")) && !QFileInfo::exists(folder("outbox")));
+    }
+
+    // Headless, with its own folders and formats: a line per outcome and no other noise, asked by --status, named to a
+    // desktop start, ended by SIGTERM within 5 s.
+    void headlessServiceTellsItsOutcomes()
+    {
+        QVERIFY(QDir().mkpath(folder("h")));
+        const auto service = start({"--headless", "--outbox", folder("h/out"), "--errors", folder("h/errors"),
+                                    "--format", "%al/Disc %d", "--name-format", "%t - %s"});
+        QVERIFY(service->waitForReadyRead(10000));
+        const QByteArray first = service->readAllStandardOutput();
+        QVERIFY2(first.startsWith("Filing " + folder("inbox/").toUtf8()), first + service->readAllStandardError());
+        QVERIFY(Mp3Fixture::write(folder("inbox/song.mp3"), "Artist", "Album", "Song", 1));
+        TestSupport::writeFile(folder("inbox/bad.mp3"), "not audio");
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(folder("h/out/Album/01 - Song.mp3")), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(folder("h/errors/Invalid file format/bad.mp3")), 10000);
+        QProcess status;
+        status.start(TOVREL_PATH, {"--status"});
+        QVERIFY(status.waitForFinished(10000) && status.exitCode() == 0);
+        const QString report = status.readAllStandardOutput();
+        QVERIFY2(report.startsWith("Tovrel is running without a window (process " +
+                                   QString::number(service->processId()) + ").\nService: started\n") &&
+                     report.contains("\tfiled\tsong.mp3\t" + folder("h/out/Album/01 - Song.mp3\n")),
+                 qPrintable(report));
+        const auto desktop = start();
+        QByteArray told; // each evaluation reads on
+        QTRY_VERIFY_WITH_TIMEOUT((told += desktop->readAllStandardError()).contains("runs without a window"), 10000);
+        desktop->kill();
+        desktop->waitForFinished();
+        QElapsedTimer ending;
+        ending.start();
+        QCOMPARE(terminate(*service), 0);
+        QVERIFY(ending.elapsed() < 5000);
+        const QStringList lines = QString(service->readAllStandardOutput()).split('\n');
+        QCOMPARE(lines.size(), 4);
+        QVERIFY(lines.filter(QRegularExpression("^[\\d-]{10}T[\\d:]{8}\t(filed\tsong|error\tbad)\\.mp3\t")).size() ==
+                2);
+        QCOMPARE(lines.mid(2), QStringList({"Stopped.", ""}));
+        QCOMPARE(service->readAllStandardError(), QByteArray());
     }
 
     // After a kill the next start runs, and one after that (also without XDG_RUNTIME_DIR) reaches it and ends. The file
