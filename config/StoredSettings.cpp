@@ -3,7 +3,7 @@
 #include "config/SettingsKeys.h"
 #include "config/SettingsStore.h"
 #include "engine/FilingError.h"
-#include "engine/SafeMove.h"
+#include "engine/Folders.h"
 #include "engine/commonold.h"
 
 namespace StoredSettings {
@@ -64,7 +64,7 @@ QString whyUnusable(const ServiceSettings& settings)
         if (path == QLatin1String("/"))
             return QStringLiteral("The %1 cannot be the root folder.").arg(which);
         try {
-            SafeMove::createFolderIfMissing(path);
+            Folders::createFolderIfMissing(path);
         } catch (const std::exception& failure) {
             return QStringLiteral("Cannot use %1 as the %2: %3.").arg(path, which, FilingError::describe(failure));
         }

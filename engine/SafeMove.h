@@ -1,10 +1,15 @@
 #pragma once
 
+#include "engine/FileCopy.h"
+#include "engine/LeasedSource.h"
+
 #include <QByteArray>
 #include <QString>
 
-#include <functional>
+#include <optional>
 #include <sys/stat.h>
+
+class FreeNames;
 
 // Where a move put its file.
 struct MoveResult {
@@ -33,11 +38,12 @@ struct MoveResult {
 // renamed into place under the first free name: "name.mp3", "name (2).mp3", ...
 // The rename never replaces a file. The source is removed only when it is the
 // very file that was copied. Failures are thrown as FilingError; a failed copy
-// leaves no temporary file behind and the source untouched.
+// leaves no temporary file behind and the source untouched. The pieces it uses
+// are LeasedSource, FileCopy, PartialCopy, FreeNames and Folders.
 class SafeMove {
 public:
     // Called between chunks with the bytes copied so far and the size; false abandons the copy.
-    using Progress = std::function<bool(qint64 copied, qint64 total)>;
+    using Progress = FileCopy::Progress;
 
     struct Destination {
         QString root;            // the outbox or errors folder, ending in "/": holds the partial copies
@@ -47,26 +53,22 @@ public:
         bool keepSource = false; // a copy: the source stays where it is
     };
 
-    // Opens the source and takes the lease where the system grants one.
+    // Opens the source and takes its lease as LeasedSource does: the file
+    // `source`, or `below` under the folder `folder` (ending in "/").
     explicit SafeMove(const QString& source);
-    // The same for `below`, a path under the folder `folder` (ending in "/"):
-    // its folders are opened one by one, following no link, as they are the
-    // inbox's album folders, which anyone writing in the inbox may change.
     SafeMove(const QString& folder, const QString& below);
     ~SafeMove();
     SafeMove(const SafeMove&) = delete;
     SafeMove& operator=(const SafeMove&) = delete;
 
-    // The open source, to read from the very file that is moved.
-    int descriptor() const { return fd_; }
-    // The source as it was opened.
-    const struct stat& sourceInfo() const { return start_; }
-    // The same with the permission bits its copy gets: no more open to group
-    // or others than the folders under `folder` it sat in let it be.
-    struct stat filedAs() const;
-    qint64 size() const { return qint64(start_.st_size); }
-    // True once the source was opened for writing elsewhere or changed since it was opened.
-    bool sourceChanged() const;
+    // The source, as its LeasedSource tells of it: the open descriptor to read
+    // the very file that is moved from, the file as it was opened and as its
+    // copy is filed, and whether it has changed since.
+    int descriptor() const { return source_.descriptor(); }
+    const struct stat& sourceInfo() const { return source_.info(); }
+    struct stat filedAs() const { return source_.filedAs(); }
+    qint64 size() const { return source_.size(); }
+    bool sourceChanged() const { return source_.changed(); }
 
     // From now on the copy is made of `bytes` instead of the source's own (a
     // playlist rewritten for its new place); the source is still the file
@@ -75,52 +77,18 @@ public:
 
     MoveResult moveTo(const Destination& to, const Progress& progress = {});
 
-    // Writes `bytes` as a new file at `path` under `root`, by the same hidden
-    // copy and rename; fails with EEXIST rather than replace a file. With
-    // `like`, the file gets that file's owner, where this user may give it,
-    // and its permission bits for reading and writing.
-    static void writeNewFile(const QString& root, const QString& path, const QByteArray& bytes,
-                             const struct stat* like = nullptr);
-    // Creates the one folder `path`, flushed like a copy; its parent must exist.
-    static void createFolder(const QString& path);
-    // createFolder, unless the path already names a folder.
-    static void createFolderIfMissing(const QString& path);
-
-    // What an interrupted run left: its partial copies under `root` (in its
-    // hidden folder, and those noted there as written in a folder of their
-    // own) are removed, and inbox files it was removing are put back.
-    // Nothing else is touched.
-    static void removeLeftovers(const QString& root);
-    static void restoreInterruptedRemovals(const QString& inbox);
-
 private:
-    static void removeNotedCopy(const QString& root, int notesFd, const QByteArray& note);
-    enum class Slot { Free, Same, Other };
-    Slot slotAt(int folderFd, const QByteArray& name, const QByteArray& companion, const Progress& progress = {}) const;
-    QByteArray numberedCopy(int folderFd, const QByteArray& wanted, const Progress& progress) const;
+    std::optional<MoveResult> duplicateBeforeCopy(const FreeNames& names, const QByteArray& wanted,
+                                                  const QByteArray& companion, const QString& folder,
+                                                  const Progress& progress, int& number);
     MoveResult placed(MoveResult::Outcome outcome, const QByteArray& name, const QString& folder,
                       bool numbered = false);
-    bool sameContent(int otherFd, const Progress& progress) const;
-    bool copyInto(int toFd, const Progress& progress, const QString& folder) const;
-    bool stillTheSameFile() const;
-    void keepPermissionsAndTimes(int fd) const;
-    bool removeSource();
-    QString whyNotRemoved(int err) const;
-    void giveUp();
 
-    QByteArray name_; // the source's name in its folder
-    int folderFd_ = -1;
-    int fd_ = -1;
-    bool leased_ = false;
-    int content() const { return contentFd_ >= 0 ? contentFd_ : fd_; }
-    off_t contentSize() const { return contentFd_ >= 0 ? contentSize_ : start_.st_size; }
+    LeasedSource source_;
+    int content() const { return contentFd_ >= 0 ? contentFd_ : source_.descriptor(); }
+    off_t contentSize() const { return contentFd_ >= 0 ? contentSize_ : source_.info().st_size; }
 
     int contentFd_ = -1; // what is copied, when not the source itself
     off_t contentSize_ = 0;
-    bool givenUp_ = false;
     bool keepSource_ = false;
-    QString notRemovedWhy_;
-    struct stat start_ = {};
-    struct stat root_ = {}; // the folder the source is taken from, given to the constructor
-    mode_t reach_ = 0777;   // the permission bits the folders below it let group and others use
 };

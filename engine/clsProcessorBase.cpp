@@ -7,6 +7,7 @@
 #include "engine/FilingError.h"
 #include "engine/FittingMove.h"
 #include "engine/FolderFormat.h"
+#include "engine/PartialCopy.h"
 #include "engine/SafeFolder.h"
 #include "engine/SafeMove.h"
 #include "engine/commonold.h"
@@ -287,7 +288,7 @@ MoveResult clsProcessorBase::ErrorHandle(const FilingJob& job, const FilingError
     if (moved.sourceRemoved) // a file the reader stopped on has left the inbox
         FileInHand().forget(like);
     if (moved.outcome == MoveResult::Outcome::Filed)
-        SafeMove::writeNewFile(job.errorspath, job.errorspath + sub + LogNameFor(moved.name), log, &like);
+        PartialCopy::writeNewFile(job.errorspath, job.errorspath + sub + LogNameFor(moved.name), log, &like);
     return moved;
 }
 

@@ -6,6 +6,7 @@
 #include "engine/FilingError.h"
 #include "engine/FittingMove.h"
 #include "engine/FolderFormat.h"
+#include "engine/Leftovers.h"
 #include "engine/SafeFolder.h"
 #include "engine/commonold.h"
 
@@ -108,7 +109,7 @@ MoveResult processor::process(const FilingJob& job, const SafeMove::Progress& pr
 
 void processor::removeLeftovers()
 {
-    SafeMove::removeLeftovers(outboxpath());
-    SafeMove::removeLeftovers(errorspath());
-    SafeMove::restoreInterruptedRemovals(inboxpath());
+    Leftovers::remove(outboxpath());
+    Leftovers::remove(errorspath());
+    LeasedSource::restoreInterruptedRemovals(inboxpath());
 }
