@@ -10,7 +10,6 @@
 #include <QString>
 #include <QStringList>
 
-#include <functional>
 #include <map>
 
 class FilingError;
@@ -40,7 +39,6 @@ public:
     void setErrorspath(const QString& path) { errorsPath_ = path; }
 
     bool serviceon() const { return serviceOn_; }
-    void setServiceon(bool on) { serviceOn_ = on; }
     bool processing() const { return processing_; }
     void setProcessing(bool busy) { processing_ = busy; }
 

@@ -7,7 +7,7 @@
 
 #include <QString>
 
-// The filing engine as the rest of the program sees it: the public fields that
+// The filing engine as the service sees it: the fields that
 // describe this kind of service, the folder format, the filing of one file,
 // and the members of its processing base, forwarded unchanged.
 class processor {
@@ -40,7 +40,6 @@ public:
     QString errorspath() const { return base_.errorspath(); }
     void setErrorspath(const QString& path) { base_.setErrorspath(path); }
     bool serviceon() const { return base_.serviceon(); }
-    void setServiceon(bool on) { base_.setServiceon(on); }
     bool processing() const { return base_.processing(); }
     void setProcessing(bool busy) { base_.setProcessing(busy); }
     int inboxcount() const { return base_.inboxcount(); }
@@ -59,8 +58,8 @@ public:
     QString folderFormat() const { return folderFormat_; }
     QString fileNameFormat() const { return fileNameFormat_; }
 
-    // The processing base, for what the processor does not forward (the error
-    // filing) and for showing the switch.
+    // The processing base, for what the processor does not forward (what the
+    // filing's outcome notes, the listing's left-alone entries).
     clsProcessorBase& base() { return base_; }
 
 private:

@@ -12,9 +12,12 @@ dpkg-deb -f "$deb" Depends | grep -q 'libqt6widgets6.*libtag1v5' || fail "Depend
 [ "$(dpkg-deb -f "$deb" Description | wc -l)" -gt 3 ] || fail "no long description"
 dpkg-deb -x "$deb" root
 [ "$(cd root && find . -type f | sort)" = "./usr/bin/tovrel
+./usr/lib/systemd/user/tovrel.service
 ./usr/libexec/tovrel/tovrel-tag-reader
 ./usr/share/applications/tovrel.desktop
 ./usr/share/icons/hicolor/scalable/apps/tovrel.svg
 ./usr/share/metainfo/org.valdromekestu.tovrel.metainfo.xml" ] || fail "files: $(cd root && find . -type f)"
 desktop=$(desktop-file-validate root/usr/share/applications/tovrel.desktop 2>&1) && [ -z "$desktop" ] || fail "$desktop"
+grep -qx 'ExecStart=/usr/bin/tovrel --headless' root/usr/lib/systemd/user/tovrel.service ||
+    fail "$(cat root/usr/lib/systemd/user/tovrel.service)"
 appstreamcli validate --no-net --pedantic root/usr/share/metainfo/org.valdromekestu.tovrel.metainfo.xml
