@@ -305,13 +305,9 @@ void FilingService::listInbox()
         const QMutexLocker locked(&reportLock_);
         report_.counts = counts;
     }
-    const auto& leftAlone = engine_.base().leftAlone();
-    if (engine_.base().listingGeneration() != listedGeneration_ || leftAlone != listedLeftAlone_ ||
-        engine_.inboxpath() != listedFolder_) {
+    if (engine_.base().listingGeneration() != listedGeneration_) { // a name came or went, or a reason changed
         listedGeneration_ = engine_.base().listingGeneration();
-        listedLeftAlone_ = leftAlone;
-        listedFolder_ = engine_.inboxpath();
-        Listing listing{engine_.inboxpath(), {}, leftAlone};
+        Listing listing{engine_.inboxpath(), {}, engine_.base().leftAlone()};
         for (int index = 1; index <= engine_.inboxcount(); ++index)
             listing.names << engine_.InboxFiles(index);
         emit inboxListed(listing);

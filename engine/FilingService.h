@@ -122,8 +122,6 @@ private:
     int doneWhenListed_ = 0;
     QElapsedTimer sinceListed_;
     quint64 listedGeneration_ = 0;
-    QString listedFolder_;
-    std::vector<InboxVerdicts::LeftAlone> listedLeftAlone_;
     // Since a message that the polling steps leave standing for a while.
     QElapsedTimer statusHeld_;
 

@@ -92,11 +92,13 @@ private slots:
         QVERIFY(!QFileInfo::exists(folder("errors")) && !QFileInfo::exists(folder("outbox")));
     }
 
-    // Headless, with its own folders and formats: a line per outcome and no other noise, asked by --status, named to a
-    // desktop start, ended by SIGTERM within 5 s.
+    // Headless, started whatever the start-up state, with its own folders and formats: a line per outcome and no other
+    // noise, asked by --status, named to a desktop start, ended by SIGTERM within 5 s.
     void headlessServiceTellsItsOutcomes()
     {
         QVERIFY(QDir().mkpath(folder("h")));
+        SettingsStore::write(Setting::State, "False");
+        const auto restore = qScopeGuard([] { SettingsStore::write(Setting::State, "True"); });
         const auto service = start({"--headless", "--outbox", folder("h/out"), "--errors", folder("h/errors"),
                                     "--format", "%al/Disc %d", "--name-format", "%t - %s"});
         QVERIFY(service->waitForReadyRead(10000));

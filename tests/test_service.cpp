@@ -188,6 +188,27 @@ private slots:
             QVERIFY(!QFileInfo::exists(first));
         }
     }
+
+    // An album's companion that cannot leave the inbox is told once, and the status keeps saying it for a while.
+    void companionLeftInTheInboxIsToldAWhile()
+    {
+        Driven driven;
+        QVERIFY(Mp3Fixture::write(driven.inbox + "/Held/01.mp3", "Artist", "Album", "Song", 1));
+        TestSupport::writeFile(driven.inbox + "/Held/cover.jpg", "jpeg");
+        const auto undo = qScopeGuard([&] { QProcess::execute("chattr", {"-i", driven.inbox + "/Held/cover.jpg"}); });
+        if (QProcess::execute("chattr", {"+i", driven.inbox + "/Held/cover.jpg"}) != 0)
+            QSKIP("needs root and a file system with immutable files");
+        driven.tick(); // the listing tells the folder's state as it changes
+        QCOMPARE(driven.listed, QStringList({"Held/01.mp3", "Held (the folder is still changing)"}));
+        QTest::qWait(3100); // an album folder is taken once it has stood still
+        QCOMPARE(driven.filingStep(), "Processing Held/01.mp3");
+        QCOMPARE(driven.listed, QStringList({"Held/01.mp3", "Held (album: its songs are filed one by one)"}));
+        const QString told = "Held/cover.jpg was filed, but it could not be removed from the inbox (it is immutable), "
+                             "so it is left alone.";
+        QCOMPARE(driven.filingStep(), told);
+        QCOMPARE(driven.tick(), told + " | 0 0 0 0");
+        QVERIFY(QFileInfo::exists(driven.outbox + "/Artist/Album/cover.jpg"));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestService)

@@ -26,7 +26,6 @@ void printLine(const QString& line, FILE* to = stdout)
 ServiceSettings withOverrides(const CommandLine::Overrides& given)
 {
     ServiceSettings settings = StoredSettings::read();
-    settings.on = true; // nothing could switch a headless service on
     for (const auto& [value, folder] : {std::pair{&given.inbox, &settings.inbox},
                                         {&given.outbox, &settings.outbox},
                                         {&given.errors, &settings.errors}}) {
@@ -74,7 +73,7 @@ int RunHeadless(QCoreApplication& app, const CommandLine::Overrides& overrides)
                        settings.fileNameFormat.isEmpty() ? QString() : QStringLiteral("\\") + settings.fileNameFormat,
                        settings.errors, History().filePath()));
     service.configure(settings);
-    service.run(true);
+    service.run(true); // whatever the start-up state: nothing could switch a headless service on
     const int status = app.exec();
     printLine(QStringLiteral("Stopped."));
     return status;
