@@ -26,7 +26,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QSignalBlocker>
 #include <QTimer>
 #include <QUrl>
 
