@@ -86,29 +86,28 @@ bool moveDurably(const QString& from, const QString& to)
     return true;
 }
 
-// Whether the window's service is filing a file or last counted any in the inbox.
-bool serviceBusy(MainWindow& form)
-{
-    bool busy = false;
-    QMetaObject::invokeMethod(
-        form.service(),
-        [&busy, service = form.service()] {
-            busy = !service->fileInHand().isEmpty() || service->engine().inboxcount() != 0;
-        },
-        Qt::BlockingQueuedConnection);
-    return busy;
-}
-
-// The window's drain: a first step, then until a step finds nothing to file,
-// the window showing what the service tells meanwhile.
+// The window's drain: a first step, then until a step finds nothing to file
+// (the service tells the drain ended), the window showing what the service
+// tells meanwhile. The service's polling rests from the end of one drain to
+// the start of the next, so that the backlog is first looked at by the step
+// timed here, as a step would find it right after it stood still.
 double drain(QApplication& app, MainWindow& form)
 {
+    bool ended = false;
+    QObject context;
+    QObject::connect(form.service(), &FilingService::backlogChanged, &context,
+                     [&ended](int, int total) { ended = total == 0; });
     QElapsedTimer timer;
     timer.start();
-    form.send([](FilingService& service) { service.step(); });
-    while (serviceBusy(form))
-        app.processEvents(QEventLoop::AllEvents, 5);
-    return timer.nsecsElapsed() / 1e6;
+    form.send([](FilingService& service) {
+        service.resumePolling();
+        service.step();
+    });
+    while (!ended)
+        app.processEvents(QEventLoop::WaitForMoreEvents);
+    const double drained = timer.nsecsElapsed() / 1e6;
+    form.send([](FilingService& service) { service.pausePolling(); });
+    return drained;
 }
 
 // The longest gap between two ticks of a 10 ms timer while `busy` holds,
@@ -150,6 +149,7 @@ int main(int argc, char* argv[])
         return 1;
 
     MainWindow form;
+    form.send([](FilingService& service) { service.pausePolling(); });
     // The plain move's time and the window's, medians of the rounds.
     const auto measure = [&](Backlog backlog) -> std::pair<double, double> {
         std::vector<double> plain, drained;
