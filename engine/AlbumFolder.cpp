@@ -39,12 +39,6 @@ QString withoutExtension(const QString& path)
     return dot > path.lastIndexOf(QLatin1Char('/')) + 1 ? path.left(dot) : path;
 }
 
-bool isPicture(const QString& name)
-{
-    static const QStringList kinds{"jpg", "jpeg", "png", "gif", "bmp", "webp"};
-    return kinds.contains(extensionOf(name));
-}
-
 bool isCompanion(const QString& name)
 {
     static const QStringList kinds{"jpg", "jpeg", "png", "cue", "log", "m3u", "m3u8"};
@@ -152,6 +146,17 @@ QString commonFolder(const QMap<QString, QString>& songs, const QString& outbox)
 }
 
 } // namespace
+
+bool AlbumFolder::isPicture(const QString& name)
+{
+    static const QStringList kinds{"jpg", "jpeg", "png", "gif", "bmp", "webp"};
+    return kinds.contains(extensionOf(name));
+}
+
+bool AlbumFolder::followsSongs(const QString& name)
+{
+    return extensionOf(name) == QLatin1String("lrc") || isCompanion(name);
+}
 
 AlbumFolder::AlbumFolder(const QString& inboxPath, const QString& name, const FolderIdentities& keptOut)
     : inboxPath_(inboxPath), name_(name), keptOutFolders_(keptOut)

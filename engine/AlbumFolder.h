@@ -25,6 +25,12 @@ public:
     // for albums nor walked into, however they came to be inside the inbox.
     AlbumFolder(const QString& inboxPath, const QString& name, const FolderIdentities& keptOut = {});
 
+    // Whether a file so named follows the songs of its folder: a picture, a
+    // cue sheet, a log, a playlist or a lyrics file.
+    static bool followsSongs(const QString& name);
+    // Whether it is a picture, which goes beside every folder of the songs.
+    static bool isPicture(const QString& name);
+
     bool isFolder() const { return isFolder_; }
     bool standsStill() const { return standsStill_; }
     // The songs, relative to the inbox ("Album/CD1/01.flac"), in name order.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QHash>
+#include <QList>
 #include <QString>
 
 #include <functional>
@@ -32,6 +33,26 @@ public:
     void recordFailure(const QString& inboxName, const QString& why);
     // One "gone" line for a file that left the inbox before it could be filed.
     void recordGone(const QString& inboxName);
+    // One line for a move of an already filed file: `kind` is "refiled" (in
+    // the outbox, from the path `from`), "copied" (a picture copied beside
+    // another folder of its songs) or "put back" (into the inbox, from the
+    // outbox path `from`, under the inbox name `name`).
+    void recordMove(const QString& kind, const QString& name, const QString& from, const MoveResult& moved);
+
+    // One line of the log, its fields unescaped.
+    struct Entry {
+        QString time;
+        QString kind;   // filed, duplicate, error, gone, refiled, put back
+        QString name;   // the inbox name; for "refiled", where the file was
+        QString detail; // where it went, and why, as written
+        // The path the file went to, when the line names one.
+        QString destination() const;
+    };
+    // Every line of history.log.1 and history.log, the latest first.
+    QList<Entry> entries() const;
+    // The inbox name under which the file now at `path` in the outbox was
+    // filed, following its re-filings back; empty when no line tells.
+    static QString inboxNameOf(const QList<Entry>& entries, const QString& path);
 
     // Told of each line as it is written (with its time first), as a running
     // service tells it.

@@ -58,7 +58,7 @@ MoveResult SafeMove::moveTo(const Destination& to, const Progress& progress)
     const QByteArray companion = FileName::encode(to.companion);
     // A file filed inside the folder it is taken from (the inbox inside the
     // outbox, a link back into it) would be taken from there again.
-    if (source_.folderInfo().st_ino != 0 && Folders::isWithin(destinationFd, source_.folderInfo()))
+    if (!to.underSource && source_.folderInfo().st_ino != 0 && Folders::isWithin(destinationFd, source_.folderInfo()))
         throw FilingError::refusedFolder(to.folder, QStringLiteral("Folder inside the one the file is taken from"));
     const FreeNames names(destinationFd, source_.info(), content(), contentSize());
     int number = 1;

@@ -51,6 +51,9 @@ public:
         QString name;            // the name wanted
         QString companion;       // when given, a name is free only if its companion (FileName::withEnding) is free too
         bool keepSource = false; // a copy: the source stays where it is
+        // The destination may lie under the folder the source was taken from:
+        // a re-filing inside the outbox.
+        bool underSource = false;
     };
 
     // Opens the source and takes its lease as LeasedSource does: the file

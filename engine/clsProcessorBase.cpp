@@ -74,6 +74,7 @@ FileVerdict clsProcessorBase::examine(const QString& name, InboxVerdicts::Pass& 
     verdict.settling = inboxFile.settling || (changedJustNow && !inHand);
     // A file that could not be removed after its copy would be copied again at every step.
     verdict.removable = inboxFile.removable && !isSetAside(name, inboxFile);
+    verdict.putBack = putBack_.holds(name, inboxFile.inode, inboxFile.changeTime);
     verdict.outboxLocked =
         pass.hasOutboxName(name) &&
         !pass.outbox.check(AudioFormats::outboxName(name, owner_.inext, owner_.outext), &pass.others).free;
@@ -170,6 +171,7 @@ bool clsProcessorBase::nextAlbumSong()
             const commonold::FileCheck check =
                 ScanFolder(inboxPath_ + song.left(slash)).check(song.mid(slash + 1), nullptr);
             if (check.free && check.removable && !waiting_.contains(song) && !isSetAside(song, check) &&
+                !putBack_.holds(song, check.inode, check.changeTime) &&
                 commonold::FitsInFreeSpace(double(check.size), *freeBytes)) {
                 setCurrentinfile(song);
                 albums_.clear(); // the album changes as its song is filed
@@ -202,6 +204,8 @@ QString clsProcessorBase::noMusicStatus(int leftAlone)
 QString clsProcessorBase::heldReason(const QString& name, const FileVerdict& verdict) const
 {
     const QString shown = FileName::forDisplay(name);
+    if (verdict.putBack)
+        return shown + QStringLiteral(" was put back, so it waits until it changes or is filed again.");
     const auto aside = setAside_.constFind(name);
     if (!verdict.removable)
         return shown + QStringLiteral(" cannot be removed from the inbox") +

@@ -3,6 +3,7 @@
 #include "engine/AlbumFolder.h"
 #include "engine/FilingJob.h"
 #include "engine/InboxVerdicts.h"
+#include "engine/PutBackNotes.h"
 #include "engine/SafeMove.h"
 
 #include <QHash>
@@ -129,6 +130,7 @@ private:
     // updatestats of the same step: each folder is walked once a step.
     std::map<QString, AlbumFolder> albums_;
     AlbumFolder::Aside companionsAside_;
-    bool finishing_ = false;   // the current "file" is an album folder whose companions are placed
-    FolderIdentities keptOut_; // the outbox and the errors folder, as this step found them
+    mutable PutBackNotes putBack_; // files put back from the outbox wait until they change
+    bool finishing_ = false;       // the current "file" is an album folder whose companions are placed
+    FolderIdentities keptOut_;     // the outbox and the errors folder, as this step found them
 };

@@ -45,10 +45,12 @@ QString createLevels(const QString& root, const QStringList& levels, NameRules r
     return folder;
 }
 
-// The destination for these tags, its folders created where missing, by the
-// rules of the file system that holds the outbox. One that refuses a name
-// (EINVAL) without being known for it gets the stricter names on a second try.
-SafeMove::Destination createFolders(const FilingJob& job, const TagValues& tags)
+} // namespace
+
+// By the rules of the file system that holds the outbox. One that refuses a
+// name (EINVAL) without being known for it gets the stricter names on a
+// second try.
+SafeMove::Destination processor::createDestination(const FilingJob& job, const TagValues& tags)
 {
     const bool windows = commonold::RefusesWindowsNames(job.outboxpath);
     const NameRules rules = windows ? NameRules::Windows : NameRules::Posix;
@@ -62,8 +64,6 @@ SafeMove::Destination createFolders(const FilingJob& job, const TagValues& tags)
     filed = processor::destination(job, tags, NameRules::Windows);
     return {job.outboxpath, createLevels(job.outboxpath, filed.levels, NameRules::Windows), filed.name, {}};
 }
-
-} // namespace
 
 void processor::setFormats(const QString& folderFormat, const QString& fileNameFormat)
 {
@@ -101,7 +101,7 @@ MoveResult processor::process(const FilingJob& job, const SafeMove::Progress& pr
             return {};
         throw;
     }
-    const MoveResult moved = moveUnderFittingName(move, createFolders(job, tags), progress);
+    const MoveResult moved = moveUnderFittingName(move, createDestination(job, tags), progress);
     if (moved.sourceRemoved && job.currentinfile.contains(QLatin1Char('/')))
         AlbumRecord::noteTaken(job.inboxpath, job.currentinfile, moved.folder, moved.name);
     return moved;
@@ -111,5 +111,6 @@ void processor::removeLeftovers()
 {
     Leftovers::remove(outboxpath());
     Leftovers::remove(errorspath());
+    Leftovers::remove(inboxpath()); // of a file being put back
     LeasedSource::restoreInterruptedRemovals(inboxpath());
 }

@@ -27,6 +27,10 @@ public:
     // Where process files `job`'s file with these tags, under the outbox; the
     // Advanced dialog's preview asks the same.
     static FiledPath destination(const FilingJob& job, const TagValues& tags, NameRules rules);
+    // The destination for these tags, its folders created where missing (a
+    // level that differs from a folder there only in letter case is that
+    // folder), by the rules of the file system that holds the outbox.
+    static SafeMove::Destination createDestination(const FilingJob& job, const TagValues& tags);
     // At start: removes what an interrupted run left in the folders.
     void removeLeftovers();
 

@@ -59,7 +59,7 @@ private slots:
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<int>("status"); // 2: the text on standard error, else on standard output
         QTest::addColumn<QString>("text");
-        const QString usage = "Usage: tovrel [options]\n";
+        const QString usage = "Usage: tovrel [options] [PATH...]\n";
         QTest::newRow("--help") << QStringList{"--minimized", "--help"} << 0 << usage;
         QTest::newRow("--version") << QStringList{"--version"} << 0 << "tovrel " TOVREL_VERSION "\n";
         QTest::newRow("unknown") << QStringList{"--minimised"} << 2 << "tovrel: Unknown option 'minimised'.\n" + usage;
@@ -131,6 +131,35 @@ private slots:
                 2);
         QCOMPARE(lines.mid(2), QStringList({"Stopped.", ""}));
         QCOMPARE(service->readAllStandardError(), QByteArray());
+    }
+
+    // After the headless run: --refile moves its song to the new format's place and removes the emptied folder;
+    // --put-back returns it under the name it was filed under, followed back through the re-filing.
+    void refileAndPutBackFromTheCommandLine()
+    {
+        const QStringList folders{"--outbox", folder("h/out"), "--errors", folder("h/errors")};
+        const auto run = [](const QStringList& arguments) {
+            QProcess program;
+            program.start(TOVREL_PATH, arguments);
+            program.waitForFinished(20000);
+            return QString::number(program.exitCode()) + " " + program.readAllStandardOutput().replace('\t', ' ') +
+                   program.readAllStandardError();
+        };
+        const QString time = "^0 [\\d-]{10}T[\\d:]{8} ";
+        const QString refiled = run(QStringList{"--refile", "--format", "%ar"} + folders);
+        QVERIFY2(QRegularExpression(time + "refiled " +
+                                    QRegularExpression::escape(folder("h/out/Album/01 - Song.mp3 ") +
+                                                               folder("h/out/Artist/01 - Song.mp3\n")) +
+                                    "$")
+                     .match(refiled)
+                     .hasMatch(),
+                 qPrintable(refiled));
+        QVERIFY(!QFileInfo::exists(folder("h/out/Album")));
+        const QString put = run(QStringList{"--put-back", folder("h/out/Artist/01 - Song.mp3")} + folders);
+        QVERIFY2(put.contains(" put back song.mp3 " + folder("inbox/song.mp3") + " (from "), qPrintable(put));
+        QVERIFY(QFileInfo::exists(folder("inbox/song.mp3")) &&
+                !QFileInfo::exists(folder("h/out/Artist/01 - Song.mp3")));
+        QVERIFY(QFile::remove(folder("inbox/song.mp3")));
     }
 
     // After a kill the next start runs, and one after that (also without XDG_RUNTIME_DIR) reaches it and ends. The file

@@ -2,6 +2,9 @@
 #include "TestSupport.h"
 
 #include "engine/FilingService.h"
+#include "engine/OutboxRefile.h"
+#include "engine/PutBack.h"
+#include "engine/PutBackNotes.h"
 
 #include <QtTest>
 
@@ -208,6 +211,79 @@ private slots:
         QCOMPARE(driven.filingStep(), told);
         QCOMPARE(driven.tick(), told + " | 0 0 0 0");
         QVERIFY(QFileInfo::exists(driven.outbox + "/Artist/Album/cover.jpg"));
+    }
+
+    // A library re-filed in a new layout, stopped halfway and run again: each song where its tags put it, companions
+    // with them, a taken name numbered, an identical file a duplicate, emptied folders gone, nothing else touched.
+    // A song put back waits in the inbox until its tags change, and is then filed where they say.
+    void refileTheLibraryAndPutASongBack()
+    {
+        Driven driven;
+        const QString out = driven.outbox + "/";
+        const auto song = [](const QString& title, const QString& track, const QStringList& more) {
+            return Mp3Fixture::build({"Band", "Double", title, track, more});
+        };
+        const QMap<QString, QByteArray> library{
+            {"Band/Double/01 - One.mp3", song("One", "1", {"TPOS=1/2"})},
+            {"Band/Double/01 - Two.mp3", song("Two", "1", {"TPOS=2/2"})},
+            {"Band/Double/01 - One.lrc", "lyrics"},
+            {"Band/Double/cover.jpg", "picture"},
+            {"Band/Double/rip.log", "log"},
+            {"Band/notes.txt", "mine"},
+            {"Solo/Hits/01 - Hit.mp3", Mp3Fixture::build({"Solo", "Hits", "Hit", "1", {"TPE2=Various Artists"}})},
+            {"Solo/Hits/02 - Same.mp3", Mp3Fixture::build({"Solo", "Hits", "Same", "2", {"TPE2=Various Artists"}})},
+            {"Various Artists/Hits/01 - Hit.mp3", "another file of that name"},
+            {"Various Artists/Hits/02 - Same.mp3",
+             Mp3Fixture::build({"Solo", "Hits", "Same", "2", {"TPE2=Various Artists"}})},
+            {".tovrel-partial/1-x", "the program's own"}};
+        for (auto file = library.cbegin(); file != library.cend(); ++file)
+            TestSupport::writeFile(out + file.key(), file.value());
+        OutboxRefile refile(out, "%aa\\%al\\Disc %d", {});
+        QCOMPARE(refile.countMoves(), 4);
+        QStringList moved;
+        QHash<QString, QString> history;
+        const auto told = [&](const OutboxRefile::Moved& move) {
+            const QString to = move.moved.folder + move.moved.name;
+            moved << move.from.mid(out.size()) + " > " + (move.failure.isEmpty() ? to.mid(out.size()) : move.failure);
+            history.insert(move.from, to);
+        };
+        QVERIFY(!refile.run(told, [&] { return moved.size() < 1; })); // stopped after the first song
+        QVERIFY(refile.run(told, {}, history));
+        QCOMPARE(moved, QStringList({"Band/Double/01 - One.mp3 > Band/Double/Disc 1/01 - One.mp3",
+                                     "Band/Double/01 - Two.mp3 > Band/Double/Disc 2/01 - Two.mp3",
+                                     "Band/Double/01 - One.lrc > Band/Double/Disc 1/01 - One.lrc",
+                                     "Band/Double/cover.jpg > Band/Double/Disc 1/cover.jpg",
+                                     "Band/Double/cover.jpg > Band/Double/Disc 2/cover.jpg",
+                                     "Solo/Hits/01 - Hit.mp3 > Various Artists/Hits/01 - Hit (2).mp3",
+                                     "Solo/Hits/02 - Same.mp3 > Various Artists/Hits/02 - Same.mp3",
+                                     "Various Artists/Hits/01 - Hit.mp3 > Invalid file format"})); // told, left alone
+        QDirIterator all(out, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+        QStringList files;
+        while (all.hasNext())
+            files << all.next().mid(out.size());
+        files.sort();
+        QCOMPARE(files, QStringList({".tovrel-partial/1-x", "Band/Double/Disc 1/01 - One.lrc",
+                                     "Band/Double/Disc 1/01 - One.mp3", "Band/Double/Disc 1/cover.jpg",
+                                     "Band/Double/Disc 2/01 - Two.mp3", "Band/Double/Disc 2/cover.jpg",
+                                     "Band/Double/rip.log", "Band/notes.txt", "Various Artists/Hits/01 - Hit (2).mp3",
+                                     "Various Artists/Hits/01 - Hit.mp3", "Various Artists/Hits/02 - Same.mp3"}));
+        QVERIFY(!QFileInfo::exists(out + "Solo"));
+        QCOMPARE(refile.countMoves(), 0);
+
+        PutBackNotes notes;
+        const MoveResult back =
+            PutBack::file(driven.inbox + "/", out, out + "Band/Double/Disc 2/01 - Two.mp3", "Drop/02.mp3", notes);
+        QCOMPARE(back.folder + back.name, driven.inbox + "/Drop/02.mp3");
+        QVERIFY_THROWS_EXCEPTION(FilingError,
+                                 PutBack::file(driven.inbox + "/", out, driven.root.path() + "/x.mp3", {}, notes));
+        QTest::qWait(3100); // the album folder stands still
+        driven.tick();
+        QCOMPARE(driven.filingStep(), "Cannot Process files yet.  ");
+        QCOMPARE(driven.listed.first(), "Drop/02.mp3");
+        TestSupport::writeFile(driven.inbox + "/Drop/02.mp3", Mp3Fixture::build({"Band", "Live", "Two", "2"}));
+        QTest::qWait(3100);
+        driven.filingStep();
+        QVERIFY(QFileInfo::exists(out + "Band/Live/02.mp3"));
     }
 };
 

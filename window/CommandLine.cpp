@@ -41,7 +41,16 @@ CommandLine::CommandLine(const QStringList& arguments)
         QStringLiteral("name-format"),
         QStringLiteral("With --headless: the file name format (empty keeps inbox names), instead of the one set."),
         QStringLiteral("FMT"));
-    parser.addOptions({help, showVersion, minimized, headless, status, inbox, outbox, errors, format, nameFormat});
+    const QCommandLineOption refile(
+        QStringLiteral("refile"), QStringLiteral("Move every song of the outbox to where the formats and its tags put "
+                                                 "it now, with its companions, and end."));
+    const QCommandLineOption putBack(QStringLiteral("put-back"),
+                                     QStringLiteral("Put the filed files PATH... (in the outbox) back into the inbox "
+                                                    "under their inbox names, where they wait until they change."));
+    parser.addOptions(
+        {help, showVersion, minimized, headless, status, refile, putBack, inbox, outbox, errors, format, nameFormat});
+    parser.addPositionalArgument(QStringLiteral("PATH"), QStringLiteral("With --put-back: a filed file."),
+                                 QStringLiteral("[PATH...]"));
 
     const QString name = QFileInfo(arguments.value(0, QStringLiteral("tovrel"))).fileName();
     // Without an application object the parser cannot know the program's name.
@@ -51,7 +60,7 @@ CommandLine::CommandLine(const QStringList& arguments)
     if (!parser.parse(arguments)) {
         exitStatus_ = 2;
         output_ = name + QStringLiteral(": ") + parser.errorText() + QLatin1Char('\n') + usage;
-    } else if (!parser.positionalArguments().isEmpty()) {
+    } else if (!parser.positionalArguments().isEmpty() && !parser.isSet(putBack)) {
         exitStatus_ = 2;
         output_ = name + QStringLiteral(": unexpected argument '") + parser.positionalArguments().first() +
                   QStringLiteral("'.\n") + usage;
@@ -59,16 +68,24 @@ CommandLine::CommandLine(const QStringList& arguments)
         output_ = usage;
     } else if (parser.isSet(showVersion)) {
         output_ = name + QLatin1Char(' ') + version() + QLatin1Char('\n');
-    } else if (!parser.isSet(headless) && std::any_of(overrides.begin(), overrides.end(),
-                                                      [&](const auto* option) { return parser.isSet(*option); })) {
+    } else if (parser.isSet(putBack) && parser.positionalArguments().isEmpty()) {
+        exitStatus_ = 2;
+        output_ = name + QStringLiteral(": --put-back needs the path of at least one filed file.\n") + usage;
+    } else if (!parser.isSet(headless) && !parser.isSet(refile) && !parser.isSet(putBack) &&
+               std::any_of(overrides.begin(), overrides.end(),
+                           [&](const auto* option) { return parser.isSet(*option); })) {
         exitStatus_ = 2;
         output_ = name + QStringLiteral(": --inbox, --outbox, --errors, --format and --name-format go with "
-                                        "--headless; a desktop start takes its folders and formats from Options.\n");
+                                        "--headless, --refile or --put-back; a desktop start takes its folders and "
+                                        "formats from Options.\n");
     } else {
         endsProgram_ = false;
         minimized_ = parser.isSet(minimized);
         headless_ = parser.isSet(headless);
         status_ = parser.isSet(status);
+        refile_ = parser.isSet(refile);
+        if (parser.isSet(putBack))
+            putBack_ = parser.positionalArguments();
         const auto given = [&](const QCommandLineOption& option) {
             return parser.isSet(option) ? std::optional<QString>(parser.value(option)) : std::nullopt;
         };

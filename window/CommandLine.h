@@ -26,8 +26,12 @@ public:
     bool headless() const { return headless_; }
     // Ask the running program what it does, and end (--status).
     bool status() const { return status_; }
+    // Re-file the outbox (--refile).
+    bool refile() const { return refile_; }
+    // Put these filed files back into the inbox (--put-back PATH...); empty when not asked.
+    const QStringList& putBack() const { return putBack_; }
     // What --inbox, --outbox, --errors, --format and --name-format give for
-    // a headless run; none where an option is not given.
+    // a headless run, --refile or --put-back; none where an option is not given.
     struct Overrides {
         std::optional<QString> inbox;
         std::optional<QString> outbox;
@@ -47,5 +51,7 @@ private:
     bool minimized_ = false;
     bool headless_ = false;
     bool status_ = false;
+    bool refile_ = false;
+    QStringList putBack_;
     Overrides overrides_;
 };

@@ -13,17 +13,13 @@
 
 #include <cstdio>
 
-namespace {
-
-void printLine(const QString& line, FILE* to = stdout)
+void PrintLine(const QString& line, FILE* to)
 {
     std::fputs((line + QLatin1Char('\n')).toLocal8Bit().constData(), to);
     std::fflush(to);
 }
 
-// The stored settings with the command line's folders and formats, each
-// cleaned as the dialogs clean what is typed into them.
-ServiceSettings withOverrides(const CommandLine::Overrides& given)
+ServiceSettings StoredWithOverrides(const CommandLine::Overrides& given)
 {
     ServiceSettings settings = StoredSettings::read();
     for (const auto& [value, folder] : {std::pair{&given.inbox, &settings.inbox},
@@ -39,21 +35,19 @@ ServiceSettings withOverrides(const CommandLine::Overrides& given)
     return settings;
 }
 
-} // namespace
-
 int RunHeadless(QCoreApplication& app, const CommandLine::Overrides& overrides)
 {
     DefaultFolders::prepare();
-    const ServiceSettings settings = withOverrides(overrides);
+    const ServiceSettings settings = StoredWithOverrides(overrides);
     if (const QString why = StoredSettings::whyUnusable(settings); !why.isEmpty()) {
-        printLine(QStringLiteral("tovrel: ") + why, stderr);
+        PrintLine(QStringLiteral("tovrel: ") + why, stderr);
         return 2;
     }
     for (const QString& token : UnknownTokens(settings.folderFormat + QLatin1Char('\\') + settings.fileNameFormat))
-        printLine(QStringLiteral("tovrel: ") + token + QStringLiteral(" is not a token; it is kept as text."), stderr);
+        PrintLine(QStringLiteral("tovrel: ") + token + QStringLiteral(" is not a token; it is kept as text."), stderr);
     SingleInstance instance(SettingsStore::filePath());
     if (!instance.isFirst()) {
-        printLine(QStringLiteral("tovrel: Tovrel already runs for this account and settings file (%1); "
+        PrintLine(QStringLiteral("tovrel: Tovrel already runs for this account and settings file (%1); "
                                  "\"tovrel --status\" tells what it does.")
                       .arg(SettingsStore::filePath()),
                   stderr);
@@ -62,20 +56,20 @@ int RunHeadless(QCoreApplication& app, const CommandLine::Overrides& overrides)
     instance.setHeadless(true);
     FilingService service;
     instance.answerStatusWith([&service] { return service.report(); });
-    QObject::connect(&service, &FilingService::recorded, &service, [](const QString& line) { printLine(line); });
+    QObject::connect(&service, &FilingService::recorded, &service, [](const QString& line) { PrintLine(line); });
     TerminationSignals termination;
     QObject::connect(&termination, &TerminationSignals::terminationRequested, &service, [&service] {
         service.shutdown();
         QCoreApplication::exit(0);
     });
-    printLine(QStringLiteral("Filing %1 into %2 by %3%4 (errors to %5); the history is in %6.")
+    PrintLine(QStringLiteral("Filing %1 into %2 by %3%4 (errors to %5); the history is in %6.")
                   .arg(settings.inbox, settings.outbox, settings.folderFormat,
                        settings.fileNameFormat.isEmpty() ? QString() : QStringLiteral("\\") + settings.fileNameFormat,
                        settings.errors, History().filePath()));
     service.configure(settings);
     service.run(true); // whatever the start-up state: nothing could switch a headless service on
     const int status = app.exec();
-    printLine(QStringLiteral("Stopped."));
+    PrintLine(QStringLiteral("Stopped."));
     return status;
 }
 
@@ -83,14 +77,14 @@ int PrintRunningStatus()
 {
     const QByteArray reply = SingleInstance::askStatus(SettingsStore::filePath());
     if (reply.isEmpty()) {
-        printLine(QStringLiteral("Tovrel is not running for this account and settings file (%1).")
+        PrintLine(QStringLiteral("Tovrel is not running for this account and settings file (%1).")
                       .arg(SettingsStore::filePath()));
         return 3;
     }
     const qsizetype lineEnd = reply.indexOf('\n');
     const QList<QByteArray> who = reply.left(lineEnd).split(' ');
     const bool headless = who.value(0) == "headless";
-    printLine(QStringLiteral("Tovrel is running %1 (process %2).")
+    PrintLine(QStringLiteral("Tovrel is running %1 (process %2).")
                   .arg(headless ? QStringLiteral("without a window") : QStringLiteral("with its window"),
                        QString::fromLatin1(who.value(1))));
     std::fputs(reply.mid(lineEnd + 1).constData(), stdout);

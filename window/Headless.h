@@ -1,8 +1,17 @@
 #pragma once
 
+#include "engine/ServiceSettings.h"
 #include "window/CommandLine.h"
 
+#include <cstdio>
+
 class QCoreApplication;
+
+// The stored settings with the command line's folders and formats, each
+// cleaned as the dialogs clean what is typed into them.
+ServiceSettings StoredWithOverrides(const CommandLine::Overrides& overrides);
+// `line` and a line end, at once (standard output may be a pipe to the journal).
+void PrintLine(const QString& line, FILE* to = stdout);
 
 // Runs the filing service in `app` with no window, tray or display: the
 // settings file's folders and formats, less what `overrides` gives, checked as

@@ -1,5 +1,6 @@
 #include "window/CommandLine.h"
 #include "window/Headless.h"
+#include "window/LibraryCommands.h"
 #include "window/Program.h"
 
 #include <QApplication>
@@ -16,9 +17,16 @@ int main(int argc, char* argv[])
         std::fputs(commandLine.output().toLocal8Bit().constData(), commandLine.outputIsError() ? stderr : stdout);
         return commandLine.exitStatus();
     }
-    if (commandLine.status() || commandLine.headless()) { // no display, no widget
+    if (commandLine.status() || commandLine.headless() || commandLine.refile() ||
+        !commandLine.putBack().isEmpty()) { // no display, no widget
         QCoreApplication app(argc, argv);
-        return commandLine.status() ? PrintRunningStatus() : RunHeadless(app, commandLine.overrides());
+        if (commandLine.status())
+            return PrintRunningStatus();
+        if (commandLine.refile())
+            return RunRefile(commandLine.overrides());
+        if (!commandLine.putBack().isEmpty())
+            return RunPutBack(commandLine.putBack(), commandLine.overrides());
+        return RunHeadless(app, commandLine.overrides());
     }
     UseOffscreenWithoutDisplay();
     QApplication app(argc, argv);

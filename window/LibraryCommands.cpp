@@ -1,0 +1,106 @@
+#include "window/LibraryCommands.h"
+
+#include "config/DefaultFolders.h"
+#include "config/StoredSettings.h"
+#include "engine/FileName.h"
+#include "engine/FilingError.h"
+#include "engine/History.h"
+#include "engine/OutboxRefile.h"
+#include "engine/PutBack.h"
+#include "engine/PutBackNotes.h"
+#include "window/Headless.h"
+#include "window/TerminationSignals.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+
+namespace {
+
+// The settings for the run; none, with the reason said, when their folders
+// cannot be used.
+std::optional<ServiceSettings> usableSettings(const CommandLine::Overrides& overrides)
+{
+    DefaultFolders::prepare();
+    const ServiceSettings settings = StoredWithOverrides(overrides);
+    if (const QString why = StoredSettings::whyUnusable(settings); !why.isEmpty()) {
+        PrintLine(QStringLiteral("tovrel: ") + why, stderr);
+        return std::nullopt;
+    }
+    return settings;
+}
+
+// The history, each line printed as it is written.
+void printEachLine(History& history)
+{
+    history.onAppended([](const QString& line) { PrintLine(line); });
+}
+
+} // namespace
+
+int RunRefile(const CommandLine::Overrides& overrides)
+{
+    const std::optional<ServiceSettings> settings = usableSettings(overrides);
+    if (!settings)
+        return 2;
+    History history;
+    printEachLine(history);
+    TerminationSignals termination;
+    bool stopped = false;
+    QObject::connect(&termination, &TerminationSignals::terminationRequested, [&stopped] { stopped = true; });
+    bool failed = false;
+    QHash<QString, QString> movedBefore; // by an earlier run, as the history tells
+    const QList<History::Entry> entries = history.entries();
+    for (auto entry = entries.crbegin(); entry != entries.crend(); ++entry)
+        if (entry->kind == QLatin1String("refiled"))
+            movedBefore.insert(entry->name, entry->destination());
+    OutboxRefile refile(settings->outbox, settings->folderFormat, settings->fileNameFormat);
+    const bool ended = refile.run(
+        [&](const OutboxRefile::Moved& move) {
+            if (!move.failure.isEmpty()) {
+                failed = true;
+                history.recordFailure(move.from, move.failure);
+            } else {
+                history.recordMove(move.copy ? QStringLiteral("copied") : QStringLiteral("refiled"), move.from,
+                                   move.from, move.moved);
+            }
+        },
+        [&stopped] {
+            QCoreApplication::processEvents();
+            return !stopped;
+        },
+        movedBefore);
+    if (!ended)
+        PrintLine(QStringLiteral("Stopped; \"tovrel --refile\" again goes on where this run stopped."));
+    return failed || !ended ? 1 : 0;
+}
+
+int RunPutBack(const QStringList& paths, const CommandLine::Overrides& overrides)
+{
+    const std::optional<ServiceSettings> settings = usableSettings(overrides);
+    if (!settings)
+        return 2;
+    History history;
+    printEachLine(history);
+    const QList<History::Entry> entries = history.entries();
+    PutBackNotes notes;
+    int status = 0;
+    for (const QString& given : paths) {
+        const QString path = QFileInfo(given).absoluteFilePath();
+        const QString inboxName = History::inboxNameOf(entries, path);
+        try {
+            const MoveResult moved = PutBack::file(settings->inbox, settings->outbox, path, inboxName, notes);
+            const QString name = moved.folder.mid(settings->inbox.size()) + moved.name;
+            history.recordMove(QStringLiteral("put back"), name, path, moved);
+            if (moved.outcome == MoveResult::Outcome::Abandoned)
+                PrintLine(FileName::forDisplay(path) + QStringLiteral(" changed while it was put back; it stays."),
+                          stderr);
+        } catch (const std::exception& failure) {
+            status = 1;
+            PrintLine(QStringLiteral("tovrel: cannot put back ") + FileName::forDisplay(path) + QStringLiteral(": ") +
+                          FilingError::describe(failure),
+                      stderr);
+        }
+    }
+    return status;
+}
