@@ -170,4 +170,5 @@ void Options::openAdvanced()
 {
     advanced dialog(inForce_, this);
     dialog.exec();
+    refileAsked_ = refileAsked_ || dialog.refileAsked();
 }

@@ -19,6 +19,9 @@ class Options : public QDialog {
 public:
     explicit Options(const ServiceSettings& inForce, QWidget* parent = nullptr);
 
+    // The Advanced dialog asked to re-file the outbox with its formats, now stored.
+    bool refileAsked() const { return refileAsked_; }
+
 private:
     void createControls();
     void layOut();
@@ -29,6 +32,7 @@ private:
     void openAdvanced();
 
     const ServiceSettings& inForce_;
+    bool refileAsked_ = false;
     QLabel* Label1;
     QLineEdit* txtinboxpath;
     QPushButton* cmdinbrowse;

@@ -5,12 +5,14 @@
 #include "config/SettingsStore.h"
 #include "engine/FilingPreview.h"
 #include "engine/FolderFormat.h"
+#include "engine/OutboxRefile.h"
 #include "engine/ServiceSettings.h"
 #include "engine/commonold.h"
 
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QThread>
 
@@ -38,6 +40,9 @@ void advanced::createControls()
     Label2->setWordWrap(true);
     cmdOK = addControl<QPushButton>(this, "cmdOK", QStringLiteral("OK"));
     cmdCancel = addControl<QPushButton>(this, "cmdCancel", QStringLiteral("Cancel"));
+    cmdRefile = addControl<QPushButton>(this, "cmdRefile", QStringLiteral("Re-file the outbox"));
+    cmdRefile->setAutoDefault(false);
+    connect(cmdRefile, &QPushButton::clicked, this, &advanced::countRefileMoves);
 
     cmdOK->setAutoDefault(false);
     cmdCancel->setAutoDefault(false);
@@ -62,7 +67,7 @@ void advanced::createNameControls()
         label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     }
     lblPreview->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    chainTabOrder({txtFileFormat, txtFileNameFormat, cmdOK, cmdCancel});
+    chainTabOrder({txtFileFormat, txtFileNameFormat, cmdOK, cmdCancel, cmdRefile});
 
     readPreviewTags();
     connect(txtFileFormat, &QLineEdit::textChanged, this, &advanced::showWhereFilesGo);
@@ -84,7 +89,9 @@ void advanced::layOut()
     grid->addWidget(lblTokens, 4, 0, 1, 2);
     grid->addWidget(Label4, 5, 0, Qt::AlignTop);
     grid->addWidget(lblPreview, 5, 1);
-    grid->addLayout(leftRow({cmdOK, cmdCancel}), 6, 0, 1, 2);
+    auto* buttons = leftRow({cmdOK, cmdCancel});
+    buttons->addWidget(cmdRefile);
+    grid->addLayout(buttons, 6, 0, 1, 2);
     grid->setColumnStretch(1, 1);
     grid->setRowStretch(5, 1);
     const int line = fontMetrics().lineSpacing();
@@ -127,10 +134,59 @@ void advanced::showWhereFilesGo()
 
 void advanced::save()
 {
+    if (store())
+        accept();
+}
+
+// The formats as typed, stored; false, said, when they cannot be.
+bool advanced::store()
+{
     if (!SettingsStore::write(Setting::FileFormat, CleanedFolderFormat(txtFileFormat->text())) ||
         !SettingsStore::write(Setting::FileNameFormat, commonold::CleanName(txtFileNameFormat->text()))) {
         MessageBox::show(this, SettingsStore::cannotSaveMessage());
+        return false;
+    }
+    return true;
+}
+
+// How many songs the formats as typed would move, counted on a thread of its
+// own as the preview reads its tags: a large library takes a while.
+void advanced::countRefileMoves()
+{
+    cmdRefile->setEnabled(false);
+    cmdRefile->setText(QStringLiteral("Counting the songs that would move…"));
+    auto moves = std::make_shared<int>(0);
+    QThread* counter =
+        QThread::create([moves, outbox = inForce_.outbox, folders = CleanedFolderFormat(txtFileFormat->text()),
+                         names = commonold::CleanName(txtFileNameFormat->text())] {
+            *moves = OutboxRefile(outbox, folders, names).countMoves();
+        });
+    counter->setObjectName(QStringLiteral("refile count"));
+    connect(counter, &QThread::finished, counter, &QObject::deleteLater);
+    connect(counter, &QThread::finished, this, [this, moves] { askToRefile(*moves); });
+    counter->start();
+}
+
+// Confirmed, the formats are stored and the dialog closes; the re-filing
+// runs in the service, with the main window's bars as its progress.
+void advanced::askToRefile(int moves)
+{
+    cmdRefile->setEnabled(true);
+    cmdRefile->setText(QStringLiteral("Re-file the outbox"));
+    if (moves == 0) {
+        MessageBox::show(this, QStringLiteral("Every song in the outbox is where these formats put it."));
         return;
     }
+    const QString question =
+        QStringLiteral("%1 song%2 would move to where these formats and %3 tags put %4, with %5 companions. "
+                       "Store the formats and re-file the outbox now?")
+            .arg(moves)
+            .arg(moves == 1 ? QString() : QStringLiteral("s"),
+                 moves == 1 ? QStringLiteral("its") : QStringLiteral("their"),
+                 moves == 1 ? QStringLiteral("it") : QStringLiteral("them"),
+                 moves == 1 ? QStringLiteral("its") : QStringLiteral("their"));
+    if (QMessageBox::question(this, kApplicationTitle, question) != QMessageBox::Yes || !store())
+        return;
+    refileAsked_ = true;
     accept();
 }

@@ -22,6 +22,10 @@ public:
     explicit advanced(const ServiceSettings& inForce, QWidget* parent = nullptr);
     ~advanced() override;
 
+    // The user confirmed "Re-file the outbox": the formats are stored, and the
+    // outbox is to be re-filed with them once the dialogs have closed.
+    bool refileAsked() const { return refileAsked_; }
+
 private:
     void createControls();
     void createNameControls();
@@ -29,6 +33,9 @@ private:
     void readPreviewTags();
     void showWhereFilesGo();
     void save();
+    bool store();
+    void countRefileMoves();
+    void askToRefile(int moves);
 
     const ServiceSettings& inForce_;
     QLabel* Label1;
@@ -36,6 +43,8 @@ private:
     QLabel* Label2;
     QPushButton* cmdOK;
     QPushButton* cmdCancel;
+    QPushButton* cmdRefile;
+    bool refileAsked_ = false;
 
     QLabel* Label3;
     QLineEdit* txtFileNameFormat;

@@ -4,6 +4,8 @@
 #include "engine/FileName.h"
 #include "engine/FilingError.h"
 #include "engine/MoveDescription.h"
+#include "engine/PutBack.h"
+#include "engine/RefileWorker.h"
 
 #include <QCoreApplication>
 #include <QMutexLocker>
@@ -67,6 +69,8 @@ void FilingService::run(bool on)
 
 void FilingService::setOn(bool on)
 {
+    if (!on && refiler_)
+        refiler_->stop();
     on ? engine_.turnon() : engine_.turnoff();
     {
         const QMutexLocker locked(&reportLock_);
@@ -92,7 +96,7 @@ void FilingService::resumePolling()
 void FilingService::step()
 {
     bool started = false;
-    if (!engine_.processing()) {
+    if (!engine_.processing() && !refiling_) {
         const bool held = statusHeld_.isValid() && !statusHeld_.hasExpired(kStatusHoldTime);
         if (!held)
             say(QStringLiteral("Idle..."));
@@ -139,6 +143,11 @@ void FilingService::startFilingThread()
     filingThread_->setObjectName(QStringLiteral("filing"));
     worker_ = new FilingWorker;
     worker_->moveToThread(filingThread_);
+    refiler_ = new RefileWorker;
+    refiler_->moveToThread(filingThread_);
+    connect(refiler_, &RefileWorker::moved, this, &FilingService::refiled);
+    connect(refiler_, &RefileWorker::progress, this, &FilingService::backlogChanged);
+    connect(refiler_, &RefileWorker::ended, this, &FilingService::refileEnded);
     connect(worker_, &FilingWorker::progress, this, &FilingService::showProgress);
     connect(worker_, &FilingWorker::filed, this, &FilingService::filed);
     filingThread_->start();
@@ -317,6 +326,68 @@ void FilingService::listInbox()
         showBacklog();
 }
 
+void FilingService::putBack(const QStringList& paths)
+{
+    const QList<History::Entry> entries = history_.entries();
+    for (const QString& path : paths) {
+        const QString shown = FileName::forDisplay(path.section(QLatin1Char('/'), -1));
+        try {
+            const MoveResult moved = PutBack::file(engine_.inboxpath(), engine_.outboxpath(), path,
+                                                   History::inboxNameOf(entries, path), putBackNotes_);
+            const QString name = moved.folder.mid(engine_.inboxpath().size()) + moved.name;
+            history_.recordMove(QStringLiteral("put back"), name, path, moved);
+            say(moved.outcome == MoveResult::Outcome::Abandoned
+                    ? shown + QStringLiteral(" changed while it was put back, so it stays in the outbox.")
+                    : shown + QStringLiteral(" was put back into the inbox as ") + FileName::forDisplay(name) +
+                          QStringLiteral("; it waits there until it changes or is filed again."));
+        } catch (const std::exception& failure) {
+            say(QStringLiteral("Cannot put back ") + shown + QStringLiteral(": ") + FilingError::describe(failure));
+        }
+    }
+}
+
+void FilingService::fileAgain(const QStringList& inboxNames)
+{
+    for (const QString& name : inboxNames)
+        putBackNotes_.forget(name);
+}
+
+void FilingService::refile()
+{
+    if (engine_.processing() || refiling_ || ending_)
+        return; // one thing at a time: the file in hand first
+    if (!filingThread_)
+        startFilingThread();
+    refiling_ = true;
+    say(QStringLiteral("Re-filing the outbox..."));
+    QMetaObject::invokeMethod(
+        refiler_, [refiler = refiler_, job = engine_.job(), before = History::refiledMoves(history_.entries())] {
+            refiler->run(job.outboxpath, job.folderFormat, job.fileNameFormat, before);
+        });
+}
+
+void FilingService::refiled(const OutboxRefile::Moved& move)
+{
+    const QString shown = FileName::forDisplay(move.from.mid(engine_.outboxpath().size()));
+    if (!move.failure.isEmpty()) {
+        history_.recordFailure(move.from, move.failure);
+        say(QStringLiteral("Cannot re-file ") + shown + QStringLiteral(": ") + move.failure);
+        return;
+    }
+    history_.recordMove(move.copy ? QStringLiteral("copied") : QStringLiteral("refiled"), move.from, move.from,
+                        move.moved);
+    say(QStringLiteral("Re-filed ") + shown + QStringLiteral(" as ") +
+        FileName::forDisplay((move.moved.folder + move.moved.name).mid(engine_.outboxpath().size())));
+}
+
+void FilingService::refileEnded(bool complete)
+{
+    refiling_ = false;
+    emit backlogChanged(0, 0);
+    say(complete ? QStringLiteral("The outbox is re-filed.")
+                 : QStringLiteral("Re-filing stopped; re-filing the outbox again goes on where it stopped."));
+}
+
 void FilingService::shutdown()
 {
     ending_ = true;
@@ -332,17 +403,21 @@ void FilingService::stopFilingThread()
     if (!filingThread_)
         return;
     worker_->abandon();
+    refiler_->stop();
     filingThread_->quit();
     const bool ended = filingThread_->wait(QDeadlineTimer(kFilingEndsWithinMs));
     QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
     if (!ended) {
         disconnect(worker_, nullptr, this, nullptr);
+        disconnect(refiler_, nullptr, this, nullptr);
         filingThread_->setParent(nullptr);
     } else {
         delete worker_;
+        delete refiler_;
         delete filingThread_;
     }
     worker_ = nullptr;
+    refiler_ = nullptr;
     filingThread_ = nullptr;
 }
 

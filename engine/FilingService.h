@@ -3,6 +3,8 @@
 #include "engine/FilingWorker.h"
 #include "engine/History.h"
 #include "engine/InboxVerdicts.h"
+#include "engine/OutboxRefile.h"
+#include "engine/PutBackNotes.h"
 #include "engine/ServiceSettings.h"
 #include "engine/processor.h"
 
@@ -13,6 +15,7 @@
 
 class QThread;
 class QTimer;
+class RefileWorker;
 
 // The filing service: once a second a polling step chooses at most one inbox
 // file and hands it to the filing thread, then looks at the inbox again. It
@@ -60,6 +63,17 @@ public:
     // One polling step: hands at most one inbox file to the filing thread,
     // then lists the inbox. A step that filed a file runs the next at once.
     void step();
+    // Puts the filed files at `paths` (in the outbox) back into the inbox
+    // under the names they were filed under; each waits there until it changes.
+    void putBack(const QStringList& paths);
+    // "File again": the files put back under these inbox names are filed as any other.
+    void fileAgain(const QStringList& inboxNames);
+    // Moves every song of the outbox to where the formats and its tags put it
+    // now, on the filing thread, with the backlog bar as its progress; no file
+    // is filed meanwhile, and Stop ends it between two files.
+    void refile();
+    bool isRefiling() const { return refiling_; }
+
     // The end: the polling stops, the copy under way is abandoned (the inbox
     // file stays whole) and the filing thread ends within 4 s. Outcomes that
     // arrive meanwhile still reach the history.
@@ -107,6 +121,8 @@ private:
     void listInbox();
     void setFileInHand(bool filing);
     void stopFilingThread();
+    void refiled(const OutboxRefile::Moved& move);
+    void refileEnded(bool complete);
 
     processor engine_;
     History history_;
@@ -115,6 +131,9 @@ private:
     // The filing thread and its worker, from the first file filed to the end.
     QThread* filingThread_ = nullptr;
     FilingWorker* worker_ = nullptr;
+    RefileWorker* refiler_ = nullptr;
+    bool refiling_ = false;
+    PutBackNotes putBackNotes_;
     // The backlog being drained: files whose filing ended since the drain
     // began, and the count when the inbox was last listed.
     bool draining_ = false;

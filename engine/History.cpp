@@ -145,6 +145,15 @@ QString History::inboxNameOf(const QList<Entry>& entries, const QString& path)
     return {};
 }
 
+QHash<QString, QString> History::refiledMoves(const QList<Entry>& entries)
+{
+    QHash<QString, QString> moves;
+    for (auto entry = entries.crbegin(); entry != entries.crend(); ++entry)
+        if (entry->kind == QLatin1String("refiled"))
+            moves.insert(entry->name, entry->destination());
+    return moves;
+}
+
 void History::append(const QString& line)
 {
     QDir().mkpath(folder_);

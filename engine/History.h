@@ -53,6 +53,8 @@ public:
     // The inbox name under which the file now at `path` in the outbox was
     // filed, following its re-filings back; empty when no line tells.
     static QString inboxNameOf(const QList<Entry>& entries, const QString& path);
+    // Every re-filing the lines tell: where a file was, and where it went.
+    static QHash<QString, QString> refiledMoves(const QList<Entry>& entries);
 
     // Told of each line as it is written (with its time first), as a running
     // service tells it.

@@ -84,6 +84,14 @@ bool OutboxRefile::staysAt(const QString& path, const QString& folder, const QSt
            (name == nameOf(path) || FitFileName(name, NameRules::Windows, kMaxNameBytes) == nameOf(path));
 }
 
+int OutboxRefile::songCount() const
+{
+    int count = 0;
+    for (const QStringList& folder : songsByFolder())
+        count += int(folder.size());
+    return count;
+}
+
 int OutboxRefile::countMoves(const GoOn& goOn) const
 {
     const NameRules rules = commonold::RefusesWindowsNames(outbox_) ? NameRules::Windows : NameRules::Posix;

@@ -34,6 +34,8 @@ public:
 
     OutboxRefile(const QString& outbox, const QString& folderFormat, const QString& fileNameFormat);
 
+    // The songs in the outbox, as run walks them (one `goOn` question each).
+    int songCount() const;
     // The songs whose place would change, read now (tags in the tag reader).
     int countMoves(const GoOn& goOn = {}) const;
     // Moves them, telling each move, until `goOn` answers false between two

@@ -49,11 +49,6 @@ int RunRefile(const CommandLine::Overrides& overrides)
     bool stopped = false;
     QObject::connect(&termination, &TerminationSignals::terminationRequested, [&stopped] { stopped = true; });
     bool failed = false;
-    QHash<QString, QString> movedBefore; // by an earlier run, as the history tells
-    const QList<History::Entry> entries = history.entries();
-    for (auto entry = entries.crbegin(); entry != entries.crend(); ++entry)
-        if (entry->kind == QLatin1String("refiled"))
-            movedBefore.insert(entry->name, entry->destination());
     OutboxRefile refile(settings->outbox, settings->folderFormat, settings->fileNameFormat);
     const bool ended = refile.run(
         [&](const OutboxRefile::Moved& move) {
@@ -69,7 +64,7 @@ int RunRefile(const CommandLine::Overrides& overrides)
             QCoreApplication::processEvents();
             return !stopped;
         },
-        movedBefore);
+        History::refiledMoves(history.entries())); // an earlier run that stopped
     if (!ended)
         PrintLine(QStringLiteral("Stopped; \"tovrel --refile\" again goes on where this run stopped."));
     return failed || !ended ? 1 : 0;

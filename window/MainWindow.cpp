@@ -8,6 +8,7 @@
 #include "config/StoredSettings.h"
 #include "window/ErrorNotices.h"
 #include "window/FilledCircle.h"
+#include "window/HistoryWindow.h"
 #include "window/ProcessPriority.h"
 #include "window/StatusDisplay.h"
 #include "window/TerminationSignals.h"
@@ -116,6 +117,7 @@ void MainWindow::createControls()
     PriorityLow = addControl<QRadioButton>(this, "PriorityLow", QStringLiteral("Low"));
     cmdOpenOutbox = addControl<QPushButton>(this, "cmdOpenOutbox", QStringLiteral("Open outbox folder"));
     cmdOpenErrors = addControl<QPushButton>(this, "cmdOpenErrors", QStringLiteral("Open errors folder"));
+    cmdHistory = addControl<QPushButton>(this, "cmdHistory", QStringLiteral("History"));
     layOut();
 
     // What has no caption of its own is named for screen readers.
@@ -139,13 +141,14 @@ void MainWindow::createControls()
     peakbar->hide();
     chainTabOrder({cmdstart, txtstatus, cmdStop, cmdConfig, cmdForce, txtInboxCount, txtInboxLockCount, txtTooBigCount,
                    txtOutboxLockCount, lstInboxFiles, PriorityRealtime, PriorityHigh, PriorityNormal, PriorityLow,
-                   cmdOpenOutbox, cmdOpenErrors});
+                   cmdOpenOutbox, cmdOpenErrors, cmdHistory});
 
     connect(cmdstart, &QPushButton::clicked, this, [this] { setOn(true); });
     connect(cmdStop, &QPushButton::clicked, this, [this] { setOn(false); });
     connect(cmdConfig, &QPushButton::clicked, this, [this] { configure(); });
     connect(cmdOpenOutbox, &QPushButton::clicked, this, [this] { openFolder(settings_.outbox); });
     connect(cmdOpenErrors, &QPushButton::clicked, this, [this] { openFolder(settings_.errors); });
+    connect(cmdHistory, &QPushButton::clicked, this, &MainWindow::showHistory);
     connectPriorities();
 }
 
@@ -195,7 +198,7 @@ void MainWindow::layOut()
     for (QWidget* control : std::initializer_list<QWidget*>{Label1, txtstatus, progressbar, progtotal, peakbar})
         window->addWidget(control);
     window->addWidget(lstInboxFiles, 1);
-    window->addLayout(leftRow({cmdOpenOutbox, cmdOpenErrors}));
+    window->addLayout(leftRow({cmdOpenOutbox, cmdOpenErrors, cmdHistory}));
     lstInboxFiles->setMinimumHeight(lineHeight * 8);
 }
 
@@ -221,6 +224,7 @@ void MainWindow::createMenu()
     mService->addSeparator();
     mOpenOutbox = addItem("mOpenOutbox", cmdOpenOutbox->text());
     mOpenErrors = addItem("mOpenErrors", cmdOpenErrors->text());
+    mHistory = addItem("mHistory", cmdHistory->text());
     mService->addSeparator();
     mExit = addItem("mExit", QStringLiteral("Exit"));
     connect(mShow, &QAction::triggered, this, &MainWindow::showFromTray);
@@ -229,6 +233,7 @@ void MainWindow::createMenu()
     connect(mStop, &QAction::triggered, this, [this] { setOn(false); });
     connect(mOpenOutbox, &QAction::triggered, cmdOpenOutbox, &QPushButton::click);
     connect(mOpenErrors, &QAction::triggered, cmdOpenErrors, &QPushButton::click);
+    connect(mHistory, &QAction::triggered, this, &MainWindow::showHistory);
 }
 
 void MainWindow::startUp()
@@ -282,6 +287,8 @@ void MainWindow::configure(OnCancel onCancel)
     if (!running_ || closing_) // the start-up runs the service once its folders are usable
         return;
     setOn(wasOn || settings_.on);
+    if (dialog.refileAsked())
+        send([](FilingService& service) { service.refile(); });
     send([](FilingService& service) { service.resumePolling(); });
 }
 
@@ -291,6 +298,22 @@ void MainWindow::setOn(bool on)
     serviceOn_ = on;
     showSwitch(on);
     send([on](FilingService& service) { service.setOn(on); });
+}
+
+// One History window, shown again when asked for again; it reads the history
+// anew whenever the service writes a line of it.
+void MainWindow::showHistory()
+{
+    if (!history_) {
+        history_ = new HistoryWindow(
+            {[this](const QStringList& paths) { send([paths](FilingService& service) { service.putBack(paths); }); },
+             [this](const QStringList& names) { send([names](FilingService& service) { service.fileAgain(names); }); }},
+            this);
+        connect(service(), &FilingService::recorded, history_, &HistoryWindow::reload);
+    }
+    history_->show();
+    history_->raise();
+    history_->activateWindow();
 }
 
 QPixmap MainWindow::image(int number) const

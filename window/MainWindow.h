@@ -16,6 +16,7 @@
 
 class ErrorNotices;
 class FilledCircle;
+class HistoryWindow;
 class QAction;
 class QLabel;
 class QLineEdit;
@@ -109,6 +110,7 @@ private:
     void UnSubClass();
     void TrayWindowProc(QSystemTrayIcon::ActivationReason reason);
     void showNotice(const QString& text);
+    void showHistory();
 
     void showSwitch(bool on);
     int trayImage() const;
@@ -138,6 +140,7 @@ private:
     QRadioButton* PriorityLow;
     QPushButton* cmdOpenOutbox;
     QPushButton* cmdOpenErrors;
+    QPushButton* cmdHistory;
     QList<QPixmap> Images;
 
     // The tray icon's pop-up menu.
@@ -148,10 +151,12 @@ private:
     QAction* MForce;
     QAction* mOpenOutbox;
     QAction* mOpenErrors;
+    QAction* mHistory;
     QAction* mExit;
 
     // The notification-area icon; none until ShellTrayAdd found a place for it.
     QSystemTrayIcon* TrayIconData = nullptr;
+    HistoryWindow* history_ = nullptr; // once asked for
     // The notices of files in the errors folder.
     ErrorNotices* errorNotices_;
     // Looks for a notification area while there was none to add the icon to.
