@@ -270,6 +270,14 @@ private slots:
         QVERIFY(!QFileInfo::exists(out + "Solo"));
         QCOMPARE(refile.countMoves(), 0);
 
+        // Through the service, on its filing thread: a song placed by hand is re-filed with the others.
+        TestSupport::writeFile(out + "Loose/b.mp3", Mp3Fixture::build({"Band", "Live", "B", "2"}));
+        driven.service.configure({true, driven.inbox + "/", out, driven.errors + "/", "%aa\\%al\\Disc %d", {}});
+        driven.service.refile();
+        QTRY_COMPARE(driven.status, "The outbox is re-filed.");
+        QCOMPARE(driven.backlog.last(), "5 of 6"); // the songs looked at before the last, of all
+        QVERIFY(QFileInfo::exists(out + "Band/Live/b.mp3") && !QFileInfo::exists(out + "Loose"));
+
         PutBackNotes notes;
         const MoveResult back =
             PutBack::file(driven.inbox + "/", out, out + "Band/Double/Disc 2/01 - Two.mp3", "Drop/02.mp3", notes);

@@ -7,6 +7,7 @@
 #include "config/advanced.h"
 #include "window/ErrorNotices.h"
 #include "window/FilledCircle.h"
+#include "window/HistoryWindow.h"
 #include "window/MainWindow.h"
 #include "window/Program.h"
 #include "window/StatusDisplay.h"
@@ -336,6 +337,40 @@ private slots:
         QVERIFY2(closing.elapsed() < 5000, qPrintable(QString::number(closing.elapsed())));
         QVERIFY(TestSupport::readFile(History().filePath())
                     .contains("\tfiled\tsmall.mp3\t" + folders.outbox.toUtf8() + "/A/B/02 - Small.mp3\n"));
+    }
+
+    // The History window shows the filing; Put back returns the song, which waits until "File again" files it.
+    void historyPutsBackAndFilesAgain()
+    {
+        Folders folders;
+        QVERIFY(Mp3Fixture::write(folders.inbox + "/song.mp3", "Artist", "Album", "Song", 1));
+        MainWindow form;
+        const QString filed = folders.outbox + "/Artist/Album/song.mp3";
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(filed), 10000);
+        form.findChild<QAction*>("mHistory")->trigger();
+        auto* history = form.findChild<HistoryWindow*>();
+        auto* table = control<QTableWidget>(history, "tblHistory");
+        QTRY_COMPARE(table->rowCount(), 1);
+        QCOMPARE(table->item(0, 1)->text(), "filed");
+        const auto chooseFirstRow = [&](const char* kind) {
+            QTRY_COMPARE(table->item(0, 1)->text(), kind);
+            table->selectRow(0);
+        };
+        chooseFirstRow("filed");
+        QVERIFY(!control<QPushButton>(history, "cmdFileAgain")->isEnabled());
+        click(history, "cmdPutBack");
+        chooseFirstRow("put back");
+        QVERIFY(QFileInfo::exists(folders.inbox + "/song.mp3") && !QFileInfo::exists(filed));
+        QTest::qWait(3500); // standing still long enough, and still not filed
+        QVERIFY(QFileInfo::exists(folders.inbox + "/song.mp3"));
+        QCOMPARE(control(&form, "txtstatus")->text(),
+                 "Cannot Process files yet.  song.mp3 was put back, so it waits until it changes or is filed again.");
+        control(history, "txtSearch")->setText("nothing of that name");
+        QCOMPARE(table->rowCount(), 0);
+        control(history, "txtSearch")->setText("SONG");
+        chooseFirstRow("put back");
+        click(history, "cmdFileAgain");
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(filed), 10000);
     }
 
     // Without a notification area, notices go to the desktop's notification service on the session bus.
