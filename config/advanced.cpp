@@ -154,7 +154,7 @@ bool advanced::store()
 void advanced::countRefileMoves()
 {
     cmdRefile->setEnabled(false);
-    cmdRefile->setText(QStringLiteral("Counting the songs that would move…"));
+    cmdRefile->setText(QStringLiteral("Counting…"));
     auto moves = std::make_shared<int>(0);
     QThread* counter =
         QThread::create([moves, outbox = inForce_.outbox, folders = CleanedFolderFormat(txtFileFormat->text()),

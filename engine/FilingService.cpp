@@ -17,8 +17,8 @@ namespace {
 // While a backlog drains, the inbox is listed no more often than this, so
 // that listing does not cost more than the filing.
 constexpr qint64 kListInterval = 250; // milliseconds
-// How long a message about a companion that stays in the inbox stands before
-// the idle steps replace it.
+// How long a message about a companion that stays in the inbox, a put back or
+// the end of a re-filing stands before the idle steps replace it.
 constexpr qint64 kStatusHoldTime = 5000; // milliseconds
 // The program ends within 5 seconds of a close, even when the filing thread
 // is stuck in a system call (a hung network or USB disk).
@@ -343,6 +343,7 @@ void FilingService::putBack(const QStringList& paths)
         } catch (const std::exception& failure) {
             say(QStringLiteral("Cannot put back ") + shown + QStringLiteral(": ") + FilingError::describe(failure));
         }
+        statusHeld_.start();
     }
 }
 
@@ -386,6 +387,7 @@ void FilingService::refileEnded(bool complete)
     emit backlogChanged(0, 0);
     say(complete ? QStringLiteral("The outbox is re-filed.")
                  : QStringLiteral("Re-filing stopped; re-filing the outbox again goes on where it stopped."));
+    statusHeld_.start();
 }
 
 void FilingService::shutdown()

@@ -363,8 +363,9 @@ private slots:
         QVERIFY(QFileInfo::exists(folders.inbox + "/song.mp3") && !QFileInfo::exists(filed));
         QTest::qWait(3500); // standing still long enough, and still not filed
         QVERIFY(QFileInfo::exists(folders.inbox + "/song.mp3"));
-        QCOMPARE(control(&form, "txtstatus")->text(),
-                 "Cannot Process files yet.  song.mp3 was put back, so it waits until it changes or is filed again.");
+        QCOMPARE(
+            control(&form, "txtstatus")->text(),
+            "song.mp3 was put back into the inbox as song.mp3; it waits there until it changes or is filed again.");
         control(history, "txtSearch")->setText("nothing of that name");
         QCOMPARE(table->rowCount(), 0);
         control(history, "txtSearch")->setText("SONG");

@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QTableWidget>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -39,6 +40,8 @@ HistoryWindow::HistoryWindow(Commands commands, QWidget* parent) : QDialog(paren
     tblHistory->setSelectionBehavior(QAbstractItemView::SelectRows);
     tblHistory->setEditTriggers(QAbstractItemView::NoEditTriggers);
     tblHistory->verticalHeader()->hide();
+    tblHistory->verticalHeader()->setDefaultSectionSize(fontMetrics().lineSpacing() * 3 / 2);
+    tblHistory->setWordWrap(false); // one line a row: a long path ends in an ellipsis, whole in its tooltip
     tblHistory->horizontalHeader()->setStretchLastSection(true);
     cmdOpenFolder = addControl<QPushButton>(this, "cmdOpenFolder", QStringLiteral("Open folder"));
     cmdPutBack = addControl<QPushButton>(this, "cmdPutBack", QStringLiteral("Put back"));
@@ -51,7 +54,9 @@ HistoryWindow::HistoryWindow(Commands commands, QWidget* parent) : QDialog(paren
     buttons->addWidget(cmdClose);
     window->addLayout(buttons);
     txtSearch->setMinimumWidth(fontMetrics().averageCharWidth() * 30);
-    resize(fontMetrics().averageCharWidth() * 120, fontMetrics().height() * 30);
+    const QSize room = screen()->availableGeometry().size() * 9 / 10;
+    resize(qMin(fontMetrics().averageCharWidth() * 120, room.width()),
+           qMin(fontMetrics().height() * 30, room.height()));
     connect(txtSearch, &QLineEdit::textChanged, this, &HistoryWindow::showMatching);
     connect(tblHistory, &QTableWidget::itemSelectionChanged, this, &HistoryWindow::updateButtons);
     connect(cmdOpenFolder, &QPushButton::clicked, this, &HistoryWindow::openFolder);
@@ -83,11 +88,14 @@ void HistoryWindow::showMatching()
                                 entry.detail};
         for (int column = 0; column < cells.size(); ++column) {
             auto* cell = new QTableWidgetItem(cells.at(column));
+            cell->setToolTip(cells.at(column));
             cell->setData(kEntryRole, index);
             tblHistory->setItem(row, column, cell);
         }
     }
     tblHistory->resizeColumnsToContents();
+    // The inbox name leaves room for where the file went.
+    tblHistory->setColumnWidth(2, qMin(tblHistory->columnWidth(2), tblHistory->viewport()->width() * 2 / 5));
     updateButtons();
 }
 
