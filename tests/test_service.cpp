@@ -280,7 +280,7 @@ private slots:
 
         PutBackNotes notes;
         const MoveResult back =
-            PutBack::file(driven.inbox + "/", out, out + "Band/Double/Disc 2/01 - Two.mp3", "Drop/02.mp3", notes);
+            PutBack::file(driven.inbox + "/", out, out + "Band/Double/Disc 2/01 - Two.mp3", "../Drop/./02.mp3", notes);
         QCOMPARE(back.folder + back.name, driven.inbox + "/Drop/02.mp3");
         QVERIFY_THROWS_EXCEPTION(FilingError,
                                  PutBack::file(driven.inbox + "/", out, driven.root.path() + "/x.mp3", {}, notes));
