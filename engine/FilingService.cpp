@@ -329,6 +329,7 @@ void FilingService::listInbox()
 void FilingService::putBack(const QStringList& paths)
 {
     const QList<History::Entry> entries = history_.entries();
+    int failures = 0;
     for (const QString& path : paths) {
         const QString shown = FileName::forDisplay(path.section(QLatin1Char('/'), -1));
         try {
@@ -341,10 +342,13 @@ void FilingService::putBack(const QStringList& paths)
                     : shown + QStringLiteral(" was put back into the inbox as ") + FileName::forDisplay(name) +
                           QStringLiteral("; it waits there until it changes or is filed again."));
         } catch (const std::exception& failure) {
+            ++failures;
+            history_.recordFailure(path, QStringLiteral("cannot be put back: ") + FilingError::describe(failure));
             say(QStringLiteral("Cannot put back ") + shown + QStringLiteral(": ") + FilingError::describe(failure));
         }
         statusHeld_.start();
     }
+    emit putBackDone(failures);
 }
 
 void FilingService::fileAgain(const QStringList& inboxNames)
@@ -355,8 +359,11 @@ void FilingService::fileAgain(const QStringList& inboxNames)
 
 void FilingService::refile()
 {
-    if (engine_.processing() || refiling_ || ending_)
-        return; // one thing at a time: the file in hand first
+    if (engine_.processing() || refiling_ || ending_) { // one thing at a time: the file in hand first
+        say(QStringLiteral("The outbox cannot be re-filed while a file is filed; try again in a moment."));
+        emit refileFinished(false);
+        return;
+    }
     if (!filingThread_)
         startFilingThread();
     refiling_ = true;
@@ -388,6 +395,7 @@ void FilingService::refileEnded(bool complete)
     say(complete ? QStringLiteral("The outbox is re-filed.")
                  : QStringLiteral("Re-filing stopped; re-filing the outbox again goes on where it stopped."));
     statusHeld_.start();
+    emit refileFinished(complete);
 }
 
 void FilingService::shutdown()

@@ -106,6 +106,10 @@ signals:
     void recorded(const QString& line);
     // One more file went to the errors folder.
     void errorFiled();
+    // A putBack ended; `failures` files could not be put back.
+    void putBackDone(int failures);
+    // A refile ended, or could not start: `complete` when it ran to its end.
+    void refileFinished(bool complete);
 
 private:
     void say(const QString& text);

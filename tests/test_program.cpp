@@ -92,7 +92,8 @@ private slots:
         QVERIFY(!QFileInfo::exists(folder("errors")) && !QFileInfo::exists(folder("outbox")));
     }
 
-    // Headless, started whatever the start-up state, with its own folders and formats: a line per outcome and no other
+    // Headless, started whatever the start-up state, with its own folders and formats: a line per outcome (a put
+    // back asked by another start among them) and no other
     // noise, asked by --status, named to a desktop start, ended by SIGTERM within 5 s.
     void headlessServiceTellsItsOutcomes()
     {
@@ -116,6 +117,11 @@ private slots:
                                    QString::number(service->processId()) + ").\nService: started\n") &&
                      report.contains("\tfiled\tsong.mp3\t" + folder("h/out/Album/01 - Song.mp3\n")),
                  qPrintable(report));
+        QProcess back; // asked of the running service, its line relayed
+        back.start(TOVREL_PATH, {"--put-back", folder("h/out/Album/01 - Song.mp3")});
+        QVERIFY(back.waitForFinished(10000) && back.exitCode() == 0);
+        QVERIFY(back.readAllStandardOutput().contains("\tput back\tsong.mp3\t" + folder("inbox/song.mp3").toUtf8()));
+        QVERIFY(QFile::rename(folder("inbox/song.mp3"), folder("h/out/Album/01 - Song.mp3"))); // for the next test
         const auto desktop = start();
         QByteArray told; // each evaluation reads on
         QTRY_VERIFY_WITH_TIMEOUT((told += desktop->readAllStandardError()).contains("runs without a window"), 10000);
@@ -126,10 +132,11 @@ private slots:
         QCOMPARE(terminate(*service), 0);
         QVERIFY(ending.elapsed() < 5000);
         const QStringList lines = QString(service->readAllStandardOutput()).split('\n');
-        QCOMPARE(lines.size(), 4);
-        QVERIFY(lines.filter(QRegularExpression("^[\\d-]{10}T[\\d:]{8}\t(filed\tsong|error\tbad)\\.mp3\t")).size() ==
-                2);
-        QCOMPARE(lines.mid(2), QStringList({"Stopped.", ""}));
+        QCOMPARE(lines.size(), 5);
+        QVERIFY(
+            lines.filter(QRegularExpression("^[\\d-]{10}T[\\d:]{8}\t(filed\tsong|error\tbad|put back\tsong)\\.mp3\t"))
+                .size() == 3);
+        QCOMPARE(lines.mid(3), QStringList({"Stopped.", ""}));
         QCOMPARE(service->readAllStandardError(), QByteArray());
     }
 

@@ -6,6 +6,7 @@
 #include "engine/FilingService.h"
 #include "engine/FolderFormat.h"
 #include "engine/commonold.h"
+#include "window/ServiceCommands.h"
 #include "window/SingleInstance.h"
 #include "window/TerminationSignals.h"
 
@@ -56,6 +57,12 @@ int RunHeadless(QCoreApplication& app, const CommandLine::Overrides& overrides)
     instance.setHeadless(true);
     FilingService service;
     instance.answerStatusWith([&service] { return service.report(); });
+    QObject::connect(&instance, &SingleInstance::commandRequested, &service,
+                     [&service](const QByteArray& request, QLocalSocket* socket) {
+                         ServeCommand(
+                             &service, [&service](std::function<void(FilingService&)> command) { command(service); },
+                             request, socket);
+                     });
     QObject::connect(&service, &FilingService::recorded, &service, [](const QString& line) { PrintLine(line); });
     TerminationSignals termination;
     QObject::connect(&termination, &TerminationSignals::terminationRequested, &service, [&service] {

@@ -1,6 +1,7 @@
 #include "window/LibraryCommands.h"
 
 #include "config/DefaultFolders.h"
+#include "config/SettingsStore.h"
 #include "config/StoredSettings.h"
 #include "engine/FileName.h"
 #include "engine/FilingError.h"
@@ -9,6 +10,8 @@
 #include "engine/PutBack.h"
 #include "engine/PutBackNotes.h"
 #include "window/Headless.h"
+#include "window/ServiceCommands.h"
+#include "window/SingleInstance.h"
 #include "window/TerminationSignals.h"
 
 #include <QCoreApplication>
@@ -30,6 +33,17 @@ std::optional<ServiceSettings> usableSettings(const CommandLine::Overrides& over
     return settings;
 }
 
+// The running program's answer to `request`, its lines printed; -1 when none
+// runs, or when the command line names folders or formats of its own (the
+// running service files with its own).
+int askRunningService(const QByteArray& request, const CommandLine::Overrides& overrides)
+{
+    if (overrides.inbox || overrides.outbox || overrides.errors || overrides.folderFormat || overrides.fileNameFormat)
+        return -1;
+    return SingleInstance::askToRun(SettingsStore::filePath(), request,
+                                    [](const QByteArray& line) { PrintLine(QString::fromUtf8(line)); });
+}
+
 // The history, each line printed as it is written.
 void printEachLine(History& history)
 {
@@ -40,6 +54,8 @@ void printEachLine(History& history)
 
 int RunRefile(const CommandLine::Overrides& overrides)
 {
+    if (const int status = askRunningService("refile", overrides); status >= 0)
+        return status;
     const std::optional<ServiceSettings> settings = usableSettings(overrides);
     if (!settings)
         return 2;
@@ -72,6 +88,11 @@ int RunRefile(const CommandLine::Overrides& overrides)
 
 int RunPutBack(const QStringList& paths, const CommandLine::Overrides& overrides)
 {
+    QStringList absolute;
+    for (const QString& path : paths)
+        absolute << QFileInfo(path).absoluteFilePath();
+    if (const int status = askRunningService(PutBackRequest(absolute), overrides); status >= 0)
+        return status;
     const std::optional<ServiceSettings> settings = usableSettings(overrides);
     if (!settings)
         return 2;

@@ -3,6 +3,7 @@
 #include "config/MessageBox.h"
 #include "config/SettingsStore.h"
 #include "window/MainWindow.h"
+#include "window/ServiceCommands.h"
 #include "window/SingleInstance.h"
 #include "window/TerminationSignals.h"
 
@@ -61,6 +62,14 @@ int RunProgram(QApplication& app, bool minimized)
     if (window.isClosing()) // asked to end while still starting up (in the folder recovery)
         return 0;
     QObject::connect(&instance, &SingleInstance::showRequested, &window, &MainWindow::showFromTray);
+    QObject::connect(
+        &instance, &SingleInstance::commandRequested, &window,
+        [&window](const QByteArray& request, QLocalSocket* socket) {
+            ServeCommand(
+                window.service(),
+                [&window](std::function<void(FilingService&)> command) { window.send(std::move(command)); }, request,
+                socket);
+        });
     if (!minimized || !window.trayIconShown())
         window.show();
     return app.exec();

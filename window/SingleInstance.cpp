@@ -75,7 +75,10 @@ QByteArray SingleInstance::askFirstToShow() const
     return ask(socketPath_, kShowRequest);
 }
 
-QByteArray SingleInstance::askStatus(const QString& settingsFile)
+namespace {
+
+// The socket of the program running for `settingsFile`; empty when none runs.
+QString runningSocket(const QString& settingsFile)
 {
     const QString name = meetingPlace(settingsFile);
     if (name.isEmpty())
@@ -84,11 +87,37 @@ QByteArray SingleInstance::askStatus(const QString& settingsFile)
     lock.setStaleLockTime(0);
     if (lock.tryLock(0)) // nothing holds the place: none runs
         return {};
-    return ask(name + QStringLiteral(".socket"), kStatusRequest);
+    return name + QStringLiteral(".socket");
 }
 
-// The reply is whatever the running program writes before it disconnects.
-QByteArray SingleInstance::ask(const QString& socketPath, const QByteArray& request)
+} // namespace
+
+QByteArray SingleInstance::askStatus(const QString& settingsFile)
+{
+    const QString socket = runningSocket(settingsFile);
+    return socket.isEmpty() ? QByteArray() : ask(socket, kStatusRequest);
+}
+
+int SingleInstance::askToRun(const QString& settingsFile, const QByteArray& request,
+                             const std::function<void(const QByteArray& line)>& each)
+{
+    const QString socket = runningSocket(settingsFile);
+    if (socket.isEmpty())
+        return -1;
+    int status = -1;
+    ask(socket, request + '\n', [&](const QByteArray& line) {
+        if (line.startsWith("end "))
+            status = line.mid(4).trimmed().toInt();
+        else if (!line.startsWith("window ") && !line.startsWith("headless "))
+            each(line);
+    });
+    return status;
+}
+
+// The reply is whatever the running program writes before it disconnects,
+// each line also given to `each` as it comes: a command may take long.
+QByteArray SingleInstance::ask(const QString& socketPath, const QByteArray& request,
+                               const std::function<void(const QByteArray& line)>& each)
 {
     QElapsedTimer waited;
     waited.start();
@@ -100,8 +129,17 @@ QByteArray SingleInstance::ask(const QString& socketPath, const QByteArray& requ
             if (!socket.waitForBytesWritten(1000))
                 return {};
             QByteArray reply;
-            while (socket.state() == QLocalSocket::ConnectedState && socket.waitForReadyRead(2000))
-                reply += socket.readAll();
+            const auto take = [&] {
+                while (socket.canReadLine()) {
+                    const QByteArray line = socket.readLine();
+                    reply += line;
+                    if (each)
+                        each(line.chopped(1));
+                }
+            };
+            while (socket.state() == QLocalSocket::ConnectedState && socket.waitForReadyRead(each ? 600000 : 2000))
+                take();
+            take();
             return reply + socket.readAll();
         }
         QThread::msleep(100);
@@ -116,8 +154,12 @@ void SingleInstance::readRequests()
         const auto read = [this, socket] {
             if (!socket->canReadLine())
                 return;
-            socket->write(answer(socket->readLine()));
-            socket->disconnectFromServer();
+            const QByteArray request = socket->readLine();
+            socket->write(answer(request));
+            if (request.startsWith("refile") || request.startsWith("put-back"))
+                emit commandRequested(request.trimmed(), socket); // it disconnects once done
+            else
+                socket->disconnectFromServer();
         };
         connect(socket, &QLocalSocket::readyRead, this, read);
         read();

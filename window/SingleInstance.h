@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QLocalSocket>
 #include <QLockFile>
 #include <QObject>
 
@@ -36,6 +37,13 @@ public:
     // `settingsFile` or it does not answer; this asks without claiming a place.
     static QByteArray askStatus(const QString& settingsFile);
 
+    // Has the running program for `settingsFile` run `request` ("refile", or
+    // "put-back" and the paths), giving `each` every line of its reply as it
+    // comes. Answers the exit status its last line ("end <status>") gives; -1
+    // when none runs or it does not answer, so the caller runs it itself.
+    static int askToRun(const QString& settingsFile, const QByteArray& request,
+                        const std::function<void(const QByteArray& line)>& each);
+
     // This program runs without a window: a later start is told so instead of
     // a window being shown.
     void setHeadless(bool headless) { headless_ = headless; }
@@ -47,11 +55,15 @@ public:
 signals:
     // A later start asked this one to show its window.
     void showRequested();
+    // A later start asked this one to run a command ("refile", "put-back
+    // ..."): the receiver writes its lines to `socket` and then disconnects it.
+    void commandRequested(const QByteArray& request, QLocalSocket* socket);
 
 private:
     void readRequests();
     QByteArray answer(const QByteArray& request);
-    static QByteArray ask(const QString& socketPath, const QByteArray& request);
+    static QByteArray ask(const QString& socketPath, const QByteArray& request,
+                          const std::function<void(const QByteArray& line)>& each = {});
 
     QString socketPath_;
     bool headless_ = false;
