@@ -377,13 +377,11 @@ void FilingService::refile()
 void FilingService::refiled(const OutboxRefile::Moved& move)
 {
     const QString shown = FileName::forDisplay(move.from.mid(engine_.outboxpath().size()));
+    OutboxRefile::record(history_, move);
     if (!move.failure.isEmpty()) {
-        history_.recordFailure(move.from, move.failure);
         say(QStringLiteral("Cannot re-file ") + shown + QStringLiteral(": ") + move.failure);
         return;
     }
-    history_.recordMove(move.copy ? QStringLiteral("copied") : QStringLiteral("refiled"), move.from, move.from,
-                        move.moved);
     say(QStringLiteral("Re-filed ") + shown + QStringLiteral(" as ") +
         FileName::forDisplay((move.moved.folder + move.moved.name).mid(engine_.outboxpath().size())));
 }

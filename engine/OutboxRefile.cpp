@@ -5,6 +5,7 @@
 #include "engine/FileInHand.h"
 #include "engine/FilingError.h"
 #include "engine/FittingMove.h"
+#include "engine/History.h"
 #include "engine/SafeFolder.h"
 #include "engine/commonold.h"
 #include "engine/processor.h"
@@ -82,6 +83,15 @@ bool OutboxRefile::staysAt(const QString& path, const QString& folder, const QSt
 {
     return folder == outbox_ + folderOf(path) &&
            (name == nameOf(path) || FitFileName(name, NameRules::Windows, kMaxNameBytes) == nameOf(path));
+}
+
+void OutboxRefile::record(History& history, const Moved& move)
+{
+    if (!move.failure.isEmpty())
+        history.recordFailure(move.from, move.failure);
+    else
+        history.recordMove(move.copy ? QStringLiteral("copied") : QStringLiteral("refiled"), move.from, move.from,
+                           move.moved);
 }
 
 int OutboxRefile::songCount() const

@@ -20,6 +20,8 @@
 // A song is read and moved one at a time, so a stop between two files, or an
 // end of the program, leaves each song whole in one place; a run after that
 // takes up where it stopped.
+class History;
+
 class OutboxRefile {
 public:
     // One move: the song or companion that was at `from` (a full path).
@@ -30,6 +32,8 @@ public:
         bool copy = false; // a picture copied beside a folder of songs; it moves on to the last
     };
     using Told = std::function<void(const Moved& moved)>;
+    // The history line of a move: "refiled", "copied" or, for one that failed, "error".
+    static void record(History& history, const Moved& moved);
     using GoOn = std::function<bool()>;
 
     OutboxRefile(const QString& outbox, const QString& folderFormat, const QString& fileNameFormat);

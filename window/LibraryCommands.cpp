@@ -68,13 +68,8 @@ int RunRefile(const CommandLine::Overrides& overrides)
     OutboxRefile refile(settings->outbox, settings->folderFormat, settings->fileNameFormat);
     const bool ended = refile.run(
         [&](const OutboxRefile::Moved& move) {
-            if (!move.failure.isEmpty()) {
-                failed = true;
-                history.recordFailure(move.from, move.failure);
-            } else {
-                history.recordMove(move.copy ? QStringLiteral("copied") : QStringLiteral("refiled"), move.from,
-                                   move.from, move.moved);
-            }
+            failed = failed || !move.failure.isEmpty();
+            OutboxRefile::record(history, move);
         },
         [&stopped] {
             QCoreApplication::processEvents();
