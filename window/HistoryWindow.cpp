@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTableWidget>
+#include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -57,6 +58,10 @@ HistoryWindow::HistoryWindow(Commands commands, QWidget* parent) : QDialog(paren
     const QSize room = screen()->availableGeometry().size() * 9 / 10;
     resize(qMin(fontMetrics().averageCharWidth() * 120, room.width()),
            qMin(fontMetrics().height() * 30, room.height()));
+    reloadTimer_ = new QTimer(this);
+    reloadTimer_->setSingleShot(true);
+    reloadTimer_->setInterval(300);
+    connect(reloadTimer_, &QTimer::timeout, this, &HistoryWindow::reload);
     connect(txtSearch, &QLineEdit::textChanged, this, &HistoryWindow::showMatching);
     connect(tblHistory, &QTableWidget::itemSelectionChanged, this, &HistoryWindow::updateButtons);
     connect(cmdOpenFolder, &QPushButton::clicked, this, &HistoryWindow::openFolder);
@@ -70,6 +75,12 @@ void HistoryWindow::reload()
 {
     entries_ = History().entries();
     showMatching();
+}
+
+void HistoryWindow::reloadSoon()
+{
+    if (!reloadTimer_->isActive())
+        reloadTimer_->start();
 }
 
 // The rows whose inbox name or destination holds the search, in any case.

@@ -9,6 +9,7 @@
 class QLineEdit;
 class QPushButton;
 class QTableWidget;
+class QTimer;
 
 // The latest filings first, from the history: the time, what happened, the
 // inbox name and where the file went (or why it failed), searchable by name.
@@ -27,6 +28,8 @@ public:
 
     // Reads the history again, keeping the search.
     void reload();
+    // The same a moment later, once for a burst of lines (a re-filing writes many).
+    void reloadSoon();
 
 private:
     void showMatching();
@@ -44,4 +47,5 @@ private:
     QPushButton* cmdPutBack;
     QPushButton* cmdFileAgain;
     QPushButton* cmdClose;
+    QTimer* reloadTimer_;
 };

@@ -309,7 +309,7 @@ void MainWindow::showHistory()
             {[this](const QStringList& paths) { send([paths](FilingService& service) { service.putBack(paths); }); },
              [this](const QStringList& names) { send([names](FilingService& service) { service.fileAgain(names); }); }},
             this);
-        connect(service(), &FilingService::recorded, history_, &HistoryWindow::reload);
+        connect(service(), &FilingService::recorded, history_, &HistoryWindow::reloadSoon);
     }
     history_->show();
     history_->raise();
