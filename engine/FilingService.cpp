@@ -333,11 +333,9 @@ void FilingService::putBack(const QStringList& paths)
     for (const QString& path : paths) {
         const QString shown = FileName::forDisplay(path.section(QLatin1Char('/'), -1));
         try {
-            const MoveResult moved = PutBack::file(engine_.inboxpath(), engine_.outboxpath(), path,
-                                                   History::inboxNameOf(entries, path), putBackNotes_);
-            const QString name = moved.folder.mid(engine_.inboxpath().size()) + moved.name;
-            history_.recordMove(QStringLiteral("put back"), name, path, moved);
-            say(moved.outcome == MoveResult::Outcome::Abandoned
+            const QString name = PutBack::fileAndRecord(engine_.inboxpath(), engine_.outboxpath(), path, entries,
+                                                        engine_.base().putBackNotes(), history_);
+            say(name.isEmpty()
                     ? shown + QStringLiteral(" changed while it was put back, so it stays in the outbox.")
                     : shown + QStringLiteral(" was put back into the inbox as ") + FileName::forDisplay(name) +
                           QStringLiteral("; it waits there until it changes or is filed again."));
@@ -354,7 +352,7 @@ void FilingService::putBack(const QStringList& paths)
 void FilingService::fileAgain(const QStringList& inboxNames)
 {
     for (const QString& name : inboxNames)
-        putBackNotes_.forget(name);
+        engine_.base().putBackNotes().forget(name);
 }
 
 void FilingService::refile()

@@ -4,7 +4,6 @@
 #include "engine/History.h"
 #include "engine/InboxVerdicts.h"
 #include "engine/OutboxRefile.h"
-#include "engine/PutBackNotes.h"
 #include "engine/ServiceSettings.h"
 #include "engine/processor.h"
 
@@ -72,7 +71,6 @@ public:
     // now, on the filing thread, with the backlog bar as its progress; no file
     // is filed meanwhile, and Stop ends it between two files.
     void refile();
-    bool isRefiling() const { return refiling_; }
 
     // The end: the polling stops, the copy under way is abandoned (the inbox
     // file stays whole) and the filing thread ends within 4 s. Outcomes that
@@ -82,8 +80,6 @@ public:
     bool isOn() const { return engine_.serviceon(); }
     // The inbox file being filed; empty when none is.
     QString fileInHand() const { return engine_.processing() ? engine_.currentinfile() : QString(); }
-    // For the formats' preview and for tests: the engine as configured.
-    const processor& engine() const { return engine_; }
 
     // The state, the status, the counters, the file being filed and the last
     // outcomes, as lines of text. Any thread may ask.
@@ -137,7 +133,6 @@ private:
     FilingWorker* worker_ = nullptr;
     RefileWorker* refiler_ = nullptr;
     bool refiling_ = false;
-    PutBackNotes putBackNotes_;
     // The backlog being drained: files whose filing ended since the drain
     // began, and the count when the inbox was last listed.
     bool draining_ = false;

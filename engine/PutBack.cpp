@@ -45,4 +45,13 @@ MoveResult file(const QString& inbox, const QString& outbox, const QString& path
     return moved;
 }
 
+QString fileAndRecord(const QString& inbox, const QString& outbox, const QString& path,
+                      const QList<History::Entry>& entries, PutBackNotes& notes, History& history)
+{
+    const MoveResult moved = file(inbox, outbox, path, History::inboxNameOf(entries, path), notes);
+    const QString name = moved.folder.mid(inbox.size()) + moved.name;
+    history.recordMove(QStringLiteral("put back"), name, path, moved);
+    return moved.outcome == MoveResult::Outcome::Abandoned ? QString() : name;
+}
+
 } // namespace PutBack

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/History.h"
 #include "engine/SafeMove.h"
 
 class PutBackNotes;
@@ -17,5 +18,9 @@ namespace PutBack {
 // when the file cannot be put back; it then stays where it was.
 MoveResult file(const QString& inbox, const QString& outbox, const QString& path, const QString& inboxName,
                 PutBackNotes& notes);
+// file, under the name `entries` (the history) tell, and its "put back"
+// line written to `history`. Answers the file's name in the inbox now.
+QString fileAndRecord(const QString& inbox, const QString& outbox, const QString& path,
+                      const QList<History::Entry>& entries, PutBackNotes& notes, History& history);
 
 } // namespace PutBack

@@ -33,7 +33,7 @@ QString PutBackNotes::defaultFolder()
 
 void PutBackNotes::note(const QString& inbox, const QString& name)
 {
-    load();
+    refresh();
     Stamp stamp;
     stamp.changeTime = changeTimeOf(inbox + name, &stamp.inode);
     if (stamp.changeTime == 0)
@@ -44,7 +44,6 @@ void PutBackNotes::note(const QString& inbox, const QString& name)
 
 bool PutBackNotes::holds(const QString& name, quint64 inode, qint64 changeTime)
 {
-    load();
     const auto found = notes_.constFind(name);
     if (found == notes_.cend())
         return false;
@@ -56,13 +55,13 @@ bool PutBackNotes::holds(const QString& name, quint64 inode, qint64 changeTime)
 
 void PutBackNotes::forget(const QString& name)
 {
-    load();
+    refresh();
     if (notes_.remove(name))
         save();
 }
 
-// Read again only when the file changed: a step asks for every inbox file.
-void PutBackNotes::load()
+// Read again only when the file changed.
+void PutBackNotes::refresh()
 {
     const qint64 changed = changeTimeOf(path_);
     if (changed == loadedAt_)

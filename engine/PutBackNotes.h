@@ -16,8 +16,12 @@ public:
 
     // Notes the inbox file `name` (relative to the inbox) as it is now.
     void note(const QString& inbox, const QString& name);
+    // Reads the notes again when another program (or this one) changed them:
+    // once a pass, before the files are asked about.
+    void refresh();
     // Whether `name`, found with this inode and change time, is a file put
-    // back and unchanged since. A note of a file that changed is dropped.
+    // back and unchanged since, by the notes as last read. A note of a file
+    // that changed is dropped.
     bool holds(const QString& name, quint64 inode, qint64 changeTime);
     // "File again": the file is filed as any other from now on.
     void forget(const QString& name);
@@ -27,7 +31,6 @@ private:
         quint64 inode = 0;
         qint64 changeTime = 0;
     };
-    void load();
     void save();
 
     QString path_;

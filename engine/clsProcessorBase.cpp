@@ -102,6 +102,7 @@ void clsProcessorBase::refreshVerdicts(bool askUnsettled)
 {
     // Looked at once a step: the album walks of the step leave these folders alone.
     keptOut_ = {FolderIdentity::of(outboxPath_), FolderIdentity::of(errorsPath_)};
+    putBack_.refresh();
     verdicts_.refresh({inboxPath_, outboxPath_, owner_.inext, owner_.outext}, examiner_, askUnsettled);
 }
 

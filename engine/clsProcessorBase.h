@@ -74,6 +74,8 @@ public:
     // Notes companions that could not be moved: left alone while they do not
     // change, until the service is started again.
     void setCompanionsAside(const AlbumFolder::Aside& aside) { companionsAside_.insert(aside); }
+    // The files put back from the outbox, which wait until they change.
+    PutBackNotes& putBackNotes() { return putBack_; }
 
     // Moves the current inbox file into the errors folder, in a subfolder named
     // after the failure, with a five-line log beside it, and says where it went.

@@ -20,7 +20,9 @@ void PrintLine(const QString& line, FILE* to)
     std::fflush(to);
 }
 
-ServiceSettings StoredWithOverrides(const CommandLine::Overrides& given)
+namespace {
+
+ServiceSettings storedWithOverrides(const CommandLine::Overrides& given)
 {
     ServiceSettings settings = StoredSettings::read();
     for (const auto& [value, folder] : {std::pair{&given.inbox, &settings.inbox},
@@ -36,14 +38,25 @@ ServiceSettings StoredWithOverrides(const CommandLine::Overrides& given)
     return settings;
 }
 
-int RunHeadless(QCoreApplication& app, const CommandLine::Overrides& overrides)
+} // namespace
+
+std::optional<ServiceSettings> UsableSettings(const CommandLine::Overrides& overrides)
 {
     DefaultFolders::prepare();
-    const ServiceSettings settings = StoredWithOverrides(overrides);
+    const ServiceSettings settings = storedWithOverrides(overrides);
     if (const QString why = StoredSettings::whyUnusable(settings); !why.isEmpty()) {
         PrintLine(QStringLiteral("tovrel: ") + why, stderr);
-        return 2;
+        return std::nullopt;
     }
+    return settings;
+}
+
+int RunHeadless(QCoreApplication& app, const CommandLine::Overrides& overrides)
+{
+    const std::optional<ServiceSettings> usable = UsableSettings(overrides);
+    if (!usable)
+        return 2;
+    const ServiceSettings& settings = *usable;
     for (const QString& token : UnknownTokens(settings.folderFormat + QLatin1Char('\\') + settings.fileNameFormat))
         PrintLine(QStringLiteral("tovrel: ") + token + QStringLiteral(" is not a token; it is kept as text."), stderr);
     SingleInstance instance(SettingsStore::filePath());

@@ -4,12 +4,14 @@
 #include "window/CommandLine.h"
 
 #include <cstdio>
+#include <optional>
 
 class QCoreApplication;
 
 // The stored settings with the command line's folders and formats, each
-// cleaned as the dialogs clean what is typed into them.
-ServiceSettings StoredWithOverrides(const CommandLine::Overrides& overrides);
+// cleaned as the dialogs clean what is typed into them; none, with the reason
+// said on standard error, when their folders cannot be used.
+std::optional<ServiceSettings> UsableSettings(const CommandLine::Overrides& overrides);
 // `line` and a line end, at once (standard output may be a pipe to the journal).
 void PrintLine(const QString& line, FILE* to = stdout);
 

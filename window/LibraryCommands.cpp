@@ -1,8 +1,6 @@
 #include "window/LibraryCommands.h"
 
-#include "config/DefaultFolders.h"
 #include "config/SettingsStore.h"
-#include "config/StoredSettings.h"
 #include "engine/FileName.h"
 #include "engine/FilingError.h"
 #include "engine/History.h"
@@ -19,19 +17,6 @@
 #include <QFileInfo>
 
 namespace {
-
-// The settings for the run; none, with the reason said, when their folders
-// cannot be used.
-std::optional<ServiceSettings> usableSettings(const CommandLine::Overrides& overrides)
-{
-    DefaultFolders::prepare();
-    const ServiceSettings settings = StoredWithOverrides(overrides);
-    if (const QString why = StoredSettings::whyUnusable(settings); !why.isEmpty()) {
-        PrintLine(QStringLiteral("tovrel: ") + why, stderr);
-        return std::nullopt;
-    }
-    return settings;
-}
 
 // The running program's answer to `request`, its lines printed; -1 when none
 // runs, or when the command line names folders or formats of its own (the
@@ -56,7 +41,7 @@ int RunRefile(const CommandLine::Overrides& overrides)
 {
     if (const int status = askRunningService("refile", overrides); status >= 0)
         return status;
-    const std::optional<ServiceSettings> settings = usableSettings(overrides);
+    const std::optional<ServiceSettings> settings = UsableSettings(overrides);
     if (!settings)
         return 2;
     History history;
@@ -88,7 +73,7 @@ int RunPutBack(const QStringList& paths, const CommandLine::Overrides& overrides
         absolute << QFileInfo(path).absoluteFilePath();
     if (const int status = askRunningService(PutBackRequest(absolute), overrides); status >= 0)
         return status;
-    const std::optional<ServiceSettings> settings = usableSettings(overrides);
+    const std::optional<ServiceSettings> settings = UsableSettings(overrides);
     if (!settings)
         return 2;
     History history;
@@ -98,12 +83,8 @@ int RunPutBack(const QStringList& paths, const CommandLine::Overrides& overrides
     int status = 0;
     for (const QString& given : paths) {
         const QString path = QFileInfo(given).absoluteFilePath();
-        const QString inboxName = History::inboxNameOf(entries, path);
         try {
-            const MoveResult moved = PutBack::file(settings->inbox, settings->outbox, path, inboxName, notes);
-            const QString name = moved.folder.mid(settings->inbox.size()) + moved.name;
-            history.recordMove(QStringLiteral("put back"), name, path, moved);
-            if (moved.outcome == MoveResult::Outcome::Abandoned)
+            if (PutBack::fileAndRecord(settings->inbox, settings->outbox, path, entries, notes, history).isEmpty())
                 PrintLine(FileName::forDisplay(path) + QStringLiteral(" changed while it was put back; it stays."),
                           stderr);
         } catch (const std::exception& failure) {
